@@ -1,0 +1,54 @@
+# The two commands of the README:
+#   make run    builds (Release) and runs the server on PORT (8080) in run/
+#   make test   builds and runs every test, and checks the formatting
+PORT ?= 8080
+JOBS ?= $(shell nproc)
+CMAKE ?= cmake
+CTEST ?= ctest
+SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null | grep -v '^graphics/font_.*_table.cpp')
+
+.PHONY: all build run test test-unit test-sanitize test-asan test-tsan format format-check setup clean
+
+all: build
+
+setup:
+	@tools/setup.sh base
+
+build: setup
+	$(CMAKE) -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DPANEL_TESTS=OFF
+	$(CMAKE) --build build/release -j $(JOBS)
+
+run: build
+	@mkdir -p run
+	@[ -f run/work.bmp ] || build/release/make-picture run/work.bmp
+	cd run && ../build/release/panel-server -p $(PORT)
+
+test: test-unit format-check
+
+test-unit: setup
+	$(CMAKE) -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	$(CMAKE) --build build/test -j $(JOBS)
+	cd build/test && $(CTEST) -j $(JOBS) --output-on-failure
+
+# AddressSanitizer + UndefinedBehaviorSanitizer over every test, and
+# ThreadSanitizer over the server tests.
+test-sanitize: test-asan test-tsan
+
+test-asan: setup
+	$(CMAKE) -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DPANEL_SANITIZE=address
+	$(CMAKE) --build build/asan -j $(JOBS)
+	cd build/asan && $(CTEST) -j $(JOBS) --output-on-failure
+
+test-tsan: setup
+	$(CMAKE) -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DPANEL_SANITIZE=thread
+	$(CMAKE) --build build/tsan -j $(JOBS)
+	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 $(CTEST) -j $(JOBS) -L 'server|app' --output-on-failure
+
+format:
+	clang-format -i $(SOURCES)
+
+format-check:
+	@clang-format --dry-run -Werror $(SOURCES) && echo "formatting: clean"
+
+clean:
+	rm -rf build

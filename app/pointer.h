@@ -1,0 +1,16 @@
+// Pointer reports: a browser's "mouse_X: <x>" and "mouse_Y: <y>" lines,
+// published for the control loop.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+// Last pointer position reported by any browser. Written by connection
+// threads, read by the control loop; stored before the pointerEvent flags.
+extern std::atomic<int32_t> mX;
+extern std::atomic<int32_t> mY;
+
+// Parses the NUL-terminated payload (at most `len` bytes are looked at; the
+// text may be modified): stores mX, mY and, when both keys were found, raises
+// the pointerEvent flags of buttons and sliders.
+void wsworkfunc(char* text, int len);

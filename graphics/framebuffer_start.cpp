@@ -1,0 +1,30 @@
+// Frame-buffer start-up and the idle frame-buffer thread.
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "graphics/framebuffer.h"
+
+namespace {
+constexpr useconds_t kIdleSleepMicros = 500000;
+}
+
+int dumpBMPinit(const char* fileName) {
+  pthread_mutex_lock(&BMPmutex);
+  const int result = BMP_FileAnalise(fileName);
+  pthread_mutex_unlock(&BMPmutex);
+  return result;
+}
+
+int bmpfilework(const char* fileName) {
+  // BMPmutex is created with default attributes by its static initialiser.
+  const int result = dumpBMPinit(fileName);
+  pthread_create(&thBMP, nullptr, bmpredraw, const_cast<char*>(fileName));
+  return result;
+}
+
+void* bmpredraw(void*) {
+  printf("starting loop redraw.....\r\n");
+  for (;;) usleep(kIdleSleepMicros);
+  return nullptr;
+}

@@ -1,0 +1,33 @@
+// Frame decoding: classify a browser's frame by its opcode and unmask the
+// payload of text, binary and pong frames into rdbuf.
+//
+// A read may hold several frames and may end inside one: wsframeLength tells
+// where each whole frame ends, and wsdecode decodes one of them, so the
+// connection thread acts on every frame in order and keeps a cut tail for the
+// next read. Nothing here touches a socket.
+#pragma once
+
+#include <cstdint>
+
+#include "server/records.h"
+
+constexpr int kRdBufSize = 1024;
+
+// Unmasked payload of the frame decoded last on this thread; always followed
+// by at least one zero byte. One buffer per connection thread, so two
+// connections never mix their payloads.
+extern thread_local uint8_t rdbuf[kRdBufSize];
+
+// Results of wsdecode and wsfunc.
+constexpr int kFrameClose = -1;
+constexpr int kFramePong = -2;
+
+// Whole frame length (> 0) when a complete frame lies in the first `available`
+// bytes; 0 when more bytes are needed; -1 when the frame it announces can
+// never fit the receive buffer.
+int wsframeLength(const uint8_t* bytes, int available);
+// Decodes the whole frame of frameLen bytes at `frame`: -1 close, -2 pong, a
+// positive value for text, 0 for every other frame.
+int wsdecode(wssession* record, const uint8_t* frame, int frameLen);
+// Decodes the frame at the start of record->rxbuf.
+int wsfunc(wssession* record);

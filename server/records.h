@@ -1,0 +1,56 @@
+// State shared by the parts of the WebSocket server: the run flag and its
+// lock, the table of five client slots (also the hand-over of a new
+// connection to its thread), the streaming flag, and the per-connection
+// record wssession.
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "graphics/framebuffer.h"
+
+constexpr int kMaxClients = 5;
+constexpr int kRxBufSize = 1024;
+constexpr int kFrameHeaderMax = 10;
+// The transmit buffer holds the largest picture the frame buffer accepts plus
+// the 10-byte frame header, so every accepted picture streams.
+constexpr uint32_t kTxBufSize = kFrameBufferSize + kFrameHeaderMax;
+
+// Run flag of the server threads: 255 running, 0 stop. Guarded by
+// serverWSmutex for writes and the threads' per-turn copies; atomic because
+// the control loop tests it without the lock.
+extern std::atomic<uint8_t> work;
+extern pthread_mutex_t serverWSmutex;
+
+struct wsclients {
+  int32_t sock;               // hand-over: descriptor of the connection last given a slot
+  uint8_t slotIndex;          // hand-over: its slot
+  uint8_t busy[kMaxClients];  // 255 taken, 0 free
+  uint8_t clientCount;        // number of slots taken
+  pthread_t hThread[kMaxClients];
+  pthread_attr_t threadAttr[kMaxClients];
+};
+
+// Guarded by serverWSmutex.
+extern wsclients wsserver;
+
+// 0 until the first connection reaches streaming, then 255 for good.
+extern std::atomic<uint8_t> flagNew;
+
+// One connection's record; belongs to its connection thread alone.
+struct wssession {
+  uint8_t rxbuf[kRxBufSize];  // first field: the record's address is the received bytes'
+  uint8_t txbuf[kTxBufSize];  // screen frame; its payload is the copy last sent
+  uint8_t pingOn;             // 255: ping after every empty read
+  char reply[256];            // handshake reply text
+  uint8_t maskKey[4];         // masking key of the frame decoded last
+  int32_t replyLen;
+  char wsKey[26];
+  int32_t wsVersion;
+  char wsExtensions[64];
+  char wsAccept[64];
+  wsclients slot;  // copy of wsserver taken at thread start
+};
+static_assert(__builtin_offsetof(wssession, rxbuf) == 0, "rxbuf must be first");

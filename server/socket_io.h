@@ -1,0 +1,16 @@
+// Socket reads and writes that wait at most 0.3 s for the socket before every
+// system call, so a connection thread never blocks for long.
+#pragma once
+
+#include <cstdint>
+
+constexpr int kSocketWaitMicros = 300000;
+
+// Bytes read (1..len; 0 when len <= 0); -1 when nothing arrived within 0.3 s
+// or the peer had closed its side; -2 on an error. When peerClosed is given it
+// is set to 255 once the peer is seen to have closed its side.
+int wssRd(int sock, uint8_t* buf, int len, uint8_t* peerClosed = nullptr);
+// Bytes written (== len; 0 when len <= 0); -1 when the socket stayed
+// unwritable for 0.3 s or send returned 0; -2 on an error (a vanished peer
+// never raises SIGPIPE).
+int wssWr(int sock, const uint8_t* buf, int len);

@@ -1,0 +1,53 @@
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "graphics/framebuffer.h"
+
+std::string tempPath(const std::string& name) {
+  static std::string folder;
+  if (folder.empty()) {
+    char pattern[] = "/tmp/panel-test-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    folder = made ? made : "/tmp";
+  }
+  return folder + "/" + name;
+}
+
+int loadPicture(const std::vector<uint8_t>& bytes) {
+  const std::string path = tempPath("picture.bmp");
+  if (!writeBytes(path, bytes)) return -100;
+  fflush(stdout);
+  return dumpBMPinit(path.c_str());
+}
+
+int loadBlankPicture(int32_t width, int32_t height) {
+  BmpSpec spec;
+  spec.width = width;
+  spec.height = height;
+  return loadPicture(makeBmp(spec));
+}
+
+int runCommand(const std::string& command, std::string* output) {
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return -1;
+  std::string text;
+  char chunk[4096];
+  size_t n;
+  while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) text.append(chunk, n);
+  const int status = pclose(pipe);
+  if (output) *output = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+uint32_t pixelColour(int32_t x, int32_t y) {
+  EXPECT_TRUE(x >= 0 && x < bhfo.width && y >= 0 && y < bhfo.height) << x << "," << y;
+  const uint8_t* p = BMP_DUMP + bmpPixelOffset() + uint32_t(y) * bmppar.stride +
+                     uint32_t(x) * bmppar.bytesPerPixel;
+  return (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0];
+}

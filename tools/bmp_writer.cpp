@@ -1,0 +1,76 @@
+#include "tools/bmp_writer.h"
+
+#include <cstdio>
+
+void putLe16(std::vector<uint8_t>& bytes, size_t offset, uint16_t value) {
+  bytes[offset] = uint8_t(value);
+  bytes[offset + 1] = uint8_t(value >> 8);
+}
+
+void putLe32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
+  putLe16(bytes, offset, uint16_t(value));
+  putLe16(bytes, offset + 2, uint16_t(value >> 16));
+}
+
+uint32_t bmpStride(const BmpSpec& spec) {
+  const uint32_t rowBits = uint32_t(spec.width < 0 ? -spec.width : spec.width) * spec.bitCount;
+  return ((rowBits + 31) / 32) * 4;
+}
+
+std::vector<uint8_t> makeBmp(const BmpSpec& spec, PixelColour colour) {
+  const uint32_t stride = bmpStride(spec);
+  const uint32_t rows = uint32_t(spec.height < 0 ? -spec.height : spec.height);
+  const uint32_t offset = 14 + spec.infoSize + spec.paletteBytes;
+  const uint32_t size = offset + stride * rows;
+  std::vector<uint8_t> bytes(size, 0);
+  bytes[0] = 'B';
+  bytes[1] = 'M';
+  putLe32(bytes, 2, size);
+  putLe32(bytes, 10, offset);
+  putLe32(bytes, 14, spec.infoSize);
+  if (spec.infoSize == 12) {
+    putLe16(bytes, 18, uint16_t(spec.width));
+    putLe16(bytes, 20, uint16_t(spec.height));
+    putLe16(bytes, 22, 1);
+    putLe16(bytes, 24, spec.bitCount);
+  } else if (spec.infoSize >= 40) {
+    putLe32(bytes, 18, uint32_t(spec.width));
+    putLe32(bytes, 22, uint32_t(spec.height));
+    putLe16(bytes, 26, 1);
+    putLe16(bytes, 28, spec.bitCount);
+    putLe32(bytes, 34, stride * rows);
+    putLe32(bytes, 38, 2835);  // 72 dpi
+    putLe32(bytes, 42, 2835);
+  }
+  const uint32_t bytesPerPixel = spec.bitCount / 8;
+  if (!colour || bytesPerPixel == 0) return bytes;
+  for (uint32_t y = 0; y < rows; y++) {
+    for (uint32_t x = 0; x < uint32_t(spec.width < 0 ? -spec.width : spec.width); x++) {
+      const uint32_t rgb = colour(int32_t(x), int32_t(y));
+      const uint8_t pixel[4] = {uint8_t(rgb), uint8_t(rgb >> 8), uint8_t(rgb >> 16), 255};
+      for (uint32_t i = 0; i < bytesPerPixel && i < 4; i++) {
+        bytes[offset + y * stride + x * bytesPerPixel + i] = pixel[i];
+      }
+    }
+  }
+  return bytes;
+}
+
+bool writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  FILE* file = fopen(path.c_str(), "wb");
+  if (!file) return false;
+  const bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  return fclose(file) == 0 && ok;
+}
+
+uint32_t calmBackground(int32_t x, int32_t y) {
+  // A soft slate-blue gradient, darker at the bottom, with a faint 40-pixel grid.
+  const uint32_t shade = uint32_t(y) * 40 / 480;
+  uint32_t r = 40 + shade, g = 52 + shade, b = 70 + shade;
+  if (x % 40 == 0 || y % 40 == 0) {
+    r += 8;
+    g += 8;
+    b += 8;
+  }
+  return (r << 16) | (g << 8) | b;
+}

@@ -1,0 +1,31 @@
+// Builds BMP file images: the default picture and the odd pictures the tests
+// need (other sizes, info headers and depths, lying or truncated files).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct BmpSpec {
+  int32_t width = 640;
+  int32_t height = 480;
+  uint16_t bitCount = 24;
+  uint32_t infoSize = 40;     // 12, 40, 108, 124 or any other size
+  uint32_t paletteBytes = 0;  // bytes between the info header and the pixels
+};
+
+// Colour of a pixel (x, y counted in stored rows) as 0xRRGGBB.
+using PixelColour = uint32_t (*)(int32_t x, int32_t y);
+
+// A complete file image; every pixel takes colour(x, y), written in the
+// depth's byte order (blue first). colour may be null for all zero pixels.
+std::vector<uint8_t> makeBmp(const BmpSpec& spec, PixelColour colour = nullptr);
+// Row length in bytes for the spec, rounded up to a multiple of 4.
+uint32_t bmpStride(const BmpSpec& spec);
+// Little-endian field writers, for tests that make lying headers.
+void putLe16(std::vector<uint8_t>& bytes, size_t offset, uint16_t value);
+void putLe32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value);
+// Writes bytes to path; true on success.
+bool writeBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+// The calm background of the default picture.
+uint32_t calmBackground(int32_t x, int32_t y);

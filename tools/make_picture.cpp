@@ -1,0 +1,24 @@
+// Writes the default picture: a 640 x 480, 24-bit BMP with a 40-byte info
+// header and a calm background.
+//   make-picture <file> [width height]
+#include <cstdio>
+#include <cstdlib>
+
+#include "tools/bmp_writer.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2 && argc != 4) {
+    fprintf(stderr, "usage: make-picture <file> [width height]\n");
+    return 2;
+  }
+  BmpSpec spec;
+  if (argc == 4) {
+    spec.width = atoi(argv[2]);
+    spec.height = atoi(argv[3]);
+  }
+  if (!writeBytes(argv[1], makeBmp(spec, calmBackground))) {
+    fprintf(stderr, "make-picture: cannot write %s\n", argv[1]);
+    return 1;
+  }
+  return 0;
+}

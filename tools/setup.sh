@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on a Debian 12 machine. As root it
+# runs apt-get; otherwise it prints the exact apt-get line and stops.
+#   tools/setup.sh [base|browser|arm|fuzz|all]...
+set -euo pipefail
+
+need_base=(g++ cmake make libssl-dev libgtest-dev libgmock-dev clang-format)
+need_browser=(chromium nodejs npm)
+need_arm=(g++-arm-linux-gnueabihf qemu-user libssl-dev:armhf)
+need_fuzz=(clang libclang-rt-14-dev)
+need_bench=(libbenchmark-dev)
+need_lint=(clang-tidy)
+
+wanted=()
+for group in "${@:-base}"; do
+  case "$group" in
+    base) wanted+=("${need_base[@]}") ;;
+    browser) wanted+=("${need_browser[@]}") ;;
+    arm) wanted+=("${need_arm[@]}") ;;
+    fuzz) wanted+=("${need_fuzz[@]}") ;;
+    bench) wanted+=("${need_bench[@]}") ;;
+    lint) wanted+=("${need_lint[@]}") ;;
+    all) wanted+=("${need_base[@]}" "${need_browser[@]}" "${need_arm[@]}" "${need_fuzz[@]}"
+                  "${need_bench[@]}" "${need_lint[@]}") ;;
+    *) echo "setup.sh: unknown group $group" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for package in "${wanted[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$package")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+needs_armhf=0
+for package in "${missing[@]}"; do
+  case "$package" in *:armhf) needs_armhf=1 ;; esac
+done
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "Missing packages. Install them with:" >&2
+  [ $needs_armhf -eq 1 ] && echo "  sudo dpkg --add-architecture armhf" >&2
+  echo "  sudo apt-get update && sudo apt-get install -y ${missing[*]}" >&2
+  exit 1
+fi
+
+if [ $needs_armhf -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx armhf; then
+  dpkg --add-architecture armhf
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"
