@@ -1,0 +1,88 @@
+// Socket reads and writes with a 0.3 s wait before every system call.
+//
+// The wait is poll() on the one descriptor, so any descriptor number works.
+// Both system calls run without blocking (MSG_DONTWAIT): a send to a peer
+// that stopped reading comes back at once and the next wait times out,
+// instead of hanging in the kernel. Sends carry MSG_NOSIGNAL, so a vanished
+// peer gives an error result, never a broken-pipe signal. A signal that
+// interrupts a wait or a call is not a failure: the call is made again, and
+// the wait goes on for what is left of its 0.3 s.
+#include "server/socket_io.h"
+
+#include <errno.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+
+namespace {
+
+constexpr int kQuiet = -1;  // nothing within the wait, or the peer is gone quietly
+constexpr int kError = -2;
+
+constexpr int kWaitReady = 1;
+constexpr int kWaitTimeout = 0;
+constexpr int kWaitError = -1;
+
+int64_t nowMicros() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+// Waits until sock is ready for `events`, at most kSocketWaitMicros.
+int waitFor(int sock, short events) {
+  const int64_t deadline = nowMicros() + kSocketWaitMicros;
+  for (;;) {
+    const int64_t left = deadline - nowMicros();
+    if (left <= 0) return kWaitTimeout;
+    pollfd entry{sock, events, 0};
+    // Round up, so a wait never ends before its 0.3 s are over.
+    const int ready = poll(&entry, 1, int((left + 999) / 1000));
+    if (ready > 0) return (entry.revents & POLLNVAL) ? kWaitError : kWaitReady;
+    if (ready == 0) return kWaitTimeout;
+    if (errno != EINTR) return kWaitError;
+  }
+}
+
+bool isRetry(int error) {
+  return error == EINTR || error == EAGAIN || error == EWOULDBLOCK;
+}
+
+}  // namespace
+
+int wssRd(int sock, uint8_t* buf, int len, uint8_t* peerClosed) {
+  int total = 0;
+  while (total < len) {
+    const int wait = waitFor(sock, POLLIN);
+    if (wait == kWaitTimeout) return total > 0 ? total : kQuiet;
+    if (wait == kWaitError) return kError;
+    const ssize_t got = recv(sock, buf + total, size_t(len - total), MSG_DONTWAIT);
+    if (got > 0) {
+      total += int(got);
+    } else if (got == 0) {
+      if (peerClosed) *peerClosed = 255;
+      return total > 0 ? total : kQuiet;
+    } else if (!isRetry(errno)) {
+      return kError;
+    }
+  }
+  return total;
+}
+
+int wssWr(int sock, const uint8_t* buf, int len) {
+  int total = 0;
+  while (total < len) {
+    const int wait = waitFor(sock, POLLOUT);
+    if (wait == kWaitTimeout) return kQuiet;
+    if (wait == kWaitError) return kError;
+    const ssize_t sent = send(sock, buf + total, size_t(len - total), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent > 0) {
+      total += int(sent);
+    } else if (sent == 0) {
+      return kQuiet;
+    } else if (!isRetry(errno)) {
+      return kError;
+    }
+  }
+  return total;
+}
