@@ -7,7 +7,7 @@ CMAKE ?= cmake
 CTEST ?= ctest
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null | grep -v '^graphics/font_.*_table.cpp')
 
-.PHONY: all build run test test-unit test-sanitize test-asan test-tsan format format-check setup clean
+.PHONY: all build run test test-unit test-sanitize test-asan test-tsan format format-check setup clean fuzz
 
 all: build
 
@@ -43,6 +43,16 @@ test-tsan: setup
 	$(CMAKE) -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DPANEL_SANITIZE=thread
 	$(CMAKE) --build build/tsan -j $(JOBS)
 	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 $(CTEST) -j $(JOBS) -L 'server|app' --output-on-failure
+
+# Every fuzz harness for FUZZ_SECONDS (default 60) each, from a copy of the
+# committed seed corpus; findings land in build/fuzz/findings.
+FUZZ_SECONDS ?= 60
+fuzz:
+	@tools/setup.sh fuzz
+	CC=clang CXX=clang++ $(CMAKE) -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DPANEL_SANITIZE=address -DPANEL_FUZZ=ON -DPANEL_TESTS=OFF
+	$(CMAKE) --build build/fuzz -j $(JOBS)
+	tools/run-fuzz.sh build/fuzz $(FUZZ_SECONDS)
 
 format:
 	clang-format -i $(SOURCES)
