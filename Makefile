@@ -7,7 +7,7 @@ CMAKE ?= cmake
 CTEST ?= ctest
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null | grep -v '^graphics/font_.*_table.cpp')
 
-.PHONY: all build run test test-unit test-sanitize test-asan test-tsan format format-check setup clean fuzz
+.PHONY: all build run test test-unit test-sanitize test-asan test-tsan format format-check setup clean fuzz lint
 
 all: build
 
@@ -53,6 +53,12 @@ fuzz:
 	  -DPANEL_SANITIZE=address -DPANEL_FUZZ=ON -DPANEL_TESTS=OFF
 	$(CMAKE) --build build/fuzz -j $(JOBS)
 	tools/run-fuzz.sh build/fuzz $(FUZZ_SECONDS)
+
+# clang-tidy over the system's code (not tests, tools or generated tables).
+lint:
+	@tools/setup.sh lint
+	$(CMAKE) -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	tools/lint.sh build/test
 
 format:
 	clang-format -i $(SOURCES)
