@@ -1,0 +1,29 @@
+// What a widget poll asks of the pointer: is a fresh report waiting in its
+// table's pointerEvent byte, and does the position lie strictly inside the
+// widget. The byte is shared with the connection threads, which store mX and
+// mY first and raise the byte last; it is only ever touched through
+// std::atomic_ref so the tables keep their plain layout.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+constexpr uint8_t kEventRaised = 255;
+
+inline bool pointerEventRaised(uint8_t& flag) {
+  return std::atomic_ref<uint8_t>(flag).load(std::memory_order_acquire) != 0;
+}
+
+inline void pointerEventRaise(uint8_t& flag) {
+  std::atomic_ref<uint8_t>(flag).store(kEventRaised, std::memory_order_release);
+}
+
+inline void pointerEventClear(uint8_t& flag) {
+  std::atomic_ref<uint8_t>(flag).store(0, std::memory_order_relaxed);
+}
+
+// x < px < x + w and y < py < y + h: the edges themselves are outside. Summed
+// in 64 bits so a widget near the end of the 32-bit range cannot wrap round.
+constexpr bool strictlyInside(int32_t x, int32_t y, int32_t w, int32_t h, int32_t px, int32_t py) {
+  return px > x && int64_t(px) < int64_t(x) + w && py > y && int64_t(py) < int64_t(y) + h;
+}
