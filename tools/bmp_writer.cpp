@@ -59,7 +59,7 @@ std::vector<uint8_t> makeBmp(const BmpSpec& spec, PixelColour colour) {
 bool writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   FILE* file = fopen(path.c_str(), "wb");
   if (!file) return false;
-  const bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  const bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   return fclose(file) == 0 && ok;
 }
 
