@@ -1,0 +1,109 @@
+// The opening handshake: the value extractor, the reading of the upgrade
+// request and the building of the 101 reply.
+//
+// The request lies in rxbuf, which a read may fill to the last byte without a
+// terminating NUL, so every search and scan here is bounded by the bytes
+// given as well as by a NUL.
+#include "server/handshake.h"
+
+#include <openssl/sha.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "server/base64.h"
+
+const char GUIDKey[] = "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
+const char response_ws[] =
+    "HTTP/1.1 101 Switching Protocols\r\n"
+    "Upgrade: websocket\r\n"
+    "Connection: Upgrade\r\n"
+    "Sec-WebSocket-Accept: ";
+
+namespace {
+
+constexpr size_t kVersionText = 64;
+constexpr size_t kKeyText = 64;  // wsKey (at most 25 characters) and the GUID
+constexpr size_t kSha1Size = 20;
+constexpr int kAcceptLength = 28;    // Base64 of the 20-byte digest
+constexpr size_t kReplyBound = 130;  // the reply and its NUL
+
+static_assert(sizeof(response_ws) - 1 == 97);
+static_assert(sizeof(GUIDKey) - 1 == 36);
+static_assert(sizeof(wssession::wsKey) + sizeof(GUIDKey) <= kKeyText);
+static_assert(kReplyLength < int(kReplyBound) && kReplyBound <= sizeof(wssession::reply));
+
+// Position of the first occurrence of key in text[0, length), or null.
+char* find(char* text, size_t length, const char* key) {
+  const size_t keyLength = strlen(key);
+  if (keyLength == 0 || keyLength > length) return nullptr;
+  for (size_t i = 0; i + keyLength <= length; ++i) {
+    if (text[i] == key[0] && memcmp(text + i, key, keyLength) == 0) return text + i;
+  }
+  return nullptr;
+}
+
+// Decimal value of a header, 0 when empty or not numeric; out-of-range values
+// saturate instead of overflowing.
+int32_t decimal(const char* text) {
+  const long long value = strtoll(text, nullptr, 10);
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return int32_t(value);
+}
+
+}  // namespace
+
+int strval(char* text, const char* key, char* dst, size_t textLen, size_t dstSize) {
+  const size_t length = strnlen(text, textLen);
+  char* line = find(text, length, key);
+  if (!line) return 0;
+  const size_t lineLength = length - size_t(line - text);
+  bool spaceSeen = false;
+  size_t out = 0;
+  // The scan consumes the whole line, however long, so a later search for the
+  // same key finds the next occurrence.
+  for (size_t i = 0; i < lineLength; ++i) {
+    const char c = line[i];
+    if (c == '\n' || c == '\r') break;
+    if (c == ' ') {
+      spaceSeen = true;
+    } else if (spaceSeen && out + 1 < dstSize) {
+      dst[out++] = c;
+    }
+    line[i] = ' ';
+  }
+  return 1;
+}
+
+int wsin(wssession* record) {
+  char* request = reinterpret_cast<char*>(record->rxbuf);
+  memset(record->wsKey, 0, sizeof record->wsKey);
+  strval(request, "Sec-WebSocket-Key:", record->wsKey, kRxBufSize, sizeof record->wsKey);
+
+  char version[kVersionText] = {};
+  strval(request, "Sec-WebSocket-Version:", version, kRxBufSize, sizeof version);
+  record->wsVersion = decimal(version);
+
+  memset(record->wsExtensions, 0, sizeof record->wsExtensions);
+  return strval(request, "Sec-WebSocket-Extensions:", record->wsExtensions, kRxBufSize,
+                sizeof record->wsExtensions);
+}
+
+int wsout(wssession* record) {
+  char keyText[kKeyText] = {};
+  uint8_t digest[kSha1Size] = {};
+  snprintf(keyText, sizeof keyText, "%.*s%s", int(sizeof record->wsKey), record->wsKey, GUIDKey);
+  SHA1(reinterpret_cast<const uint8_t*>(keyText), strlen(keyText), digest);
+
+  memset(record->wsAccept, 0, sizeof record->wsAccept);
+  Base64encode(record->wsAccept, digest, int(kSha1Size));
+
+  memset(record->reply, 0, sizeof record->reply);
+  snprintf(record->reply, kReplyBound, "%s%.*s%s", response_ws, kAcceptLength, record->wsAccept,
+           "\r\n\r\n");
+  record->replyLen = int32_t(strlen(record->reply));
+  return 0;
+}

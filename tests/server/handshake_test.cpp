@@ -1,0 +1,156 @@
+// The value extractor and the opening handshake: the accept value, the 129-byte
+// reply and the request headers as browsers (and odd clients) write them.
+#include "server/handshake.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+using namespace std::string_literals;
+
+namespace {
+
+// A cleared record whose rxbuf holds the request, as after a read.
+std::unique_ptr<wssession> withRequest(const std::string& request) {
+  auto record = std::make_unique<wssession>();
+  memset(record.get(), 0, sizeof(wssession));
+  memcpy(record->rxbuf, request.data(), std::min(request.size(), size_t(kRxBufSize)));
+  return record;
+}
+
+std::string rxText(const wssession& record) {
+  return std::string(reinterpret_cast<const char*>(record.rxbuf),
+                     strnlen(reinterpret_cast<const char*>(record.rxbuf), kRxBufSize));
+}
+
+const std::string kSampleRequest =
+    "GET /chat HTTP/1.1\r\n"
+    "Host: server.example.com\r\n"
+    "Upgrade: websocket\r\n"
+    "Connection: Upgrade\r\n"
+    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+    "Origin: http://example.com\r\n"
+    "Sec-WebSocket-Version: 13\r\n"
+    "Sec-WebSocket-Extensions: permessage-deflate; client_max_window_bits\r\n"
+    "\r\n";
+
+}  // namespace
+
+TEST(Handshake, SampleKeyGivesTheKnownAcceptAndA129ByteReply) {
+  auto record = withRequest(kSampleRequest);
+  EXPECT_EQ(wsin(record.get()), 1);
+  EXPECT_STREQ(record->wsKey, "dGhlIHNhbXBsZSBub25jZQ==");
+  EXPECT_EQ(record->wsVersion, 13);
+  EXPECT_STREQ(record->wsExtensions, "permessage-deflate;client_max_window_bits");
+  EXPECT_EQ(wsout(record.get()), 0);
+  EXPECT_STREQ(record->wsAccept, "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
+  EXPECT_EQ(record->replyLen, kReplyLength);
+  EXPECT_EQ(std::string(record->reply),
+            "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: "
+            "Upgrade\r\nSec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n");
+}
+
+TEST(Handshake, RequestWithoutHeadersStillGetsA129ByteReply) {
+  auto record = withRequest("GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(wsin(record.get()), 0);
+  EXPECT_STREQ(record->wsKey, "");
+  EXPECT_EQ(record->wsVersion, 0);
+  EXPECT_STREQ(record->wsExtensions, "");
+  wsout(record.get());
+  EXPECT_EQ(record->replyLen, 129);
+  EXPECT_EQ(strlen(record->wsAccept), 28u);
+}
+
+TEST(Handshake, KeyWrittenWithoutSpaceOrInOtherCaseIsEmpty) {
+  auto glued = withRequest("Sec-WebSocket-Key:dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n");
+  wsin(glued.get());
+  EXPECT_STREQ(glued->wsKey, "");
+  auto lower = withRequest("sec-websocket-key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n");
+  wsin(lower.get());
+  EXPECT_STREQ(lower->wsKey, "");
+  wsout(lower.get());
+  EXPECT_EQ(lower->replyLen, 129);
+}
+
+TEST(Handshake, KeyGivenTwiceUsesTheFirstAndBlanksItsLine) {
+  auto record = withRequest(
+      "Sec-WebSocket-Key: first\r\n"
+      "Sec-WebSocket-Key: second\r\n\r\n");
+  wsin(record.get());
+  EXPECT_STREQ(record->wsKey, "first");
+  EXPECT_EQ(rxText(*record), std::string(24, ' ') + "\r\nSec-WebSocket-Key: second\r\n\r\n");
+}
+
+TEST(Handshake, OverlongKeyIsCutToItsField) {
+  auto record = withRequest("Sec-WebSocket-Key: " + std::string(40, 'k') + "\r\n");
+  wsin(record.get());
+  EXPECT_EQ(std::string(record->wsKey), std::string(25, 'k'));
+  wsout(record.get());
+  EXPECT_EQ(record->replyLen, 129);
+}
+
+TEST(Handshake, VersionThatIsNotANumberIsZero) {
+  auto record = withRequest("Sec-WebSocket-Version: thirteen\r\n");
+  wsin(record.get());
+  EXPECT_EQ(record->wsVersion, 0);
+  auto huge = withRequest("Sec-WebSocket-Version: 99999999999999999999\r\n");
+  wsin(huge.get());
+  EXPECT_EQ(huge->wsVersion, INT32_MAX);
+}
+
+TEST(Handshake, RequestFillingTheWholeBufferIsReadWithinIt) {
+  // No NUL anywhere in rxbuf; the key line runs to the buffer's last byte.
+  std::string request = "Sec-WebSocket-Key: abc";
+  request += std::string(kRxBufSize - request.size(), 'z');
+  auto record = withRequest(request);
+  wsin(record.get());
+  EXPECT_EQ(std::string(record->wsKey), "abc" + std::string(22, 'z'));
+  EXPECT_EQ(rxText(*record), std::string(kRxBufSize, ' '));
+}
+
+TEST(StrVal, ScanStopsAtTheGivenLengthAndAtANul) {
+  char text[] = "a: one\0b: two";
+  char dst[16] = {};
+  EXPECT_EQ(strval(text, "b:", dst, sizeof text, sizeof dst), 0);
+  char cut[] = "key: value\r\n";
+  EXPECT_EQ(strval(cut, "key:", dst, 7, sizeof dst), 1);
+  EXPECT_STREQ(dst, "va");
+  EXPECT_STREQ(cut, "       lue\r\n");
+  char shortText[] = "ke";
+  EXPECT_EQ(strval(shortText, "key:", dst, sizeof shortText, sizeof dst), 0);
+}
+
+TEST(StrVal, KeyIsFoundAnywhereAndValueSpacesAreDropped) {
+  char text[] = "xxmouse_X: 1 2\t3\nmouse_Y: 9\n";
+  char dst[16] = {};
+  EXPECT_EQ(strval(text, "mouse_X:", dst, sizeof text, sizeof dst), 1);
+  EXPECT_STREQ(dst, "12\t3");
+  char y[16] = {};
+  EXPECT_EQ(strval(text, "mouse_Y:", y, sizeof text, sizeof y), 1);
+  EXPECT_STREQ(y, "9");
+}
+
+TEST(StrVal, LineLongerThan255CharactersIsConsumedWholeAndNeverOverrunsDst) {
+  // The value starts after 300 characters of the line: a narrow index would
+  // wrap and rescan the key's start.
+  const std::string line = "key:" + std::string(300, 'x') + " " + std::string(300, 'v');
+  std::string text = line + "\nend";
+  char area[16];
+  memset(area, 0, 8);
+  memset(area + 8, '#', 8);
+  EXPECT_EQ(strval(text.data(), "key:", area, text.size(), 8), 1);
+  EXPECT_EQ(std::string(area, 16), "vvvvvvv\0########"s);
+  EXPECT_EQ(text, std::string(line.size(), ' ') + "\nend");
+  char again[8] = {};
+  EXPECT_EQ(strval(text.data(), "key:", again, text.size(), sizeof again), 0);
+}
+
+TEST(StrVal, ZeroSizedDestinationReceivesNothing) {
+  char text[] = "key: value\n";
+  char dst[2] = {'#', '#'};
+  EXPECT_EQ(strval(text, "key:", dst, sizeof text, 0), 1);
+  EXPECT_EQ(dst[0], '#');
+  EXPECT_EQ(strval(text, "", dst, sizeof text, sizeof dst), 0);
+}
