@@ -60,6 +60,14 @@ lint:
 	$(CMAKE) -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	tools/lint.sh build/test
 
+# Regenerates the committed glyph tables from graphics/fonts/*.txt.
+.PHONY: fonts
+fonts:
+	$(CMAKE) -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DPANEL_TESTS=OFF
+	$(CMAKE) --build build/release -j $(JOBS) --target fontconv
+	build/release/fontconv graphics/fonts/font_8x8.txt graphics/font_8x8_table.cpp
+	build/release/fontconv graphics/fonts/font_5x7.txt graphics/font_5x7_table.cpp
+
 format:
 	clang-format -i $(SOURCES)
 
