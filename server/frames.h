@@ -26,8 +26,10 @@ constexpr int kFramePong = -2;
 // bytes; 0 when more bytes are needed; -1 when the frame it announces can
 // never fit the receive buffer.
 int wsframeLength(const uint8_t* bytes, int available);
-// Decodes the whole frame of frameLen bytes at `frame`: -1 close, -2 pong, a
-// positive value for text, 0 for every other frame.
+// Decodes the frame at `frame`, reading at most frameLen bytes (a frame cut
+// short yields only the payload bytes present): -1 close, -2 pong, for text
+// the count of bytes before the first zero byte within frameLen (positive),
+// 0 for every other frame. rdbuf is cleared first, whatever the frame.
 int wsdecode(wssession* record, const uint8_t* frame, int frameLen);
 // Decodes the frame at the start of record->rxbuf.
 int wsfunc(wssession* record);
