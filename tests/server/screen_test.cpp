@@ -1,0 +1,157 @@
+// The screen message: the three header forms, change detection against the
+// copy last sent, the streaming flag, and pictures up to the largest the
+// frame buffer accepts.
+#include "server/screen.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "graphics/framebuffer.h"
+#include "server/records.h"
+#include "support/test_support.h"
+
+namespace {
+
+std::unique_ptr<wssession> record() {
+  auto made = std::make_unique<wssession>();
+  memset(made.get(), 0, sizeof(wssession));
+  return made;
+}
+
+// A one-pixel picture padded with trailing bytes to exactly `size` bytes,
+// its size field saying so; loaded into the frame buffer.
+void loadPictureOfSize(uint32_t size) {
+  BmpSpec spec;
+  spec.width = 1;
+  spec.height = 1;
+  std::vector<uint8_t> bytes = makeBmp(spec);
+  ASSERT_LE(bytes.size(), size);
+  bytes.resize(size, 0xA5);
+  putLe32(bytes, 2, size);
+  ASSERT_EQ(loadPicture(bytes), kLoadOk);
+  ASSERT_EQ(bmpFileSize(), size);
+}
+
+std::vector<uint8_t> headerOf(const wssession& rec, size_t size) {
+  return std::vector<uint8_t>(rec.txbuf, rec.txbuf + size);
+}
+
+bool payloadIsPicture(const wssession& rec, uint32_t header) {
+  return memcmp(rec.txbuf + header, BMP_DUMP, bmpFileSize()) == 0;
+}
+
+void setLastByte(uint8_t value) {
+  pthread_mutex_lock(&BMPmutex);
+  BMP_DUMP[bmpFileSize() - 1] = value;
+  pthread_mutex_unlock(&BMPmutex);
+}
+
+}  // namespace
+
+TEST(Screen, HeaderFormsFollowThePictureSize) {
+  flagNew = 255;
+  struct Case {
+    uint32_t size;
+    std::vector<uint8_t> header;
+  };
+  const Case cases[] = {
+      {125, {0x82, 125}},
+      {126, {0x82, 126, 0, 126}},
+      {65535, {0x82, 126, 0xFF, 0xFF}},
+      {65536, {0x82, 127, 0, 0, 0, 0, 0, 1, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    loadPictureOfSize(c.size);
+    auto rec = record();
+    const uint32_t header = uint32_t(c.header.size());
+    EXPECT_EQ(wsscreen(rec->txbuf), int(header + c.size)) << c.size;
+    EXPECT_EQ(headerOf(*rec, header), c.header) << c.size;
+    EXPECT_TRUE(payloadIsPicture(*rec, header)) << c.size;
+  }
+}
+
+TEST(Screen, UnchangedPictureGivesZeroAndAChangedLastByteTheWholeFrame) {
+  flagNew = 255;
+  ASSERT_EQ(loadBlankPicture(640, 480), kLoadOk);
+  ASSERT_EQ(bmpFileSize(), 921654u);
+  auto rec = record();
+  EXPECT_EQ(wsscreen(rec->txbuf), 921664);
+  EXPECT_EQ(wsscreen(rec->txbuf), 0);
+  setLastByte(0x7E);
+  EXPECT_EQ(wsscreen(rec->txbuf), 921664);
+  EXPECT_TRUE(payloadIsPicture(*rec, 10));
+  EXPECT_EQ(wsscreen(rec->txbuf), 0);
+}
+
+TEST(Screen, EachConnectionKeepsItsOwnCopy) {
+  flagNew = 255;
+  ASSERT_EQ(loadBlankPicture(32, 32), kLoadOk);
+  auto first = record();
+  auto second = record();
+  EXPECT_GT(wsscreen(first->txbuf), 0);
+  setLastByte(1);
+  EXPECT_GT(wsscreen(second->txbuf), 0);
+  EXPECT_EQ(wsscreen(second->txbuf), 0);
+  EXPECT_GT(wsscreen(first->txbuf), 0);
+}
+
+TEST(Screen, NothingBeforeStreamingAndTxbufUntouched) {
+  flagNew = 0;
+  ASSERT_EQ(loadBlankPicture(32, 32), kLoadOk);
+  auto rec = record();
+  memset(rec->txbuf, 0x5A, 4096);
+  EXPECT_EQ(wsscreen(rec->txbuf), 0);
+  for (int i = 0; i < 4096; ++i) ASSERT_EQ(rec->txbuf[i], 0x5A) << i;
+}
+
+TEST(Screen, RefusedPictureStreamsNothing) {
+  flagNew = 255;
+  std::vector<uint8_t> tooLarge = makeBmp(BmpSpec{});
+  putLe32(tooLarge, 2, kFrameBufferSize + 1);
+  ASSERT_LT(loadPicture(tooLarge), 0);
+  auto rec = record();
+  EXPECT_EQ(wsscreen(rec->txbuf), 0);
+}
+
+TEST(Screen, LargestAcceptedPictureFillsTheTransmitBufferExactly) {
+  flagNew = 255;
+  loadPictureOfSize(kFrameBufferSize);
+  auto rec = record();
+  EXPECT_EQ(wsscreen(rec->txbuf), int(kTxBufSize));
+  EXPECT_TRUE(payloadIsPicture(*rec, 10));
+  setLastByte(0x11);
+  EXPECT_EQ(wsscreen(rec->txbuf), int(kTxBufSize));
+  EXPECT_EQ(rec->txbuf[kTxBufSize - 1], 0x11);
+}
+
+TEST(Screen, FramesCarryOneConsistentPictureWhileDrawingGoesOn) {
+  flagNew = 255;
+  ASSERT_EQ(loadBlankPicture(64, 64), kLoadOk);
+  const uint32_t pixels = bmpPixelOffset();
+  const uint32_t size = bmpFileSize();
+  std::atomic<bool> done{false};
+  // Repaints every pixel byte with one value, under the lock, as drawing does.
+  std::thread painter([&] {
+    for (uint8_t value = 1; !done.load(); ++value) {
+      pthread_mutex_lock(&BMPmutex);
+      memset(BMP_DUMP + pixels, value, size - pixels);
+      pthread_mutex_unlock(&BMPmutex);
+    }
+  });
+  auto rec = record();
+  int frames = 0;
+  for (int i = 0; i < 200; ++i) {
+    if (wsscreen(rec->txbuf) == 0) continue;
+    ++frames;
+    const uint8_t* copy = rec->txbuf + 4 + pixels;
+    for (uint32_t k = 1; k < size - pixels; ++k) ASSERT_EQ(copy[k], copy[0]) << k;
+  }
+  done = true;
+  painter.join();
+  EXPECT_GT(frames, 0);
+}
