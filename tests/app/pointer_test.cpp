@@ -1,0 +1,136 @@
+// Pointer reports: which texts move mX and mY and which raise the flags.
+#include "app/pointer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <climits>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "widgets/buttons.h"
+#include "widgets/sliders.h"
+#include "widgets/widget_pointer.h"
+
+namespace {
+
+uint8_t buttonFlag() {
+  return std::atomic_ref<uint8_t>(buttons.pointerEvent).load(std::memory_order_acquire);
+}
+uint8_t sliderFlag() {
+  return std::atomic_ref<uint8_t>(sliders.pointerEvent).load(std::memory_order_acquire);
+}
+
+class PointerReport : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    mX = -1;
+    mY = -1;
+    setFlags(0);
+  }
+  static void setFlags(uint8_t value) {
+    std::atomic_ref<uint8_t>(buttons.pointerEvent).store(value);
+    std::atomic_ref<uint8_t>(sliders.pointerEvent).store(value);
+  }
+  // Parses the text as a payload in a buffer of exactly its own length plus
+  // the zero byte that follows every decoded payload.
+  static void parse(const std::string& text) {
+    std::vector<char> payload(text.begin(), text.end());
+    payload.push_back('\0');
+    wsworkfunc(payload.data(), int(payload.size()));
+  }
+  static void expectReport(int32_t x, int32_t y, uint8_t flags) {
+    EXPECT_EQ(mX.load(), x);
+    EXPECT_EQ(mY.load(), y);
+    EXPECT_EQ(buttonFlag(), flags);
+    EXPECT_EQ(sliderFlag(), flags);
+  }
+};
+
+struct Case {
+  const char* behaviour;
+  std::string text;
+  int32_t x, y;
+  uint8_t flags;  // both flags after the report, starting from 0
+};
+
+TEST_F(PointerReport, ReportsSetThePositionAndFlagsOnlyWithBothKeys) {
+  const Case cases[] = {
+      {"both keys", "mouse_X: 120\r\nmouse_Y: 45\r\n", 120, 45, 255},
+      {"either order, LF ends", "mouse_Y: 45\nmouse_X: 120\n", 120, 45, 255},
+      {"keys amid other text", "hello\r\nmouse_X: 7\rnoise mouse_Y: 8\r\n", 7, 8, 255},
+      {"inner spaces dropped, sign kept", "mouse_X: 1 2\r\nmouse_Y:   -3 4\r\n", 12, -34, 255},
+      {"no space after the key gives 0", "mouse_X:120\r\nmouse_Y: 45\r\n", 0, 45, 255},
+      {"first occurrence counts", "mouse_X: 1\r\nmouse_X: 2\r\nmouse_Y: 3\r\n", 1, 3, 255},
+      {"X only", "mouse_X: 120\r\n", 120, 0, 0},
+      {"Y only", "mouse_Y: 9\r\n", 0, 9, 0},
+      {"other letter case", "MOUSE_X: 120\r\nMouse_Y: 45\r\n", 0, 0, 0},
+      // 60 zeros then 12345: the first 63 characters read 123.
+      {"value cut at 63 characters", "mouse_X: " + std::string(60, '0') + "12345\r\nmouse_Y: 1\r\n",
+       123, 1, 255},
+      {"beyond 32 bits held at the ends", "mouse_X: 99999999999\r\nmouse_Y: -99999999999\r\n",
+       INT32_MAX, INT32_MIN, 255},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.behaviour);
+    setFlags(0);
+    parse(c.text);
+    expectReport(c.x, c.y, c.flags);
+  }
+}
+
+TEST_F(PointerReport, TextWithoutKeysZeroesThePositionAndLeavesFlagsAsTheyWere) {
+  setFlags(255);
+  parse("Hello");
+  expectReport(0, 0, 255);
+  setFlags(0);
+  parse("");
+  expectReport(0, 0, 0);
+}
+
+TEST_F(PointerReport, FullPayloadWithoutLineEndOrZeroIsReadOnlyToItsEnd) {
+  // 1,023 bytes with neither CR, LF nor a zero byte: the scan must stop at
+  // the payload's end (an address sanitizer build catches any read past it).
+  std::string text = "mouse_Y: 7\r\nmouse_X: ";
+  text += std::string(1023 - text.size(), '1');
+  std::vector<char> payload(text.begin(), text.end());
+  ASSERT_EQ(payload.size(), 1023u);
+  wsworkfunc(payload.data(), int(payload.size()));
+  expectReport(INT32_MAX, 7, 255);
+}
+
+TEST_F(PointerReport, ParserReadsNoFurtherThanTheGivenLength) {
+  // The Y line lies past the length given: it is not seen.
+  std::string text = "mouse_X: 5\r\nmouse_Y: 6\r\n";
+  std::vector<char> payload(text.begin(), text.end());
+  wsworkfunc(payload.data(), 12);
+  expectReport(5, 0, 0);
+}
+
+TEST_F(PointerReport, ReportsFromSeveralConnectionsAtOnceStayWhole) {
+  // Each thread sends its own point with x == -y; whatever the interleaving,
+  // the last stores leave a position some thread reported and both flags up.
+  constexpr int kThreads = 4;
+  constexpr int kReports = 500;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; t++) {
+    threads.emplace_back([t] {
+      const std::string text =
+          "mouse_X: " + std::to_string(t + 1) + "\r\nmouse_Y: " + std::to_string(-(t + 1)) + "\r\n";
+      for (int i = 0; i < kReports; i++) parse(text);
+    });
+  }
+  for (int i = 0; i < kReports; i++) {
+    if (buttonFlag() != 0) std::atomic_ref<uint8_t>(buttons.pointerEvent).store(0);
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_GE(mX.load(), 1);
+  EXPECT_LE(mX.load(), kThreads);
+  EXPECT_GE(-mY.load(), 1);
+  EXPECT_LE(-mY.load(), kThreads);
+  EXPECT_EQ(buttonFlag(), 255);
+  EXPECT_EQ(sliderFlag(), 255);
+}
+
+}  // namespace
