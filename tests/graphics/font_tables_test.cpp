@@ -3,6 +3,7 @@
 // converter refuses faulty sources.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -126,5 +127,49 @@ TEST(FontConverter, FaultySourcesStopItWithoutOutput) {
     EXPECT_EQ(convert(source, table, &errors), 1) << c.what;
     EXPECT_NE(errors.find(c.message), std::string::npos) << c.what << ": " << errors;
     EXPECT_FALSE(std::ifstream(table).good()) << c.what;
+  }
+}
+
+TEST(FontTables, Font5x7InksEveryListedCodeAndNoOther) {
+  for (int code = 0; code < 256; code++) {
+    const bool blank = code <= 0x20 || code == 0x5F || code == 0xA0;
+    const std::vector<uint8_t> rows = glyph(Font_5_7, 7, code);
+    const bool inked = std::any_of(rows.begin(), rows.end(), [](uint8_t row) { return row != 0; });
+    EXPECT_EQ(inked, !blank) << "code " << code;
+  }
+}
+
+// Two letters or digits may look the same only when they are the same letter
+// (Latin A and Cyrillic A, the digit zero and O): a glyph copied to the wrong
+// code shows up here.
+TEST(FontTables, Font5x7LettersCanBeToldApart) {
+  // Each Cyrillic look-alike and the digit zero, with the Latin letter it copies.
+  constexpr uint8_t kSameLetter[][2] = {
+      {0xC0, 'A'}, {0xC2, 'B'}, {0xC5, 'E'}, {0xCA, 'K'}, {0xCC, 'M'}, {0xCD, 'H'}, {0xCE, 'O'},
+      {0xD0, 'P'}, {0xD1, 'C'}, {0xD2, 'T'}, {0xD5, 'X'}, {0xE0, 'a'}, {0xE5, 'e'}, {0xEE, 'o'},
+      {0xF0, 'p'}, {0xF1, 'c'}, {0xF3, 'y'}, {0xF5, 'x'}, {0xB2, 'I'}, {0xB3, 'i'}, {0xA3, 'J'},
+      {0xBC, 'j'}, {0xBD, 'S'}, {0xBE, 's'}, {'0', 'O'}};
+  // The letters among the punctuation of 0x80..0xBF.
+  constexpr uint8_t kOtherLetters[] = {0x80, 0x81, 0x83, 0x8A, 0x8C, 0x8D, 0x8E, 0x8F, 0x90, 0x9A,
+                                       0x9C, 0x9D, 0x9E, 0x9F, 0xA1, 0xA2, 0xA3, 0xA5, 0xA8, 0xAA,
+                                       0xAF, 0xB2, 0xB3, 0xB4, 0xB8, 0xBA, 0xBC, 0xBD, 0xBE, 0xBF};
+  std::vector<int> letters;
+  for (int code = '0'; code <= '9'; code++) letters.push_back(code);
+  for (int code = 'A'; code <= 'Z'; code++) letters.push_back(code);
+  for (int code = 'a'; code <= 'z'; code++) letters.push_back(code);
+  for (int code = 0xC0; code <= 0xFF; code++) letters.push_back(code);
+  for (uint8_t code : kOtherLetters) letters.push_back(code);
+  auto identity = [&](int code) {
+    for (const auto& pair : kSameLetter) {
+      if (pair[0] == code) return int(pair[1]);
+    }
+    return code;
+  };
+  for (size_t i = 0; i < letters.size(); i++) {
+    for (size_t j = i + 1; j < letters.size(); j++) {
+      if (identity(letters[i]) == identity(letters[j])) continue;
+      EXPECT_NE(glyph(Font_5_7, 7, letters[i]), glyph(Font_5_7, 7, letters[j]))
+          << "codes " << letters[i] << " and " << letters[j];
+    }
   }
 }
