@@ -7,7 +7,8 @@ CMAKE ?= cmake
 CTEST ?= ctest
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null | grep -v '^graphics/font_.*_table.cpp')
 
-.PHONY: all build run test test-unit test-sanitize test-asan test-tsan format format-check setup clean fuzz lint
+.PHONY: all build run test test-unit test-sanitize test-asan test-tsan format format-check setup clean fuzz lint \
+        arm test-arm
 
 all: build
 
@@ -43,6 +44,34 @@ test-tsan: setup
 	$(CMAKE) -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DPANEL_SANITIZE=thread
 	$(CMAKE) --build build/tsan -j $(JOBS)
 	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 $(CTEST) -j $(JOBS) -L 'server|app' --output-on-failure
+
+# 32-bit ARM Linux (armhf), cross-built with Debian's arm-linux-gnueabihf
+# compilers. `make arm` puts what a device needs into build/arm/device: the
+# stripped server (libcrypto and the C++ runtime linked in), a work.bmp and a
+# service unit. `make test-arm` builds every test for armhf and runs it under
+# qemu-arm.
+ARM_TRIPLE = arm-linux-gnueabihf
+ARM_CONFIGURE = $(CMAKE) --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/armhf.cmake
+ARM_EMULATOR = qemu-arm -L /
+ARM_DEVICE = build/arm/device
+
+arm:
+	@tools/setup.sh base arm
+	$(ARM_CONFIGURE) -S . -B build/arm -DCMAKE_BUILD_TYPE=Release -DPANEL_TESTS=OFF -DPANEL_STATIC=ON
+	$(CMAKE) --build build/arm -j $(JOBS) --target panel-server make-picture
+	@mkdir -p $(ARM_DEVICE)
+	$(ARM_TRIPLE)-strip -o $(ARM_DEVICE)/panel-server build/arm/panel-server
+	@[ -f $(ARM_DEVICE)/work.bmp ] || $(ARM_EMULATOR) build/arm/make-picture $(ARM_DEVICE)/work.bmp
+	cp tools/panel-server.service $(ARM_DEVICE)/
+	$(ARM_EMULATOR) $(ARM_DEVICE)/panel-server --version
+	$(ARM_TRIPLE)-size $(ARM_DEVICE)/panel-server
+	@ls -l $(ARM_DEVICE)
+
+test-arm:
+	@tools/setup.sh base arm
+	$(ARM_CONFIGURE) -S . -B build/test-arm -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	$(CMAKE) --build build/test-arm -j $(JOBS)
+	cd build/test-arm && $(CTEST) -j $(JOBS) --output-on-failure
 
 # Every fuzz harness for FUZZ_SECONDS (default 60) each, from a copy of the
 # committed seed corpus; findings land in build/fuzz/findings.

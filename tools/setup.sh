@@ -6,7 +6,7 @@ set -euo pipefail
 
 need_base=(g++ cmake make libssl-dev libgtest-dev libgmock-dev clang-format)
 need_browser=(chromium nodejs npm)
-need_arm=(g++-arm-linux-gnueabihf qemu-user libssl-dev:armhf)
+need_arm=(g++-arm-linux-gnueabihf qemu-user libssl-dev:armhf libstdc++6:armhf)
 need_fuzz=(clang libclang-rt-14-dev)
 need_bench=(libbenchmark-dev)
 need_lint=(clang-tidy)
