@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "app/control.h"
+#include "graphics/draw.h"
+#include "graphics/font.h"
 #include "graphics/framebuffer.h"
 
 int main(int argc, char** argv) {
@@ -16,6 +18,7 @@ int main(int argc, char** argv) {
   if (scan != kScanRun) return scan;
 
   printf("res = %i\n", bmpfilework("work.bmp"));
+  setfont(kFont8x8);
   runControlLoop();
   return 0;
 }
