@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "graphics/font.h"
@@ -37,6 +38,35 @@ int convert(const std::string& source, const std::string& table, std::string* er
 
 std::vector<uint8_t> glyph(const uint8_t* table, int height, int code) {
   return std::vector<uint8_t>(table + code * height, table + (code + 1) * height);
+}
+
+// Inked exactly where the font has a glyph.
+void expectInkedOutsideBlanks(const uint8_t* table, int height, bool (*blank)(int code)) {
+  for (int code = 0; code < 256; code++) {
+    const std::vector<uint8_t> rows = glyph(table, height, code);
+    const bool inked = std::any_of(rows.begin(), rows.end(), [](uint8_t row) { return row != 0; });
+    EXPECT_EQ(inked, !blank(code)) << "code " << code;
+  }
+}
+
+// No two of the codes share a picture unless one is listed as a copy of the
+// other (a Cyrillic letter and the Latin letter it looks like): a glyph drawn
+// at the wrong code shows up here.
+void expectToldApart(const uint8_t* table, int height, const std::vector<int>& codes,
+                     const std::vector<std::pair<int, int>>& copies) {
+  auto identity = [&](int code) {
+    for (const auto& [copy, original] : copies) {
+      if (copy == code) return original;
+    }
+    return code;
+  };
+  for (size_t i = 0; i < codes.size(); i++) {
+    for (size_t j = i + 1; j < codes.size(); j++) {
+      if (identity(codes[i]) == identity(codes[j])) continue;
+      EXPECT_NE(glyph(table, height, codes[i]), glyph(table, height, codes[j]))
+          << "codes " << codes[i] << " and " << codes[j];
+    }
+  }
 }
 
 }  // namespace
@@ -131,20 +161,14 @@ TEST(FontConverter, FaultySourcesStopItWithoutOutput) {
 }
 
 TEST(FontTables, Font5x7InksEveryListedCodeAndNoOther) {
-  for (int code = 0; code < 256; code++) {
-    const bool blank = code <= 0x20 || code == 0x5F || code == 0xA0;
-    const std::vector<uint8_t> rows = glyph(Font_5_7, 7, code);
-    const bool inked = std::any_of(rows.begin(), rows.end(), [](uint8_t row) { return row != 0; });
-    EXPECT_EQ(inked, !blank) << "code " << code;
-  }
+  expectInkedOutsideBlanks(Font_5_7, 7,
+                           [](int code) { return code <= 0x20 || code == 0x5F || code == 0xA0; });
 }
 
 // Two letters or digits may look the same only when they are the same letter
-// (Latin A and Cyrillic A, the digit zero and O): a glyph copied to the wrong
-// code shows up here.
+// (Latin A and Cyrillic A, the digit zero and O).
 TEST(FontTables, Font5x7LettersCanBeToldApart) {
-  // Each Cyrillic look-alike and the digit zero, with the Latin letter it copies.
-  constexpr uint8_t kSameLetter[][2] = {
+  const std::vector<std::pair<int, int>> sameLetter = {
       {0xC0, 'A'}, {0xC2, 'B'}, {0xC5, 'E'}, {0xCA, 'K'}, {0xCC, 'M'}, {0xCD, 'H'}, {0xCE, 'O'},
       {0xD0, 'P'}, {0xD1, 'C'}, {0xD2, 'T'}, {0xD5, 'X'}, {0xE0, 'a'}, {0xE5, 'e'}, {0xEE, 'o'},
       {0xF0, 'p'}, {0xF1, 'c'}, {0xF3, 'y'}, {0xF5, 'x'}, {0xB2, 'I'}, {0xB3, 'i'}, {0xA3, 'J'},
@@ -159,17 +183,38 @@ TEST(FontTables, Font5x7LettersCanBeToldApart) {
   for (int code = 'a'; code <= 'z'; code++) letters.push_back(code);
   for (int code = 0xC0; code <= 0xFF; code++) letters.push_back(code);
   for (uint8_t code : kOtherLetters) letters.push_back(code);
-  auto identity = [&](int code) {
-    for (const auto& pair : kSameLetter) {
-      if (pair[0] == code) return int(pair[1]);
-    }
-    return code;
-  };
-  for (size_t i = 0; i < letters.size(); i++) {
-    for (size_t j = i + 1; j < letters.size(); j++) {
-      if (identity(letters[i]) == identity(letters[j])) continue;
-      EXPECT_NE(glyph(Font_5_7, 7, letters[i]), glyph(Font_5_7, 7, letters[j]))
-          << "codes " << letters[i] << " and " << letters[j];
-    }
+  expectToldApart(Font_5_7, 7, letters, sameLetter);
+}
+
+TEST(FontTables, Font8x8InksEveryCodeButTheBlanks) {
+  expectInkedOutsideBlanks(Font_8_8, 8,
+                           [](int code) { return code == 0x00 || code == 0x20 || code == 0xFF; });
+}
+
+// Every glyph of the 8x8 font, symbols included, has its own picture but for
+// the Cyrillic letters that look like Latin ones.
+TEST(FontTables, Font8x8GlyphsCanBeToldApart) {
+  const std::vector<std::pair<int, int>> sameLetter = {
+      {0x80, 'A'}, {0x82, 'B'}, {0x85, 'E'}, {0x8A, 'K'}, {0x8C, 'M'}, {0x8D, 'H'},
+      {0x8E, 'O'}, {0x90, 'P'}, {0x91, 'C'}, {0x92, 'T'}, {0x95, 'X'}, {0xA0, 'a'},
+      {0xA5, 'e'}, {0xAE, 'o'}, {0xE0, 'p'}, {0xE1, 'c'}, {0xE3, 'y'}, {0xE5, 'x'}};
+  std::vector<int> glyphs;
+  for (int code = 0x01; code < 0xFF; code++) {
+    if (code != 0x20) glyphs.push_back(code);
+  }
+  expectToldApart(Font_8_8, 8, glyphs, sameLetter);
+}
+
+// Letters and signs leave the bottom row and the right column blank so that
+// text is spaced; the shading, box and block characters fill the cell to join,
+// as do the inverse bullet and circle, the low line and the integral halves.
+TEST(FontTables, Font8x8KeepsItsSpacingOutsideTheJoiningCharacters) {
+  for (int code = 0; code < 256; code++) {
+    const bool joins = (code >= 0xB0 && code <= 0xDF) || code == 0x08 || code == 0x0A ||
+                       code == 0x5F || code == 0xF4 || code == 0xF5;
+    if (joins) continue;
+    const std::vector<uint8_t> rows = glyph(Font_8_8, 8, code);
+    EXPECT_EQ(rows[7], 0) << "code " << code;
+    for (uint8_t row : rows) EXPECT_EQ(row & 0x01, 0) << "code " << code;
   }
 }
