@@ -83,6 +83,14 @@ fuzz:
 	$(CMAKE) --build build/fuzz -j $(JOBS)
 	tools/run-fuzz.sh build/fuzz $(FUZZ_SECONDS)
 
+# Builds (Release) and runs every benchmark.
+.PHONY: bench
+bench:
+	@tools/setup.sh bench
+	$(CMAKE) -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DPANEL_TESTS=OFF -DPANEL_BENCH=ON
+	$(CMAKE) --build build/bench -j $(JOBS)
+	for b in build/bench/bench/*_bench; do $$b || exit 1; done
+
 # clang-tidy over the system's code (not tests, tools or generated tables).
 lint:
 	@tools/setup.sh lint

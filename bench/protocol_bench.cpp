@@ -1,0 +1,152 @@
+// The protocol's hot paths: the screen message against the plain memory
+// operations it is made of (reported as a ratio in the same run), handshakes
+// per second and frames decoded per second.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "graphics/framebuffer.h"
+#include "server/frames.h"
+#include "server/handshake.h"
+#include "server/records.h"
+#include "server/screen.h"
+#include "tools/bmp_writer.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Loads the 640 x 480 picture (921,654 bytes) once.
+void loadScreenPicture() {
+  static bool loaded = false;
+  if (loaded) return;
+  const std::string path = "/tmp/protocol-bench-" + std::to_string(getpid()) + ".bmp";
+  writeBytes(path, makeBmp(BmpSpec{}, calmBackground));
+  fflush(stdout);
+  if (dumpBMPinit(path.c_str()) != kLoadOk) abort();
+  std::remove(path.c_str());
+  flagNew = 255;
+  loaded = true;
+}
+
+std::unique_ptr<wssession> newRecord() {
+  auto record = std::make_unique<wssession>();
+  memset(record.get(), 0, sizeof(wssession));
+  return record;
+}
+
+double seconds(Clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+void flipLastByte() {
+  pthread_mutex_lock(&BMPmutex);
+  BMP_DUMP[bmpFileSize() - 1] ^= 1;
+  pthread_mutex_unlock(&BMPmutex);
+}
+
+// wsscreen on an unchanged picture, against memcmp over the same bytes.
+void ScreenUnchangedVsMemcmp(benchmark::State& state) {
+  loadScreenPicture();
+  auto record = newRecord();
+  wsscreen(record->txbuf);
+  const uint32_t size = bmpFileSize();
+  std::vector<uint8_t> copy(BMP_DUMP, BMP_DUMP + size);
+  Clock::duration screen{}, baseline{};
+  for (auto _ : state) {
+    const auto t0 = Clock::now();
+    int built = wsscreen(record->txbuf);
+    const auto t1 = Clock::now();
+    int differs = memcmp(BMP_DUMP, copy.data(), size);
+    const auto t2 = Clock::now();
+    benchmark::DoNotOptimize(built);
+    benchmark::DoNotOptimize(differs);
+    if (built != 0 || differs != 0) state.SkipWithError("picture changed");
+    screen += t1 - t0;
+    baseline += t2 - t1;
+    state.SetIterationTime(seconds(t1 - t0));
+  }
+  state.counters["ratio"] = seconds(screen) / seconds(baseline);
+  state.SetBytesProcessed(int64_t(state.iterations()) * size);
+}
+BENCHMARK(ScreenUnchangedVsMemcmp)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+// wsscreen on a picture whose last byte changed, against memcmp + memcpy.
+void ScreenChangedVsMemcmpMemcpy(benchmark::State& state) {
+  loadScreenPicture();
+  auto record = newRecord();
+  wsscreen(record->txbuf);
+  const uint32_t size = bmpFileSize();
+  std::vector<uint8_t> older(BMP_DUMP, BMP_DUMP + size);
+  std::vector<uint8_t> copy(size);
+  Clock::duration screen{}, baseline{};
+  for (auto _ : state) {
+    flipLastByte();
+    const auto t0 = Clock::now();
+    int built = wsscreen(record->txbuf);
+    const auto t1 = Clock::now();
+    int differs = memcmp(BMP_DUMP, older.data(), size);
+    memcpy(copy.data(), BMP_DUMP, size);
+    const auto t2 = Clock::now();
+    older.swap(copy);
+    benchmark::DoNotOptimize(built);
+    benchmark::DoNotOptimize(differs);
+    benchmark::DoNotOptimize(copy.data());
+    if (built == 0 || differs == 0) state.SkipWithError("change not seen");
+    screen += t1 - t0;
+    baseline += t2 - t1;
+    state.SetIterationTime(seconds(t1 - t0));
+  }
+  state.counters["ratio"] = seconds(screen) / seconds(baseline);
+  state.SetBytesProcessed(int64_t(state.iterations()) * size);
+}
+BENCHMARK(ScreenChangedVsMemcmpMemcpy)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+const char kRequest[] =
+    "GET /chat HTTP/1.1\r\n"
+    "Host: panel.local:8080\r\n"
+    "Upgrade: websocket\r\n"
+    "Connection: Upgrade\r\n"
+    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+    "Origin: http://panel.local\r\n"
+    "Sec-WebSocket-Version: 13\r\n"
+    "Sec-WebSocket-Extensions: permessage-deflate; client_max_window_bits\r\n"
+    "\r\n";
+
+// wsin + wsout on a browser's upgrade request.
+void Handshake(benchmark::State& state) {
+  auto record = newRecord();
+  for (auto _ : state) {
+    memcpy(record->rxbuf, kRequest, sizeof kRequest);
+    wsin(record.get());
+    wsout(record.get());
+    benchmark::DoNotOptimize(record->reply);
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()));
+}
+BENCHMARK(Handshake);
+
+// A masked pointer report, as a browser sends it, through wsframeLength and
+// wsdecode.
+void DecodePointerFrame(benchmark::State& state) {
+  const char report[] = "mouse_X: 321\r\nmouse_Y: 123\r\n";
+  const uint8_t key[4] = {0x12, 0x34, 0x56, 0x78};
+  std::vector<uint8_t> frame{0x81, uint8_t(0x80 | (sizeof report - 1))};
+  frame.insert(frame.end(), key, key + 4);
+  for (size_t k = 0; k + 1 < sizeof report; ++k) frame.push_back(uint8_t(report[k] ^ key[k % 4]));
+  auto record = newRecord();
+  for (auto _ : state) {
+    const int length = wsframeLength(frame.data(), int(frame.size()));
+    benchmark::DoNotOptimize(wsdecode(record.get(), frame.data(), length));
+  }
+  state.SetItemsProcessed(int64_t(state.iterations()));
+}
+BENCHMARK(DecodePointerFrame);
+
+}  // namespace
