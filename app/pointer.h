@@ -9,6 +9,9 @@
 // threads, read by the control loop; stored before the pointerEvent flags.
 extern std::atomic<int32_t> mX;
 extern std::atomic<int32_t> mY;
+// The hand-over takes no lock, so on every target a store must be one whole
+// word written by the processor, not a call into a locking helper.
+static_assert(std::atomic<int32_t>::is_always_lock_free);
 
 // Parses the NUL-terminated payload (at most `len` bytes are looked at; the
 // text may be modified): stores mX, mY and, when both keys were found, raises

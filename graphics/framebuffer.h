@@ -10,6 +10,7 @@
 
 #include <pthread.h>
 
+#include <bit>
 #include <cstdint>
 
 constexpr uint32_t kFrameBufferSize = 2097152;  // BMP_DUMP: the largest picture
@@ -30,6 +31,9 @@ struct BmpFileHeader {
   uint16_t infoSizeLow;
 };
 static_assert(sizeof(BmpFileHeader) == 16);
+// The loader reads the file's first bytes straight into bhfi, so its halves
+// mean what the file says only on a little-endian machine (x86, ARM Linux).
+static_assert(std::endian::native == std::endian::little);
 
 // bhfo: the normalised info header in the shape of the version-3 header. The
 // loader fills width, height, planes and bitCount; the rest stays zero.

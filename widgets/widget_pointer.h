@@ -9,6 +9,7 @@
 #include <cstdint>
 
 constexpr uint8_t kEventRaised = 255;
+static_assert(std::atomic_ref<uint8_t>::is_always_lock_free);
 
 inline bool pointerEventRaised(uint8_t& flag) {
   return std::atomic_ref<uint8_t>(flag).load(std::memory_order_acquire) != 0;
