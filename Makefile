@@ -105,6 +105,14 @@ fonts:
 	build/release/fontconv graphics/fonts/font_8x8.txt graphics/font_8x8_table.cpp
 	build/release/fontconv graphics/fonts/font_5x7.txt graphics/font_5x7_table.cpp
 
+# A picture to check by eye: every glyph of both fonts and a sample of every
+# shape, as build/testcard.bmp and build/testcard.png.
+.PHONY: testcard
+testcard: setup
+	$(CMAKE) -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DPANEL_TESTS=OFF
+	$(CMAKE) --build build/release -j $(JOBS) --target testcard
+	build/release/testcard build/testcard.bmp build/testcard.png
+
 format:
 	clang-format -i $(SOURCES)
 

@@ -1,0 +1,8 @@
+// Helpers shared by the benchmarks.
+#pragma once
+
+#include <cstdint>
+
+// Loads the default 640 x 480, 24-bit picture into the frame buffer (once per
+// process; the load report is kept off the benchmark output).
+void loadScreenPicture();
