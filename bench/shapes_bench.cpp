@@ -42,6 +42,18 @@ void fillAgainstMemset(benchmark::State& state, uint8_t r, uint8_t g, uint8_t b)
   state.counters["fill/memset"] = fillSeconds / memsetSeconds;
 }
 
+// Runs one round per iteration and reports items (pixels, characters) per
+// second under the given counter name.
+template <typename Round>
+void timeRounds(benchmark::State& state, const char* counter, int64_t itemsPerRound, Round round) {
+  for (auto _ : state) {
+    round();
+    benchmark::ClobberMemory();
+  }
+  state.counters[counter] = benchmark::Counter(double(itemsPerRound) * double(state.iterations()),
+                                               benchmark::Counter::kIsRate);
+}
+
 void BM_FullScreenFillGrey(benchmark::State& state) {
   fillAgainstMemset(state, 0x80, 0x80, 0x80);
 }
@@ -71,12 +83,9 @@ void BM_Lines(benchmark::State& state) {
     const int32_t dy = y > kCentreY ? y - kCentreY : kCentreY - y;
     pixelsPerRound += (dx > dy ? dx : dy) + 1;
   }
-  for (auto _ : state) {
+  timeRounds(state, "pixels/s", pixelsPerRound, [&] {
     for (const auto& end : ends) BMP_Line(kCentreX, kCentreY, end[0], end[1], 255, 255, 0);
-    benchmark::ClobberMemory();
-  }
-  state.counters["pixels/s"] = benchmark::Counter(
-      double(pixelsPerRound) * double(state.iterations()), benchmark::Counter::kIsRate);
+  });
 }
 BENCHMARK(BM_Lines);
 
@@ -91,12 +100,9 @@ void BM_CircleOutlines(benchmark::State& state) {
     const uint8_t* pixels = BMP_DUMP + bmpPixelOffset();
     for (size_t i = 0; i < kScreenBytes; i += 3) pixelsPerRound += pixels[i] != 0;
   }
-  for (auto _ : state) {
+  timeRounds(state, "pixels/s", pixelsPerRound, [] {
     for (int32_t radius = 10; radius <= 230; radius += 20) BMP_Circle(320, 240, radius, 0, 255, 0);
-    benchmark::ClobberMemory();
-  }
-  state.counters["pixels/s"] = benchmark::Counter(
-      double(pixelsPerRound) * double(state.iterations()), benchmark::Counter::kIsRate);
+  });
 }
 BENCHMARK(BM_CircleOutlines);
 
@@ -106,12 +112,8 @@ void BM_TextLine(benchmark::State& state) {
   BMP_SetFont(kFont8x8);
   const char* text =
       "The quick brown fox jumps over the lazy dog 0123456789 ABCDEFGHIJKLMNOPQRSTUVWXY";
-  for (auto _ : state) {
-    BMP_textout(text, 0, 200, 255, 255, 255, 0, 0, 128, 255);
-    benchmark::ClobberMemory();
-  }
-  state.counters["chars/s"] = benchmark::Counter(double(strlen(text)) * double(state.iterations()),
-                                                 benchmark::Counter::kIsRate);
+  timeRounds(state, "chars/s", int64_t(strlen(text)),
+             [&] { BMP_textout(text, 0, 200, 255, 255, 255, 0, 0, 128, 255); });
 }
 BENCHMARK(BM_TextLine);
 
