@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/control.h"
+#include "app/panel.h"
 #include "graphics/draw.h"
 #include "graphics/font.h"
 #include "graphics/framebuffer.h"
@@ -19,6 +20,7 @@ int main(int argc, char** argv) {
 
   printf("res = %i\n", bmpfilework("work.bmp"));
   setfont(kFont8x8);
+  panelCREATE();
   runControlLoop();
   return 0;
 }
