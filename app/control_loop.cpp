@@ -3,7 +3,10 @@
 #include <unistd.h>
 
 #include "app/control.h"
+#include "app/pointer.h"
 #include "server/records.h"
+#include "widgets/buttons.h"
+#include "widgets/sliders.h"
 
 namespace {
 constexpr useconds_t kControlPeriodMicros = 300000;
@@ -11,6 +14,9 @@ constexpr useconds_t kControlPeriodMicros = 300000;
 
 void runControlLoop() {
   while (work.load() != 0) {
+    // The position is read afresh for each poll: a report may land between them.
+    buttonCTRL(mX.load(), mY.load(), 0);
+    sliderCTRL(mX.load(), mY.load(), 0);
     usleep(kControlPeriodMicros);
   }
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <set>
 #include <string>
 #include <utility>
@@ -226,6 +227,16 @@ TEST_F(Buttons, AnActionEndsThePoll) {
   EXPECT_EQ(actionCalls[1], 0);
   buttonCTRL(300, 300, 0);
   EXPECT_EQ(actionCalls[1], 1);
+}
+
+TEST_F(Buttons, ButtonsAtTheEndsOfTheCoordinateRangeDoNotWrapRound) {
+  constexpr int32_t kFar = INT32_MAX - 10;
+  ASSERT_EQ(buttonCREATE(kFar, kFar, 100, 100, "far", 1, 1, 1, 0, 0, 0, nullptr), 0);
+  ASSERT_EQ(buttonCREATE(INT32_MIN, INT32_MIN, -100, -100, "back", 1, 1, 1, 0, 0, 0, nullptr), 0);
+  report(0, 0);  // inside the second one only if its edges wrapped round
+  EXPECT_EQ(buttons.item[1].pressed, 0);
+  report(INT32_MAX, INT32_MAX);
+  EXPECT_EQ(buttons.item[0].pressed, 255);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <vector>
 
 #include "graphics/framebuffer.h"
@@ -228,6 +229,18 @@ TEST_F(Sliders, SliderWithoutABoundVariableShowsZeroAndAHitWritesNothing) {
   report(20, 150);
   EXPECT_FALSE(eventWaiting());
   EXPECT_EQ(knobRows(), span(103, 107));
+}
+
+TEST_F(Sliders, SlidersAtTheEndsOfTheCoordinateRangeStayDefined) {
+  int32_t other = 0;
+  value = 32767;  // with |range| 1 the knob lies far beyond 32 bits of offset
+  ASSERT_EQ(sliderCREATE(0, 0, 10, INT32_MAX, -32768, 32767, &value, 255, 255, 255, 0, 0, 0), 0);
+  constexpr int32_t kFar = INT32_MAX - 10;
+  ASSERT_EQ(sliderCREATE(kFar, kFar, 100, 200, 0, 255, &other, 255, 255, 255, 0, 0, 0), 0);
+  report(INT32_MAX, INT32_MAX);  // 10 pixels along 200: 12.75
+  EXPECT_EQ(other, 12);
+  EXPECT_EQ(value, 32767);
+  EXPECT_EQ(rowsOf(kWhite, 0, 0, 479), std::vector<int>{});
 }
 
 }  // namespace

@@ -1,0 +1,66 @@
+// The control loop driving the widgets from pointer reports parsed on another
+// thread, as a connection thread would. Runs under ThreadSanitizer (app label).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "app/control.h"
+#include "app/pointer.h"
+#include "server/records.h"
+#include "support/test_support.h"
+#include "widgets/buttons.h"
+#include "widgets/sliders.h"
+#include "widgets/widget_pointer.h"
+
+namespace {
+
+std::atomic<int> actionRuns{0};
+void countRun() {
+  actionRuns++;
+}
+
+void sendReport(const char* text) {
+  char payload[64];
+  strncpy(payload, text, sizeof payload - 1);
+  payload[sizeof payload - 1] = '\0';
+  wsworkfunc(payload, int(strlen(payload)));
+}
+
+// Waits a few control periods at most for the condition.
+template <typename Condition>
+bool waitFor(Condition done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+TEST(ControlLoop, ReportsFromAnotherThreadMoveASliderAndClickAButton) {
+  ASSERT_EQ(loadBlankPicture(), kLoadOk);
+  int32_t value = 100;
+  buttonsINIT();
+  slidersINIT();
+  ASSERT_EQ(buttonCREATE(10, 10, 80, 20, "", 1, 1, 1, 0, 0, 0, countRun), 0);
+  ASSERT_EQ(sliderCREATE(10, 100, 20, 100, 0, 255, &value, 255, 255, 255, 255, 0, 0), 0);
+  work = 255;
+  std::thread loop(runControlLoop);
+
+  sendReport("mouse_X: 20\r\nmouse_Y: 150\r\n");
+  const bool sliderMoved = waitFor([] { return !pointerEventRaised(sliders.pointerEvent); });
+  sendReport("mouse_X: 50\r\nmouse_Y: 20\r\n");
+  const bool clicked = waitFor([] { return actionRuns.load() == 1; });
+
+  work = 0;
+  loop.join();
+  EXPECT_TRUE(sliderMoved);
+  EXPECT_TRUE(clicked);
+  EXPECT_EQ(value, 127);
+  EXPECT_EQ(buttons.item[0].pressed, 0);
+}
+
+}  // namespace
