@@ -105,13 +105,12 @@ TEST_F(Buttons, PressedLookIsTheWholeButtonAtHalfBrightness) {
 }
 
 TEST_F(Buttons, LabelIsCentredAtTheTextOriginInBothLooks) {
-  // A four-character label such as "rect" on x 10, w 61, y 400, h 30 starts
-  // at (10 + 30 - 16, 400 + 15 - 4).
+  // "rect" on x 10, w 61, y 400, h 30 starts at (10 + 30 - 16, 400 + 15 - 4).
   const auto glyphsAt = [](int16_t x, int16_t y, uint32_t colour) {
     EXPECT_EQ(loadBlankPicture(), kLoadOk);
     pthread_mutex_lock(&BMPmutex);
     BMP_SetFont(kFont8x8);
-    BMP_textout("A0A0", x, y, colour >> 16, (colour >> 8) & 255, colour & 255, 0, 0, 0, 0);
+    BMP_textout("rect", x, y, colour >> 16, (colour >> 8) & 255, colour & 255, 0, 0, 0, 0);
     pthread_mutex_unlock(&BMPmutex);
     return pixelsOf(colour, 10, 400, 70, 429);
   };
@@ -119,9 +118,9 @@ TEST_F(Buttons, LabelIsCentredAtTheTextOriginInBothLooks) {
   ASSERT_FALSE(expected.empty());
 
   ASSERT_EQ(loadBlankPicture(), kLoadOk);
-  buttonPOP(10, 400, 61, 30, "A0A0", 1, 2, 3, 200, 100, 50);
+  buttonPOP(10, 400, 61, 30, "rect", 1, 2, 3, 200, 100, 50);
   EXPECT_EQ(pixelsOf(rgb(200, 100, 50), 10, 400, 70, 429), expected);
-  buttonPUSH(10, 400, 61, 30, "A0A0", 1, 2, 3, 200, 100, 50);
+  buttonPUSH(10, 400, 61, 30, "rect", 1, 2, 3, 200, 100, 50);
   std::set<std::pair<int, int>> dimmed = pixelsOf(rgb(100, 50, 25), 10, 400, 70, 429);
   EXPECT_EQ(dimmed, expected);
 }
