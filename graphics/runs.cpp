@@ -62,8 +62,13 @@ void fillRuns(uint32_t x, uint32_t y, uint32_t count, uint32_t rows, uint8_t r, 
   // exactly the bytes a single pixel would; the rest is copied from it.
   BMP_SetPixel(x, y, r, g, b);
   uint8_t* first = pixelAddress(x, y);
-  repeatPixel(first, count);
   const size_t rowBytes = size_t(count) * bmppar.bytesPerPixel;
+  if (rowBytes == bmppar.stride) {
+    // Whole rows without padding lie end to end: one run covers the block.
+    repeatPixel(first, count * rows);
+    return;
+  }
+  repeatPixel(first, count);
   uint8_t* row = first;
   for (uint32_t i = 1; i < rows; i++) {
     row += bmppar.stride;

@@ -172,6 +172,12 @@ TEST_F(Shapes, FilledRectangleCoversBothCornersInEitherOrder) {
   EXPECT_EQ(lit(), block(20, 35, 30, 40));
 }
 
+TEST_F(Shapes, FilledRectangleOfWholeRowsFillsExactlyThoseRows) {
+  BMP_rect_filled(0, 10, 639, 20, 0x12, 0x34, 0x56);
+  EXPECT_EQ(lit(), block(0, 10, 639, 20));
+  for (const auto& [x, y] : lit()) ASSERT_EQ(pixelColour(x, y), 0x123456u) << x << "," << y;
+}
+
 TEST_F(Shapes, FilledRectangleReachingThePictureEdgeOrWrappingIsCut) {
   BMP_rect_filled(630, 470, UINT32_MAX, UINT32_MAX, 255, 255, 255);
   BMP_rect_filled(0, 0, UINT32_MAX, 0, 255, 255, 255);
