@@ -7,7 +7,7 @@ CMAKE ?= cmake
 CTEST ?= ctest
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null | grep -v '^graphics/font_.*_table.cpp')
 
-.PHONY: all build run test test-unit test-sanitize test-asan test-tsan format format-check setup clean fuzz lint \
+.PHONY: all build run test test-unit test-sanitize test-asan test-tsan format format-check setup clean fuzz fuzz-ci lint \
         arm test-arm
 
 all: build
@@ -90,6 +90,9 @@ bench:
 	$(CMAKE) -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DPANEL_TESTS=OFF -DPANEL_BENCH=ON
 	$(CMAKE) --build build/bench -j $(JOBS)
 	for b in build/bench/bench/*_bench; do $$b || exit 1; done
+# The short pass that CI runs: 20 s per harness.
+fuzz-ci:
+	$(MAKE) fuzz FUZZ_SECONDS=20
 
 # clang-tidy over the system's code (not tests, tools or generated tables).
 lint:

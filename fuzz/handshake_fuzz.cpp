@@ -1,26 +1,49 @@
-// Fuzzes the opening handshake with arbitrary request bytes, filling the
-// receive buffer up to its last byte: every field stays NUL-terminated within
-// its size and the reply is always 129 bytes.
+// Fuzzes the opening handshake on arbitrary received bytes: whatever the
+// first read holds (up to a full receive buffer without a terminating zero),
+// wsin and wsout stay inside the record and the reply is always the complete
+// 129-byte "101 Switching Protocols" answer. The value extractor is also run
+// on the bytes alone, in a buffer of exactly their length, with destinations
+// of every small size.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "server/handshake.h"
+#include "server/records.h"
 
 namespace {
 
-wssession record;
+wssession session;
+
+bool terminated(const char* text, size_t size) {
+  return memchr(text, 0, size) != nullptr;
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const size_t taken = size < size_t(kRxBufSize) ? size : size_t(kRxBufSize);
-  memset(record.rxbuf, 0, kRxBufSize);
-  memcpy(record.rxbuf, data, taken);
-  wsin(&record);
-  if (record.wsKey[sizeof record.wsKey - 1] != 0) abort();
-  if (record.wsExtensions[sizeof record.wsExtensions - 1] != 0) abort();
-  wsout(&record);
-  if (record.replyLen != kReplyLength || strlen(record.reply) != size_t(kReplyLength)) abort();
+  memset(session.rxbuf, 0, sizeof session.rxbuf);
+  memcpy(session.rxbuf, data, size < size_t(kRxBufSize) ? size : size_t(kRxBufSize));
+  wsin(&session);
+  wsout(&session);
+  if (session.replyLen != kReplyLength) abort();
+  if (strlen(session.reply) != size_t(kReplyLength)) abort();
+  if (memcmp(session.reply, response_ws, strlen(response_ws)) != 0) abort();
+  if (memcmp(session.reply + kReplyLength - 4, "\r\n\r\n", 4) != 0) abort();
+  if (!terminated(session.wsKey, sizeof session.wsKey) ||
+      !terminated(session.wsExtensions, sizeof session.wsExtensions)) {
+    abort();
+  }
+
+  // The extractor on the raw bytes: the text is not terminated, the value
+  // must keep its zero byte whatever the destination size.
+  if (size == 0) return 0;
+  std::vector<char> text(data, data + size);
+  const size_t dstSize = size % 9 + 1;
+  std::vector<char> dst(dstSize, 0);
+  const int found = strval(text.data(), "Sec-WebSocket-Key:", dst.data(), text.size(), dstSize);
+  if (dst[dstSize - 1] != 0) abort();
+  if (found != 0 && found != 1) abort();
   return 0;
 }
