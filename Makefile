@@ -90,6 +90,7 @@ bench:
 	$(CMAKE) -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DPANEL_TESTS=OFF -DPANEL_BENCH=ON
 	$(CMAKE) --build build/bench -j $(JOBS)
 	for b in build/bench/bench/*_bench; do $$b || exit 1; done
+
 # The short pass that CI runs: 20 s per harness.
 fuzz-ci:
 	$(MAKE) fuzz FUZZ_SECONDS=20
