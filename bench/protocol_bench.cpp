@@ -2,37 +2,27 @@
 // operations it is made of (reported as a ratio in the same run), handshakes
 // per second and frames decoded per second.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <memory>
-#include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "graphics/framebuffer.h"
 #include "server/frames.h"
 #include "server/handshake.h"
 #include "server/records.h"
 #include "server/screen.h"
-#include "tools/bmp_writer.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Loads the 640 x 480 picture (921,654 bytes) once.
-void loadScreenPicture() {
-  static bool loaded = false;
-  if (loaded) return;
-  const std::string path = "/tmp/protocol-bench-" + std::to_string(getpid()) + ".bmp";
-  writeBytes(path, makeBmp(BmpSpec{}, calmBackground));
-  fflush(stdout);
-  if (dumpBMPinit(path.c_str()) != kLoadOk) abort();
-  std::remove(path.c_str());
+// The 640 x 480 picture (921,654 bytes), streaming as after a first connection.
+void loadStreamingPicture() {
+  loadScreenPicture();
   flagNew = 255;
-  loaded = true;
 }
 
 std::unique_ptr<wssession> newRecord() {
@@ -57,7 +47,7 @@ void flipLastByte() {
 // alternating order, so neither gains from the caches the other warmed.
 // Reports wsscreen's time and the ratio of the two totals.
 void screenAgainstBaseline(benchmark::State& state, bool change) {
-  loadScreenPicture();
+  loadStreamingPicture();
   auto record = newRecord();
   wsscreen(record->txbuf);
   const uint32_t size = bmpFileSize();
