@@ -65,6 +65,7 @@ arm:
 	cp tools/panel-server.service $(ARM_DEVICE)/
 	$(ARM_EMULATOR) $(ARM_DEVICE)/panel-server --version
 	$(ARM_TRIPLE)-size $(ARM_DEVICE)/panel-server
+	@$(ARM_TRIPLE)-readelf -d $(ARM_DEVICE)/panel-server | grep NEEDED
 	@ls -l $(ARM_DEVICE)
 
 test-arm:
