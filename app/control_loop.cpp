@@ -13,7 +13,7 @@ constexpr useconds_t kControlPeriodMicros = 300000;
 }
 
 void runControlLoop() {
-  while (work.load() != 0) {
+  while (work.load() != 0 && stopSignals.load() == 0) {
     // The position is read afresh for each poll: a report may land between them.
     buttonCTRL(mX.load(), mY.load(), 0);
     sliderCTRL(mX.load(), mY.load(), 0);

@@ -1,4 +1,5 @@
-// Process entry: the command line, the start-up order and the control loop.
+// Process entry: the command line, the start-up order, the control loop and
+// the stop sequence.
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,6 +11,12 @@
 #include "graphics/draw.h"
 #include "graphics/font.h"
 #include "graphics/framebuffer.h"
+#include "server/listener.h"
+
+namespace {
+constexpr int kServerFailed = -3;
+constexpr unsigned kStopPauseSeconds = 1;  // lets every connection end its turn
+}  // namespace
 
 int main(int argc, char** argv) {
   // A device's log is usually a file: every line goes out as it is printed.
@@ -18,9 +25,15 @@ int main(int argc, char** argv) {
   const int scan = scanArguments(argc, argv);
   if (scan != kScanRun) return scan;
 
+  catchStopSignals();
   printf("res = %i\n", bmpfilework("work.bmp"));
   setfont(kFont8x8);
+  if (startWSserver() < 0) return kServerFailed;
+  takeStopSignals();
   panelCREATE();
   runControlLoop();
+
+  stopWSserver();
+  sleep(kStopPauseSeconds);
   return 0;
 }

@@ -1,0 +1,168 @@
+// The connection thread: one per accepted browser. It answers the opening
+// handshake, exchanges two pings, then streams: the screen is offered at the
+// start of every turn, and every frame the browser sends is acted on in order.
+//
+// A read may hold several frames and may end inside one: the whole frames are
+// decoded one after another and a cut tail is kept at the start of rxbuf, so
+// the next read completes it.
+#include "server/connection.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/pointer.h"
+#include "server/frames.h"
+#include "server/handshake.h"
+#include "server/listener.h"
+#include "server/records.h"
+#include "server/screen.h"
+#include "server/socket_io.h"
+
+namespace {
+
+constexpr useconds_t kTurnPauseMicros = 100000;
+
+// Connection states.
+constexpr uint8_t kStateHandshake = 0;  // waiting for the upgrade request
+constexpr uint8_t kStateFirstPing = 1;  // reply sent, first ping outstanding
+constexpr uint8_t kStateSecondPing = 2;  // one pong in, second ping outstanding
+constexpr uint8_t kStateStreaming = 255;
+
+// Final fragment, opcode ping, 5 unmasked payload bytes.
+constexpr uint8_t kPing[] = {0x89, 0x05, 'H', 'e', 'l', 'l', 'o'};
+
+// One record per slot: a slot's record belongs to the single thread that
+// holds the slot. Each is over 2 MiB, too large for a thread's stack.
+wssession sessions[kMaxClients];
+
+struct Connection {
+  wssession* record;
+  int sock;
+  uint8_t state;
+  int kept;  // bytes of a cut frame kept at the start of rxbuf
+};
+
+// Acts on one whole frame by the connection's state; false ends the connection.
+bool actOnFrame(Connection& con, const uint8_t* frame, int frameLen) {
+  const int code = wsdecode(con.record, frame, frameLen);
+  if (code == kFrameClose) return false;
+  switch (con.state) {
+    case kStateFirstPing:
+      if (code == kFramePong) {
+        con.state = kStateSecondPing;
+        con.record->pingOn = 255;
+      }
+      break;
+    case kStateSecondPing:
+      if (code == kFramePong) {
+        con.state = kStateStreaming;
+        con.record->pingOn = 0;
+        flagNew.store(255);
+      } else {
+        con.record->pingOn = 255;
+      }
+      break;
+    default:
+      wsworkfunc(reinterpret_cast<char*>(rdbuf), kRdBufSize);
+      break;
+  }
+  return true;
+}
+
+// Acts on every whole frame in the first `filled` bytes of rxbuf and keeps the
+// cut tail; false ends the connection (a close, or a frame too large ever to
+// fit the receive buffer).
+bool actOnFrames(Connection& con, int filled) {
+  uint8_t* bytes = con.record->rxbuf;
+  int used = 0;
+  while (used < filled) {
+    const int frameLen = wsframeLength(bytes + used, filled - used);
+    if (frameLen < 0) return false;
+    if (frameLen == 0) break;
+    if (!actOnFrame(con, bytes + used, frameLen)) return false;
+    used += frameLen;
+  }
+  con.kept = filled - used;
+  memmove(bytes, bytes + used, size_t(con.kept));
+  return true;
+}
+
+// The first read, whole, is the upgrade request; it is answered without
+// being validated. False when the reply did not go out.
+bool answerHandshake(Connection& con) {
+  wssession* record = con.record;
+  wsin(record);
+  wsout(record);
+  if (wssWr(con.sock, reinterpret_cast<const uint8_t*>(record->reply), record->replyLen) < 0) {
+    return false;
+  }
+  record->pingOn = 255;
+  con.state = kStateFirstPing;
+  return true;
+}
+
+// One turn after the screen: read, then act on what arrived. False ends the
+// connection.
+bool readAndAct(Connection& con) {
+  wssession* record = con.record;
+  memset(record->rxbuf + con.kept, 0, size_t(kRxBufSize - con.kept));
+  uint8_t peerClosed = 0;
+  const int got = wssRd(con.sock, record->rxbuf + con.kept, kRxBufSize - con.kept, &peerClosed);
+  if (got == -2) return false;
+  if (got < 0) {
+    // A quiet read: ping while the exchange asks for it. A peer that has
+    // closed its side also reads as quiet, and ends the connection.
+    if (record->pingOn != 0 && wssWr(con.sock, kPing, sizeof kPing) < 0) return false;
+    return peerClosed == 0;
+  }
+  const bool goOn = con.state == kStateHandshake ? answerHandshake(con)
+                                                 : actOnFrames(con, con.kept + got);
+  return goOn && peerClosed == 0;
+}
+
+// Offers the screen; false when a frame did not go out whole, since the
+// browser's framing would then be broken.
+bool offerScreen(Connection& con) {
+  const int length = wsscreen(con.record->txbuf);
+  return length <= 0 || wssWr(con.sock, con.record->txbuf, length) == length;
+}
+
+}  // namespace
+
+void* server_con(void* arg) {
+  wsclients* server = static_cast<wsclients*>(arg);
+
+  // Take the hand-over under the lock and tell the listener it is taken, so
+  // the next connection cannot overwrite sock and slotIndex before this copy.
+  pthread_mutex_lock(&serverWSmutex);
+  uint8_t runCopy = work.load();
+  const uint8_t slotIndex = server->slotIndex;
+  wssession* record = &sessions[slotIndex];
+  record->slot = *server;
+  handoverPending = false;
+  pthread_cond_signal(&handoverTaken);
+  pthread_mutex_unlock(&serverWSmutex);
+
+  record->pingOn = 0;
+  memset(record->txbuf, 0, sizeof record->txbuf);
+  Connection con{record, record->slot.sock, kStateHandshake, 0};
+
+  while (runCopy != 0) {
+    if (con.state == kStateStreaming && !offerScreen(con)) break;
+    if (!readAndAct(con)) break;
+    runCopy = workCopy();
+    usleep(kTurnPauseMicros);
+  }
+
+  shutdown(con.sock, SHUT_RDWR);
+  close(con.sock);
+  pthread_mutex_lock(&serverWSmutex);
+  server->busy[slotIndex] = 0;
+  server->clientCount--;
+  pthread_mutex_unlock(&serverWSmutex);
+  printf("== Close Client ==\n");
+  pthread_exit(nullptr);
+}
