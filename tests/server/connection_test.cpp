@@ -1,0 +1,237 @@
+// The connection thread over loopback, in process: the server runs on a free
+// port with a small picture, and raw clients check the bytes on the wire.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+
+#include "app/pointer.h"
+#include "graphics/framebuffer.h"
+#include "server/listener.h"
+#include "server/records.h"
+#include "support/test_support.h"
+#include "support/ws_client.h"
+
+namespace {
+
+constexpr int kPingBytes = 7;
+constexpr uint8_t kPing[kPingBytes] = {0x89, 0x05, 'H', 'e', 'l', 'l', 'o'};
+constexpr uint8_t kOpText = 0x1, kOpBinary = 0x2, kOpClose = 0x8, kOpPing = 0x9, kOpPong = 0xa;
+
+// Starts the server on a port of the system's choosing; returns that port.
+uint16_t startServer() {
+  EXPECT_EQ(loadBlankPicture(64, 48), kLoadOk);
+  wsport = 0;
+  EXPECT_EQ(startWSserver(), 0);
+  sockaddr_in address{};
+  socklen_t size = sizeof address;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+  return ntohs(address.sin_port);
+}
+
+template <typename Condition>
+bool eventually(Condition condition, int timeoutMs = 2000) {
+  for (int waited = 0; waited < timeoutMs; waited += 20) {
+    if (condition()) return true;
+    usleep(20000);
+  }
+  return condition();
+}
+
+int slotsTaken() {
+  pthread_mutex_lock(&serverWSmutex);
+  const int count = wsserver.clientCount;
+  pthread_mutex_unlock(&serverWSmutex);
+  return count;
+}
+
+bool slotTaken(int slot) {
+  pthread_mutex_lock(&serverWSmutex);
+  const bool taken = wsserver.busy[slot] != 0;
+  pthread_mutex_unlock(&serverWSmutex);
+  return taken;
+}
+
+std::vector<uint8_t> picture() {
+  pthread_mutex_lock(&BMPmutex);
+  std::vector<uint8_t> bytes(BMP_DUMP, BMP_DUMP + bmpFileSize());
+  pthread_mutex_unlock(&BMPmutex);
+  return bytes;
+}
+
+std::string pointerReport(int x, int y) {
+  return "mouse_X: " + std::to_string(x) + "\r\nmouse_Y: " + std::to_string(y) + "\r\n";
+}
+
+}  // namespace
+
+TEST(Connection, FirstReadIsAnsweredWithThe129ByteReply) {
+  const uint16_t port = startServer();
+  WsClient browser, stranger;
+  ASSERT_TRUE(browser.connect(port));
+  ASSERT_TRUE(browser.sendHandshake());
+  const std::vector<uint8_t> reply = browser.readExact(129, 2000);
+  const std::string text(reply.begin(), reply.end());
+  EXPECT_EQ(text.rfind("HTTP/1.1 101 Switching Protocols\r\n", 0), 0u) << text;
+  EXPECT_NE(text.find(std::string("Sec-WebSocket-Accept: ") + kSampleAccept + "\r\n\r\n"),
+            std::string::npos)
+      << text;
+  EXPECT_TRUE(browser.staysQuiet(150)) << "nothing follows the reply at once";
+
+  // Whatever comes first is taken as the request.
+  ASSERT_TRUE(stranger.connect(port));
+  ASSERT_TRUE(stranger.sendRaw(std::string("hello")));
+  EXPECT_EQ(stranger.readExact(129, 2000).size(), 129u);
+}
+
+TEST(Connection, SilentClientGetsNothingNotEvenAPing) {
+  const uint16_t port = startServer();
+  WsClient client;
+  ASSERT_TRUE(client.connect(port));
+  EXPECT_TRUE(client.staysQuiet(1200));
+  EXPECT_EQ(slotsTaken(), 1);
+}
+
+TEST(Connection, PingsFollowOnlyEmptyReads) {
+  const uint16_t port = startServer();
+  WsClient client;
+  ASSERT_TRUE(client.open(port));
+  // Frames every 150 ms keep every read from going quiet: no ping.
+  for (int i = 0; i < 8; i++) {
+    ASSERT_TRUE(client.sendFrame(kOpText, "x"));
+    ASSERT_TRUE(client.staysQuiet(150));
+  }
+  // Once quiet, a ping after every empty read while it goes unanswered.
+  for (int ping = 0; ping < 2; ping++) {
+    const std::vector<uint8_t> bytes = client.readExact(kPingBytes, 1500);
+    ASSERT_EQ(bytes, std::vector<uint8_t>(kPing, kPing + kPingBytes)) << "ping " << ping;
+  }
+}
+
+TEST(Connection, StreamsOnlyAfterTheSecondPong) {
+  const uint16_t port = startServer();
+  WsClient client;
+  ASSERT_TRUE(client.open(port));
+  ASSERT_TRUE(client.answerPing());
+  WsFrame frame;
+  ASSERT_TRUE(client.readFrame(&frame, 1500));
+  EXPECT_EQ(frame.opcode, kOpPing) << "a second ping comes before any screen";
+  EXPECT_EQ(flagNew.load(), 0);
+  ASSERT_TRUE(client.sendFrame(kOpPong, "Hello"));
+
+  ASSERT_TRUE(client.readFrame(&frame, 1500));
+  EXPECT_EQ(frame.opcode, kOpBinary);
+  EXPECT_EQ(frame.payload, picture());
+  EXPECT_EQ(flagNew.load(), 255);
+}
+
+TEST(Connection, ScreenIsSentAgainOnlyAfterADrawing) {
+  const uint16_t port = startServer();
+  WsClient client;
+  ASSERT_TRUE(client.openStreaming(port));
+  WsFrame frame;
+  ASSERT_TRUE(client.readFrame(&frame, 1500));
+  EXPECT_TRUE(client.staysQuiet(1000)) << "unchanged picture is not sent again";
+
+  pthread_mutex_lock(&BMPmutex);
+  BMP_SetPixel(63, 47, 255, 0, 0);
+  pthread_mutex_unlock(&BMPmutex);
+  ASSERT_TRUE(client.readFrame(&frame, 1500));
+  EXPECT_EQ(frame.opcode, kOpBinary);
+  EXPECT_EQ(frame.payload, picture());
+}
+
+TEST(Connection, EveryFrameOfOneReadIsActedOnInOrder) {
+  const uint16_t port = startServer();
+  WsClient client;
+  ASSERT_TRUE(client.open(port));
+  // Both pongs in one read: streaming without a single ping.
+  std::vector<uint8_t> pongs = WsClient::maskedFrame(kOpPong, "Hello");
+  pongs.insert(pongs.end(), pongs.begin(), pongs.end());
+  ASSERT_TRUE(client.sendRaw(pongs));
+  WsFrame frame;
+  ASSERT_TRUE(client.readFrame(&frame, 1500));
+  EXPECT_EQ(frame.opcode, kOpBinary);
+
+  // Two reports in one read: the later one stands.
+  std::vector<uint8_t> reports = WsClient::maskedFrame(kOpText, pointerReport(10, 20));
+  const std::vector<uint8_t> later = WsClient::maskedFrame(kOpText, pointerReport(30, 40));
+  reports.insert(reports.end(), later.begin(), later.end());
+  ASSERT_TRUE(client.sendRaw(reports));
+  EXPECT_TRUE(eventually([] { return mX.load() == 30 && mY.load() == 40; }));
+
+  // A frame cut across two reads is completed by the second.
+  const std::vector<uint8_t> cut = WsClient::maskedFrame(kOpText, pointerReport(50, 60));
+  ASSERT_TRUE(client.sendRaw(std::vector<uint8_t>(cut.begin(), cut.begin() + 9)));
+  usleep(600000);
+  EXPECT_EQ(mX.load(), 30);
+  ASSERT_TRUE(client.sendRaw(std::vector<uint8_t>(cut.begin() + 9, cut.end())));
+  EXPECT_TRUE(eventually([] { return mX.load() == 50 && mY.load() == 60; }));
+}
+
+TEST(Connection, EndsOnACloseFrameOrAFrameThatCanNeverFit) {
+  const uint16_t port = startServer();
+  WsClient closing, oversized;
+  ASSERT_TRUE(closing.openStreaming(port));
+  ASSERT_TRUE(oversized.open(port));
+  ASSERT_TRUE(closing.sendFrame(kOpClose, ""));
+  EXPECT_TRUE(closing.closedByPeer(2000));
+
+  // Only the header of a 5000-byte text frame: it could never be read whole.
+  ASSERT_TRUE(oversized.sendRaw(std::vector<uint8_t>{0x81, 0x80 | 126, 0x13, 0x88, 1, 2, 3, 4}));
+  EXPECT_TRUE(oversized.closedByPeer(2000));
+  EXPECT_TRUE(eventually([] { return slotsTaken() == 0; }));
+}
+
+TEST(Connection, VanishedPeerFreesItsSlotInEveryState) {
+  const uint16_t port = startServer();
+  WsClient silent, pinged, streaming;
+  ASSERT_TRUE(silent.connect(port));
+  ASSERT_TRUE(pinged.open(port));
+  ASSERT_TRUE(streaming.openStreaming(port));
+  ASSERT_TRUE(eventually([] { return slotsTaken() == 3; }));
+  silent.close();
+  pinged.close();
+  streaming.close();
+  EXPECT_TRUE(eventually([] { return slotsTaken() == 0; }));
+}
+
+TEST(Connection, ClearedWorkEndsEveryConnectionAtTheEndOfItsTurn) {
+  const uint16_t port = startServer();
+  WsClient waiting, streaming;
+  ASSERT_TRUE(waiting.connect(port));
+  ASSERT_TRUE(streaming.openStreaming(port));
+  WsFrame screen;
+  ASSERT_TRUE(streaming.readFrame(&screen, 1500));
+  ASSERT_EQ(slotsTaken(), 2);
+  stopWSserver();
+  EXPECT_TRUE(waiting.closedByPeer(1500));
+  EXPECT_TRUE(streaming.closedByPeer(1500));
+  EXPECT_TRUE(eventually([] { return slotsTaken() == 0; }));
+}
+
+TEST(Listener, SixthClientIsClosedUnanswered) {
+  const uint16_t port = startServer();
+  WsClient clients[5], sixth;
+  for (WsClient& client : clients) ASSERT_TRUE(client.open(port));
+  ASSERT_TRUE(sixth.connect(port));
+  ASSERT_TRUE(sixth.sendHandshake());
+  EXPECT_TRUE(sixth.closedByPeer(1500)) << "closed without a byte";
+  EXPECT_EQ(slotsTaken(), 5);
+  for (WsClient& client : clients) EXPECT_TRUE(client.answerPing());
+}
+
+TEST(Listener, SlotsAreReusedLowestFirst) {
+  const uint16_t port = startServer();
+  WsClient clients[3], next;
+  for (WsClient& client : clients) ASSERT_TRUE(client.open(port));
+  EXPECT_TRUE(slotTaken(0) && slotTaken(1) && slotTaken(2) && !slotTaken(3));
+  ASSERT_TRUE(clients[1].sendFrame(kOpClose, ""));
+  ASSERT_TRUE(eventually([] { return !slotTaken(1); }));
+  ASSERT_TRUE(next.open(port));
+  EXPECT_TRUE(slotTaken(1));
+  EXPECT_FALSE(slotTaken(3));
+  EXPECT_EQ(slotsTaken(), 3);
+}

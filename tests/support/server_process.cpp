@@ -1,0 +1,82 @@
+#include "support/server_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "support/test_support.h"
+
+ServerProcess::~ServerProcess() {
+  // Never kill(-1): the pid is checked again after the wait.
+  if (pid_ > 0 && waitExit(0) == -1 && pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+bool ServerProcess::start(const std::string& name, const std::vector<uint8_t>& picture,
+                          const std::vector<std::string>& args) {
+  folder_ = tempPath(name);
+  if (mkdir(folder_.c_str(), 0755) != 0 || !writeBytes(folder_ + "/work.bmp", picture)) {
+    return false;
+  }
+  const std::string outputPath = folder_ + "/output.txt";
+  pid_ = fork();
+  if (pid_ < 0) return false;
+  if (pid_ == 0) {
+    const int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || chdir(folder_.c_str()) != 0) _exit(120);
+    dup2(out, STDOUT_FILENO);
+    std::vector<char*> argv{const_cast<char*>(PANEL_SERVER_BIN)};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(PANEL_SERVER_BIN, argv.data());
+    _exit(121);
+  }
+  return true;
+}
+
+bool ServerProcess::startOnPort(const std::string& name, uint16_t port, int32_t width,
+                                int32_t height) {
+  BmpSpec spec;
+  spec.width = width;
+  spec.height = height;
+  return start(name, makeBmp(spec, calmBackground), {"-p", std::to_string(port)});
+}
+
+bool ServerProcess::signal(int number) { return pid_ > 0 && kill(pid_, number) == 0; }
+
+int ServerProcess::waitExit(int timeoutMs) {
+  for (int waited = 0;; waited += 10) {
+    int status = 0;
+    const pid_t done = waitpid(pid_, &status, WNOHANG);
+    if (done == pid_) {
+      pid_ = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    if (done < 0) {
+      pid_ = -1;
+      return -1;
+    }
+    if (waited >= timeoutMs) return -1;
+    usleep(10000);
+  }
+}
+
+std::string ServerProcess::output() const {
+  std::ifstream file(folder_ + "/output.txt");
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+int countOf(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) count++;
+  return count;
+}

@@ -1,0 +1,40 @@
+// Runs the real server binary for a test: in a fresh folder holding the given
+// picture as work.bmp, on the given arguments, its output kept in a file. The
+// process is killed when the object goes, so no test leaves a server behind.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class ServerProcess {
+ public:
+  ServerProcess() = default;
+  ~ServerProcess();
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  // Starts PANEL_SERVER_BIN with args in a new folder named `name` holding
+  // the picture; false when it could not be started.
+  bool start(const std::string& name, const std::vector<uint8_t>& picture,
+             const std::vector<std::string>& args);
+  // Starts on the port with a plain picture of the given size.
+  bool startOnPort(const std::string& name, uint16_t port, int32_t width = 64, int32_t height = 48);
+  // Sends the signal; false when the process is gone.
+  bool signal(int number);
+  // Waits at most timeoutMs for the exit: the exit status, 128 + the signal
+  // number for a process ended by a signal, or -1 when still running.
+  int waitExit(int timeoutMs);
+  // Everything the process has printed so far.
+  std::string output() const;
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string folder_;
+};
+
+// Number of times `part` occurs in `text`.
+int countOf(const std::string& text, const std::string& part);

@@ -1,0 +1,169 @@
+#include "support/ws_client.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr size_t kReplyBytes = 129;
+
+int64_t nowMillis() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+sockaddr_in loopback(uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+}  // namespace
+
+WsClient::~WsClient() { close(); }
+
+void WsClient::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+bool WsClient::connect(uint16_t port, int timeoutMs) {
+  close();
+  const int64_t deadline = nowMillis() + timeoutMs;
+  const sockaddr_in address = loopback(port);
+  do {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+      return true;
+    }
+    close();
+    usleep(20000);
+  } while (nowMillis() < deadline);
+  return false;
+}
+
+bool WsClient::sendRaw(const std::vector<uint8_t>& bytes) {
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t n = send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    sent += size_t(n);
+  }
+  return true;
+}
+
+bool WsClient::sendRaw(const std::string& text) {
+  return sendRaw(std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+bool WsClient::sendHandshake(const char* key) {
+  return sendRaw(std::string("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n") +
+                 "Connection: Upgrade\r\nSec-WebSocket-Key: " + key +
+                 "\r\nSec-WebSocket-Version: 13\r\n\r\n");
+}
+
+std::vector<uint8_t> WsClient::maskedFrame(uint8_t opcode, const std::string& payload) {
+  static constexpr uint8_t kMask[4] = {0x37, 0xfa, 0x21, 0x3d};
+  std::vector<uint8_t> frame{uint8_t(0x80 | opcode)};
+  const size_t n = payload.size();
+  if (n <= 125) {
+    frame.push_back(uint8_t(0x80 | n));
+  } else if (n <= 0xffff) {
+    frame.insert(frame.end(), {0x80 | 126, uint8_t(n >> 8), uint8_t(n)});
+  } else {
+    frame.push_back(0x80 | 127);
+    for (int shift = 56; shift >= 0; shift -= 8) frame.push_back(uint8_t(uint64_t(n) >> shift));
+  }
+  frame.insert(frame.end(), kMask, kMask + 4);
+  for (size_t k = 0; k < n; k++) frame.push_back(uint8_t(payload[k]) ^ kMask[k % 4]);
+  return frame;
+}
+
+bool WsClient::sendFrame(uint8_t opcode, const std::string& payload) {
+  return sendRaw(maskedFrame(opcode, payload));
+}
+
+std::vector<uint8_t> WsClient::readExact(size_t n, int timeoutMs) {
+  std::vector<uint8_t> bytes(n);
+  size_t got = 0;
+  const int64_t deadline = nowMillis() + timeoutMs;
+  while (got < n) {
+    const int64_t left = deadline - nowMillis();
+    if (left <= 0) break;
+    pollfd entry{fd_, POLLIN, 0};
+    if (poll(&entry, 1, int(left)) <= 0) break;
+    const ssize_t r = recv(fd_, bytes.data() + got, n - got, 0);
+    if (r <= 0) break;
+    got += size_t(r);
+  }
+  bytes.resize(got);
+  return bytes;
+}
+
+bool WsClient::readFrame(WsFrame* frame, int timeoutMs) {
+  const int64_t deadline = nowMillis() + timeoutMs;
+  auto left = [&] { return int(std::max<int64_t>(0, deadline - nowMillis())); };
+  std::vector<uint8_t> head = readExact(2, left());
+  if (head.size() < 2) return false;
+  uint64_t length = head[1] & 0x7f;
+  const size_t extra = length == 126 ? 2 : length == 127 ? 8 : 0;
+  if (extra > 0) {
+    std::vector<uint8_t> more = readExact(extra, left());
+    if (more.size() < extra) return false;
+    length = 0;
+    for (uint8_t byte : more) length = (length << 8) | byte;
+  }
+  if (head[1] & 0x80) {
+    if (readExact(4, left()).size() < 4) return false;  // servers never mask; skip a key
+  }
+  frame->opcode = head[0] & 0x0f;
+  frame->payload = readExact(size_t(length), left());
+  return frame->payload.size() == length;
+}
+
+bool WsClient::staysQuiet(int timeoutMs) {
+  pollfd entry{fd_, POLLIN, 0};
+  return poll(&entry, 1, timeoutMs) == 0;
+}
+
+bool WsClient::closedByPeer(int timeoutMs) {
+  pollfd entry{fd_, POLLIN, 0};
+  if (poll(&entry, 1, timeoutMs) <= 0) return false;
+  uint8_t byte;
+  return recv(fd_, &byte, 1, 0) <= 0;
+}
+
+bool WsClient::open(uint16_t port) {
+  return connect(port) && sendHandshake() && readExact(kReplyBytes, 2000).size() == kReplyBytes;
+}
+
+bool WsClient::answerPing(int timeoutMs) {
+  WsFrame ping;
+  if (!readFrame(&ping, timeoutMs) || ping.opcode != 0x9) return false;
+  return sendFrame(0xa, std::string(ping.payload.begin(), ping.payload.end()));
+}
+
+bool WsClient::openStreaming(uint16_t port) { return open(port) && answerPing() && answerPing(); }
+
+uint16_t freePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = loopback(0);
+  socklen_t size = sizeof address;
+  uint16_t port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  ::close(fd);
+  return port;
+}
