@@ -7,7 +7,7 @@ CMAKE ?= cmake
 CTEST ?= ctest
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null | grep -v '^graphics/font_.*_table.cpp')
 
-.PHONY: all build run test test-unit test-sanitize test-asan test-tsan format format-check setup clean fuzz fuzz-ci lint \
+.PHONY: all build run test browser-setup test-unit test-sanitize test-asan test-tsan format format-check setup clean fuzz fuzz-ci lint \
         arm test-arm
 
 all: build
@@ -26,7 +26,12 @@ run: build
 
 test: test-unit format-check
 
-test-unit: setup
+# Chromium, node and npm from Debian, and the pinned node packages.
+browser-setup:
+	@tools/setup.sh browser
+	@[ -d tests/browser/node_modules ] || (cd tests/browser && npm ci --no-audit --no-fund)
+
+test-unit: setup browser-setup
 	$(CMAKE) -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	$(CMAKE) --build build/test -j $(JOBS)
 	cd build/test && $(CTEST) -j $(JOBS) --output-on-failure
@@ -35,7 +40,7 @@ test-unit: setup
 # ThreadSanitizer over the server tests.
 test-sanitize: test-asan test-tsan
 
-test-asan: setup
+test-asan: setup browser-setup
 	$(CMAKE) -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DPANEL_SANITIZE=address
 	$(CMAKE) --build build/asan -j $(JOBS)
 	cd build/asan && $(CTEST) -j $(JOBS) --output-on-failure

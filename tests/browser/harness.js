@@ -1,0 +1,97 @@
+// Runs the panel server and Debian's headless Chromium for browser tests.
+//
+// startServer() starts the server binary in a fresh folder on a free port
+// with the given picture; openPage() opens a page in a fresh browser profile.
+// Both hand back a stop function; tests call them in `after` hooks, so no
+// server or browser outlives its test.
+'use strict';
+
+const { spawn, execFileSync } = require('node:child_process');
+const fs = require('node:fs');
+const net = require('node:net');
+const os = require('node:os');
+const path = require('node:path');
+const { chromium } = require('playwright-core');
+
+const serverBin = process.env.PANEL_SERVER_BIN;
+const makePicture = process.env.PANEL_MAKE_PICTURE;
+const chromiumPath = process.env.PANEL_CHROMIUM || '/usr/bin/chromium';
+const chromiumFlags = [
+  '--headless', '--no-sandbox', '--disable-gpu', '--no-first-run',
+  '--disable-background-networking', '--disable-component-update', '--disable-sync',
+  '--disable-quic',
+];
+
+function freePort() {
+  return new Promise((resolve, reject) => {
+    const probe = net.createServer();
+    probe.once('error', reject);
+    probe.listen(0, '127.0.0.1', () => {
+      const { port } = probe.address();
+      probe.close(() => resolve(port));
+    });
+  });
+}
+
+// Resolves once the port takes connections, or rejects after timeoutMs.
+async function waitForPort(port, timeoutMs) {
+  const deadline = Date.now() + timeoutMs;
+  while (Date.now() < deadline) {
+    const open = await new Promise((resolve) => {
+      const socket = net.connect(port, '127.0.0.1');
+      socket.once('connect', () => { socket.destroy(); resolve(true); });
+      socket.once('error', () => resolve(false));
+    });
+    if (open) return;
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  }
+  throw new Error(`server did not listen on ${port}`);
+}
+
+// Starts the server with a picture of width x height made by the picture tool,
+// or with the given picture file. Resolves to { port, folder, output(), stop() }.
+async function startServer({ width = 640, height = 480, picture } = {}) {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-browser-'));
+  const work = path.join(folder, 'work.bmp');
+  if (picture) fs.copyFileSync(picture, work);
+  else execFileSync(makePicture, [work, String(width), String(height)]);
+  const port = await freePort();
+  const child = spawn(serverBin, ['-p', String(port)], { cwd: folder, stdio: ['ignore', 'pipe', 'inherit'] });
+  let printed = '';
+  child.stdout.on('data', (chunk) => { printed += chunk; });
+  const exited = new Promise((resolve) => child.once('exit', resolve));
+  // The probe's connection ends at its first turn: the server sees it closed.
+  await waitForPort(port, 5000);
+  return {
+    port,
+    folder,
+    output: () => printed,
+    stop: async () => {
+      if (child.exitCode === null) child.kill('SIGKILL');
+      await exited;
+      fs.rmSync(folder, { recursive: true, force: true });
+    },
+  };
+}
+
+// Opens a page with the given HTML in a fresh profile. Resolves to
+// { page, stop() }.
+async function openPage(html) {
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-profile-'));
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: chromiumPath,
+    headless: true,
+    args: chromiumFlags,
+  });
+  const page = context.pages()[0] || (await context.newPage());
+  await page.setContent(html);
+  return {
+    page,
+    stop: async () => {
+      await context.close();
+      fs.rmSync(profile, { recursive: true, force: true });
+    },
+  };
+}
+
+module.exports = { startServer, openPage, freePort };
