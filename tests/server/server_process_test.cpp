@@ -1,5 +1,6 @@
 // The server binary as a whole: its start, its port and its stop.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -58,8 +59,8 @@ TEST(ServerProcess, SecondSignalEndsTheProcessAtOnce) {
   const uint16_t port = freePort();
   ServerProcess server;
   ASSERT_TRUE(server.startOnPort("twice", port));
-  WsClient client;
-  ASSERT_TRUE(client.open(port));
+  WsClient client;  // silent: nothing arrives until its connection ends
+  ASSERT_TRUE(client.connect(port));
   ASSERT_TRUE(server.signal(SIGTERM));
   // The connection ends while main waits out its stop pause.
   ASSERT_TRUE(client.closedByPeer(1500));

@@ -41,7 +41,7 @@ bool ServerProcess::start(const std::string& name, const std::vector<uint8_t>& p
   return true;
 }
 
-bool ServerProcess::startOnPort(const std::string& name, uint16_t port, int32_t width,
+bool ServerProcess::startOnPort(const std::string& name, int32_t port, int32_t width,
                                 int32_t height) {
   BmpSpec spec;
   spec.width = width;

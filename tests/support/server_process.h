@@ -21,7 +21,7 @@ class ServerProcess {
   bool start(const std::string& name, const std::vector<uint8_t>& picture,
              const std::vector<std::string>& args);
   // Starts on the port with a plain picture of the given size.
-  bool startOnPort(const std::string& name, uint16_t port, int32_t width = 64, int32_t height = 48);
+  bool startOnPort(const std::string& name, int32_t port, int32_t width = 64, int32_t height = 48);
   // Sends the signal; false when the process is gone.
   bool signal(int number);
   // Waits at most timeoutMs for the exit: the exit status, 128 + the signal

@@ -9,7 +9,7 @@
 
 // The sample key of the protocol's worked example and its accept value.
 constexpr const char* kSampleKey = "dGhlIHNhbXBsZSBub25jZQ==";
-constexpr const char* kSampleAccept = "s3pPLMBWxbumUpfaHTDO5o2bDVw=";
+constexpr const char* kSampleAccept = "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=";
 
 struct WsFrame {
   uint8_t opcode = 0;
