@@ -84,7 +84,10 @@ int startWSserver() {
     lockMade = true;
   }
   work.store(255);
-  pthread_create(&hlistenWSprocess, nullptr, serverWSlisten, nullptr);
+  // Nothing joins the listener, so it is detached: its end leaves nothing behind.
+  if (pthread_create(&hlistenWSprocess, nullptr, serverWSlisten, nullptr) == 0) {
+    pthread_detach(hlistenWSprocess);
+  }
   sleep(kStartPauseSeconds);
   return 0;
 }
