@@ -26,8 +26,8 @@ namespace {
 constexpr useconds_t kTurnPauseMicros = 100000;
 
 // Connection states.
-constexpr uint8_t kStateHandshake = 0;  // waiting for the upgrade request
-constexpr uint8_t kStateFirstPing = 1;  // reply sent, first ping outstanding
+constexpr uint8_t kStateHandshake = 0;   // waiting for the upgrade request
+constexpr uint8_t kStateFirstPing = 1;   // reply sent, first ping outstanding
 constexpr uint8_t kStateSecondPing = 2;  // one pong in, second ping outstanding
 constexpr uint8_t kStateStreaming = 255;
 
@@ -65,9 +65,7 @@ bool actOnFrame(Connection& con, const uint8_t* frame, int frameLen) {
         con.record->pingOn = 255;
       }
       break;
-    default:
-      wsworkfunc(reinterpret_cast<char*>(rdbuf), kRdBufSize);
-      break;
+    default: wsworkfunc(reinterpret_cast<char*>(rdbuf), kRdBufSize); break;
   }
   return true;
 }
@@ -118,8 +116,8 @@ bool readAndAct(Connection& con) {
     if (record->pingOn != 0 && wssWr(con.sock, kPing, sizeof kPing) < 0) return false;
     return peerClosed == 0;
   }
-  const bool goOn = con.state == kStateHandshake ? answerHandshake(con)
-                                                 : actOnFrames(con, con.kept + got);
+  const bool goOn =
+      con.state == kStateHandshake ? answerHandshake(con) : actOnFrames(con, con.kept + got);
   return goOn && peerClosed == 0;
 }
 

@@ -21,7 +21,7 @@ pthread_cond_t handoverTaken = PTHREAD_COND_INITIALIZER;
 namespace {
 
 constexpr int kBacklog = 5;
-constexpr int kWakeMillis = 300;                // look at work this often while idle
+constexpr int kWakeMillis = 300;                   // look at work this often while idle
 constexpr useconds_t kAcceptPauseMicros = 100000;  // at most one new connection per 100 ms
 constexpr unsigned kStartPauseSeconds = 1;
 

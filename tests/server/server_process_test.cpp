@@ -1,11 +1,12 @@
 // The server binary as a whole: its start, its port and its stop.
+#include "support/server_process.h"
+
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "support/server_process.h"
 #include "support/ws_client.h"
 
 namespace {

@@ -49,7 +49,9 @@ bool ServerProcess::startOnPort(const std::string& name, int32_t port, int32_t w
   return start(name, makeBmp(spec, calmBackground), {"-p", std::to_string(port)});
 }
 
-bool ServerProcess::signal(int number) { return pid_ > 0 && kill(pid_, number) == 0; }
+bool ServerProcess::signal(int number) {
+  return pid_ > 0 && kill(pid_, number) == 0;
+}
 
 int ServerProcess::waitExit(int timeoutMs) {
   for (int waited = 0;; waited += 10) {

@@ -30,7 +30,9 @@ sockaddr_in loopback(uint16_t port) {
 
 }  // namespace
 
-WsClient::~WsClient() { close(); }
+WsClient::~WsClient() {
+  close();
+}
 
 void WsClient::close() {
   if (fd_ >= 0) ::close(fd_);
@@ -153,7 +155,9 @@ bool WsClient::answerPing(int timeoutMs) {
   return sendFrame(0xa, std::string(ping.payload.begin(), ping.payload.end()));
 }
 
-bool WsClient::openStreaming(uint16_t port) { return open(port) && answerPing() && answerPing(); }
+bool WsClient::openStreaming(uint16_t port) {
+  return open(port) && answerPing() && answerPing();
+}
 
 uint16_t freePort() {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
