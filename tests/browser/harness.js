@@ -49,13 +49,14 @@ async function waitForPort(port, timeoutMs) {
 }
 
 // Starts the server with a picture of width x height made by the picture tool,
-// or with the given picture file. Resolves to { port, folder, output(), stop() }.
-async function startServer({ width = 640, height = 480, picture } = {}) {
+// or with the given picture file, on the given port or a free one. Resolves to
+// { port, folder, output(), stop() }; stop() may be called more than once.
+async function startServer({ width = 640, height = 480, picture, port: wanted } = {}) {
   const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-browser-'));
   const work = path.join(folder, 'work.bmp');
   if (picture) fs.copyFileSync(picture, work);
   else execFileSync(makePicture, [work, String(width), String(height)]);
-  const port = await freePort();
+  const port = wanted || (await freePort());
   const child = spawn(serverBin, ['-p', String(port)], { cwd: folder, stdio: ['ignore', 'pipe', 'inherit'] });
   let printed = '';
   child.stdout.on('data', (chunk) => { printed += chunk; });
@@ -74,17 +75,18 @@ async function startServer({ width = 640, height = 480, picture } = {}) {
   };
 }
 
-// Opens a page with the given HTML in a fresh profile. Resolves to
+// Opens one page in a fresh profile and lets `load` fill it. Resolves to
 // { page, stop() }.
-async function openPage(html) {
+async function openBrowser(load, viewport) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-profile-'));
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: chromiumPath,
     headless: true,
     args: chromiumFlags,
+    viewport,
   });
   const page = context.pages()[0] || (await context.newPage());
-  await page.setContent(html);
+  await load(page);
   return {
     page,
     stop: async () => {
@@ -94,4 +96,15 @@ async function openPage(html) {
   };
 }
 
-module.exports = { startServer, openPage, freePort };
+// A page with the given HTML.
+function openPage(html) {
+  return openBrowser((page) => page.setContent(html));
+}
+
+// The page at the address (a file:// address for the browser page), in a
+// window of the given size ({ width, height }).
+function openUrl(url, viewport) {
+  return openBrowser((page) => page.goto(url), viewport);
+}
+
+module.exports = { startServer, openPage, openUrl, freePort };
