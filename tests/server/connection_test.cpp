@@ -1,5 +1,6 @@
 // The connection thread over loopback, in process: the server runs on a free
 // port with a small picture, and raw clients check the bytes on the wire.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
@@ -61,13 +62,31 @@ std::vector<uint8_t> picture() {
   return bytes;
 }
 
+int threadCount() {
+  DIR* tasks = opendir("/proc/self/task");
+  int count = 0;
+  while (const dirent* entry = readdir(tasks)) count += entry->d_name[0] != '.';
+  closedir(tasks);
+  return count;
+}
+
+// Every test ends the server and waits until its threads are gone, so none
+// is cut off by the end of the process with its per-thread state held.
+class Server : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    stopWSserver();
+    EXPECT_TRUE(eventually([] { return threadCount() == 1; }, 3000));
+  }
+};
+
 std::string pointerReport(int x, int y) {
   return "mouse_X: " + std::to_string(x) + "\r\nmouse_Y: " + std::to_string(y) + "\r\n";
 }
 
 }  // namespace
 
-TEST(Connection, FirstReadIsAnsweredWithThe129ByteReply) {
+TEST_F(Server, FirstReadIsAnsweredWithThe129ByteReply) {
   const uint16_t port = startServer();
   WsClient browser, stranger;
   ASSERT_TRUE(browser.connect(port));
@@ -86,7 +105,7 @@ TEST(Connection, FirstReadIsAnsweredWithThe129ByteReply) {
   EXPECT_EQ(stranger.readExact(129, 2000).size(), 129u);
 }
 
-TEST(Connection, SilentClientGetsNothingNotEvenAPing) {
+TEST_F(Server, SilentClientGetsNothingNotEvenAPing) {
   const uint16_t port = startServer();
   WsClient client;
   ASSERT_TRUE(client.connect(port));
@@ -94,7 +113,7 @@ TEST(Connection, SilentClientGetsNothingNotEvenAPing) {
   EXPECT_EQ(slotsTaken(), 1);
 }
 
-TEST(Connection, PingsFollowOnlyEmptyReads) {
+TEST_F(Server, PingsFollowOnlyEmptyReads) {
   const uint16_t port = startServer();
   WsClient client;
   ASSERT_TRUE(client.open(port));
@@ -110,7 +129,7 @@ TEST(Connection, PingsFollowOnlyEmptyReads) {
   }
 }
 
-TEST(Connection, StreamsOnlyAfterTheSecondPong) {
+TEST_F(Server, StreamsOnlyAfterTheSecondPong) {
   const uint16_t port = startServer();
   WsClient client;
   ASSERT_TRUE(client.open(port));
@@ -127,7 +146,7 @@ TEST(Connection, StreamsOnlyAfterTheSecondPong) {
   EXPECT_EQ(flagNew.load(), 255);
 }
 
-TEST(Connection, ScreenIsSentAgainOnlyAfterADrawing) {
+TEST_F(Server, ScreenIsSentAgainOnlyAfterADrawing) {
   const uint16_t port = startServer();
   WsClient client;
   ASSERT_TRUE(client.openStreaming(port));
@@ -143,7 +162,7 @@ TEST(Connection, ScreenIsSentAgainOnlyAfterADrawing) {
   EXPECT_EQ(frame.payload, picture());
 }
 
-TEST(Connection, EveryFrameOfOneReadIsActedOnInOrder) {
+TEST_F(Server, EveryFrameOfOneReadIsActedOnInOrder) {
   const uint16_t port = startServer();
   WsClient client;
   ASSERT_TRUE(client.open(port));
@@ -171,7 +190,7 @@ TEST(Connection, EveryFrameOfOneReadIsActedOnInOrder) {
   EXPECT_TRUE(eventually([] { return mX.load() == 50 && mY.load() == 60; }));
 }
 
-TEST(Connection, EndsOnACloseFrameOrAFrameThatCanNeverFit) {
+TEST_F(Server, EndsOnACloseFrameOrAFrameThatCanNeverFit) {
   const uint16_t port = startServer();
   WsClient closing, oversized;
   ASSERT_TRUE(closing.openStreaming(port));
@@ -185,7 +204,7 @@ TEST(Connection, EndsOnACloseFrameOrAFrameThatCanNeverFit) {
   EXPECT_TRUE(eventually([] { return slotsTaken() == 0; }));
 }
 
-TEST(Connection, VanishedPeerFreesItsSlotInEveryState) {
+TEST_F(Server, VanishedPeerFreesItsSlotInEveryState) {
   const uint16_t port = startServer();
   WsClient silent, pinged, streaming;
   ASSERT_TRUE(silent.connect(port));
@@ -198,7 +217,7 @@ TEST(Connection, VanishedPeerFreesItsSlotInEveryState) {
   EXPECT_TRUE(eventually([] { return slotsTaken() == 0; }));
 }
 
-TEST(Connection, ClearedWorkEndsEveryConnectionAtTheEndOfItsTurn) {
+TEST_F(Server, ClearedWorkEndsEveryConnectionAtTheEndOfItsTurn) {
   const uint16_t port = startServer();
   WsClient waiting, streaming;
   ASSERT_TRUE(waiting.connect(port));
@@ -212,7 +231,7 @@ TEST(Connection, ClearedWorkEndsEveryConnectionAtTheEndOfItsTurn) {
   EXPECT_TRUE(eventually([] { return slotsTaken() == 0; }));
 }
 
-TEST(Listener, SixthClientIsClosedUnanswered) {
+TEST_F(Server, SixthClientIsClosedUnanswered) {
   const uint16_t port = startServer();
   WsClient clients[5], sixth;
   for (WsClient& client : clients) ASSERT_TRUE(client.open(port));
@@ -223,7 +242,7 @@ TEST(Listener, SixthClientIsClosedUnanswered) {
   for (WsClient& client : clients) EXPECT_TRUE(client.answerPing());
 }
 
-TEST(Listener, SlotsAreReusedLowestFirst) {
+TEST_F(Server, SlotsAreReusedLowestFirst) {
   const uint16_t port = startServer();
   WsClient clients[3], next;
   for (WsClient& client : clients) ASSERT_TRUE(client.open(port));
