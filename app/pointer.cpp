@@ -5,8 +5,7 @@
 #include "app/pointer.h"
 
 #include <atomic>
-#include <cerrno>
-#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -51,7 +50,8 @@ void wsworkfunc(char* text, int len) {
   const int foundX = readCoordinate(text, textLen, "mouse_X:", mX);
   const int foundY = readCoordinate(text, textLen, "mouse_Y:", mY);
   if (!foundX || !foundY) return;
-  // Raised with release order: a poll that sees a flag also sees mX and mY.
+  // Raised last and with release order, so the coordinates are stored before
+  // any thread can see a flag.
   pointerEventRaise(buttons.pointerEvent);
   pointerEventRaise(sliders.pointerEvent);
 }
