@@ -132,6 +132,7 @@ bool offerScreen(Connection& con) {
 
 void* server_con(void* arg) {
   wsclients* server = static_cast<wsclients*>(arg);
+  pthread_setname_np(pthread_self(), "ws-con");  // seen in ps -L and by the tests
 
   // Take the hand-over under the lock and tell the listener it is taken, so
   // the next connection cannot overwrite sock and slotIndex before this copy.

@@ -93,6 +93,7 @@ int startWSserver() {
 }
 
 void* serverWSlisten(void*) {
+  pthread_setname_np(pthread_self(), "ws-listen");  // seen in ps -L and by the tests
   // No connection thread exists yet, so the first look needs no lock.
   uint8_t runCopy = work.load();
   pthread_mutex_lock(&serverWSmutex);

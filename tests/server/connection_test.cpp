@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "app/pointer.h"
@@ -62,10 +63,18 @@ std::vector<uint8_t> picture() {
   return bytes;
 }
 
-int threadCount() {
+// Threads of the server still there: the listener and the connections name
+// themselves "ws-...".
+int serverThreads() {
   DIR* tasks = opendir("/proc/self/task");
   int count = 0;
-  while (const dirent* entry = readdir(tasks)) count += entry->d_name[0] != '.';
+  while (const dirent* entry = readdir(tasks)) {
+    if (entry->d_name[0] == '.') continue;
+    std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    count += name.rfind("ws-", 0) == 0;
+  }
   closedir(tasks);
   return count;
 }
@@ -76,7 +85,7 @@ class Server : public ::testing::Test {
  protected:
   void TearDown() override {
     stopWSserver();
-    EXPECT_TRUE(eventually([] { return threadCount() == 1; }, 3000));
+    EXPECT_TRUE(eventually([] { return serverThreads() == 0; }, 3000));
   }
 };
 
