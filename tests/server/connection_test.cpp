@@ -209,7 +209,7 @@ TEST_F(Server, EndsOnACloseFrameOrAFrameThatCanNeverFit) {
 
   // Only the header of a 5000-byte text frame: it could never be read whole.
   ASSERT_TRUE(oversized.sendRaw(std::vector<uint8_t>{0x81, 0x80 | 126, 0x13, 0x88, 1, 2, 3, 4}));
-  EXPECT_TRUE(oversized.closedByPeer(2000));
+  EXPECT_TRUE(oversized.closesWithin(2000));
   EXPECT_TRUE(eventually([] { return slotsTaken() == 0; }));
 }
 
@@ -235,8 +235,8 @@ TEST_F(Server, ClearedWorkEndsEveryConnectionAtTheEndOfItsTurn) {
   ASSERT_TRUE(streaming.readFrame(&screen, 1500));
   ASSERT_EQ(slotsTaken(), 2);
   stopWSserver();
-  EXPECT_TRUE(waiting.closedByPeer(1500));
-  EXPECT_TRUE(streaming.closedByPeer(1500));
+  EXPECT_TRUE(waiting.closesWithin(1500));
+  EXPECT_TRUE(streaming.closesWithin(1500));
   EXPECT_TRUE(eventually([] { return slotsTaken() == 0; }));
 }
 

@@ -50,8 +50,8 @@ TEST(ServerProcess, SigtermEndsEveryConnectionAndExitsWithStatus0) {
   ASSERT_TRUE(streaming.readFrame(&screen, 1500));
 
   ASSERT_TRUE(server.signal(SIGTERM));
-  EXPECT_TRUE(waiting.closedByPeer(1500));
-  EXPECT_TRUE(streaming.closedByPeer(1500));
+  EXPECT_TRUE(waiting.closesWithin(1500));
+  EXPECT_TRUE(streaming.closesWithin(1500));
   EXPECT_EQ(server.waitExit(3000), 0);
   EXPECT_EQ(countOf(server.output(), kCloseLine), 2) << server.output();
 }

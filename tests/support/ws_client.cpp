@@ -145,6 +145,22 @@ bool WsClient::closedByPeer(int timeoutMs) {
   return recv(fd_, &byte, 1, 0) <= 0;
 }
 
+bool WsClient::closesWithin(int timeoutMs) {
+  timespec start;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  for (;;) {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const long elapsed =
+        (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+    if (elapsed >= timeoutMs) return false;
+    pollfd entry{fd_, POLLIN, 0};
+    if (poll(&entry, 1, int(timeoutMs - elapsed)) <= 0) return false;
+    uint8_t chunk[4096];
+    if (recv(fd_, chunk, sizeof chunk, 0) <= 0) return true;
+  }
+}
+
 bool WsClient::open(uint16_t port) {
   return connect(port) && sendHandshake() && readExact(kReplyBytes, 2000).size() == kReplyBytes;
 }

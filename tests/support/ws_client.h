@@ -45,6 +45,9 @@ class WsClient {
   // True when the peer closes (end of stream or reset) within timeoutMs
   // without sending anything more.
   bool closedByPeer(int timeoutMs);
+  // True when the peer closes within timeoutMs; pings or pictures that arrive
+  // first are read and dropped.
+  bool closesWithin(int timeoutMs);
 
   // Connects, sends the request and reads the 129-byte reply.
   bool open(uint16_t port);
