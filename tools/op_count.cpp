@@ -1,0 +1,197 @@
+// Runs one of the system's hot operations a given number of times on the
+// 640 x 480 picture and exits, so an instruction counter (callgrind on the
+// host, qemu-arm's execution log for the ARM build) can price it: the count
+// for n rounds minus the count for 0 rounds, divided by n, is the cost of one
+// round. Each operation is paired with the plain memory operation that is
+// its floor where it has one.
+//   op-count <operation> <rounds>    prints "<operation> <units> <unit>"
+//   op-count list                    prints every operation's name
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "graphics/font.h"
+#include "graphics/framebuffer.h"
+#include "graphics/shapes.h"
+#include "server/frames.h"
+#include "server/handshake.h"
+#include "server/records.h"
+#include "server/screen.h"
+#include "tools/bmp_writer.h"
+
+namespace {
+
+constexpr int32_t kWidth = 640;
+constexpr int32_t kHeight = 480;
+constexpr uint32_t kPixelBytes = uint32_t(kWidth) * kHeight * 3;
+
+wssession record;  // one connection's record, as the connection thread has it
+std::vector<uint8_t> older, spare;
+
+void lines() {
+  for (int i = 0; i < 64; i++) {
+    const int32_t side = i / 16, step = i % 16;
+    const int32_t x = side == 0 ? step * 40 : side == 1 ? 639 : side == 2 ? 639 - step * 40 : 0;
+    const int32_t y = side == 0 ? 0 : side == 1 ? step * 30 : side == 2 ? 479 : 479 - step * 30;
+    BMP_Line(321, 241, x, y, 255, 255, 255);
+  }
+}
+
+void circles() {
+  for (int32_t radius = 10; radius <= 230; radius += 20) BMP_Circle(320, 240, radius, 255, 255, 255);
+}
+
+void discs() {
+  for (int32_t radius = 20; radius <= 200; radius += 60) {
+    BMP_Circlefill(320, 240, radius, 255, 255, 255);
+  }
+}
+
+void text() {
+  BMP_textout("The quick brown fox jumps over the lazy dog 0123456789 ABCDEFGHIJKLMNOPQRSTUVWXY", 0,
+              200, 255, 255, 255, 0, 0, 128, 255);
+}
+
+void fill() {
+  BMP_rect_filled(0, 0, kWidth - 1, kHeight - 1, 255, 255, 255);
+}
+
+void memsetPixels() {
+  memset(BMP_DUMP + bmpPixelOffset(), 0xFF, kPixelBytes);
+}
+
+void screenSame() {
+  if (wsscreen(record.txbuf) != 0) abort();
+}
+
+void memcmpSame() {
+  if (memcmp(BMP_DUMP, older.data(), bmpFileSize()) != 0) abort();
+}
+
+void screenChanged() {
+  BMP_DUMP[bmpFileSize() - 1] ^= 1;
+  if (wsscreen(record.txbuf) <= 0) abort();
+}
+
+void memcmpMemcpyChanged() {
+  BMP_DUMP[bmpFileSize() - 1] ^= 1;
+  if (memcmp(BMP_DUMP, older.data(), bmpFileSize()) == 0) abort();
+  memcpy(spare.data(), BMP_DUMP, bmpFileSize());
+  older.swap(spare);
+}
+
+constexpr char kRequest[] =
+    "GET /chat HTTP/1.1\r\nHost: panel.local:8080\r\nUpgrade: websocket\r\n"
+    "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+    "Sec-WebSocket-Version: 13\r\n\r\n";
+
+void handshake() {
+  memcpy(record.rxbuf, kRequest, sizeof kRequest);
+  wsin(&record);
+  wsout(&record);
+}
+
+std::vector<uint8_t> pointerFrame;
+
+void decode() {
+  wsdecode(&record, pointerFrame.data(), wsframeLength(pointerFrame.data(), int(pointerFrame.size())));
+}
+
+// Pixels an operation paints on a black picture.
+int64_t inkOf(void (*draw)()) {
+  memset(BMP_DUMP + bmpPixelOffset(), 0, kPixelBytes);
+  draw();
+  int64_t count = 0;
+  const uint8_t* pixels = BMP_DUMP + bmpPixelOffset();
+  for (uint32_t i = 0; i < kPixelBytes; i += 3) count += (pixels[i] | pixels[i + 1] | pixels[i + 2]) != 0;
+  return count;
+}
+
+struct Operation {
+  const char* name;
+  void (*run)();
+  const char* unit;  // "pixels" (counted by drawing once), "bytes" or "calls"
+};
+
+constexpr Operation kOperations[] = {
+    {"fill", fill, "pixels"},
+    {"memset", memsetPixels, "bytes"},
+    {"lines", lines, "pixels"},
+    {"circles", circles, "pixels"},
+    {"discs", discs, "pixels"},
+    {"text", text, "pixels"},
+    {"screen-unchanged", screenSame, "bytes"},
+    {"memcmp", memcmpSame, "bytes"},
+    {"screen-changed", screenChanged, "bytes"},
+    {"memcmp-memcpy", memcmpMemcpyChanged, "bytes"},
+    {"handshake", handshake, "calls"},
+    {"decode", decode, "calls"},
+};
+
+bool loadPicture() {
+  const std::string path = "/tmp/op-count-" + std::to_string(getpid()) + ".bmp";
+  const bool written = writeBytes(path, makeBmp(BmpSpec{}, calmBackground));
+  // The load report goes to standard output; keep it off the result line.
+  fflush(stdout);
+  const int saved = dup(1);
+  const int quiet = open("/dev/null", O_WRONLY);
+  dup2(quiet, 1);
+  const int loaded = written ? dumpBMPinit(path.c_str()) : 0;
+  fflush(stdout);
+  dup2(saved, 1);
+  close(quiet);
+  close(saved);
+  std::remove(path.c_str());
+  return loaded == kLoadOk;
+}
+
+// Puts everything the operations compare against in place, so each round
+// does the same work as the one before.
+void prepare() {
+  BMP_SetFont(kFont8x8);
+  flagNew = 255;
+  wsscreen(record.txbuf);
+  older.assign(BMP_DUMP, BMP_DUMP + bmpFileSize());
+  spare = older;
+  const char report[] = "mouse_X: 321\r\nmouse_Y: 123\r\n";
+  const uint8_t key[4] = {0x12, 0x34, 0x56, 0x78};
+  pointerFrame = {0x81, uint8_t(0x80 | (sizeof report - 1)), key[0], key[1], key[2], key[3]};
+  for (size_t k = 0; k + 1 < sizeof report; ++k) pointerFrame.push_back(uint8_t(report[k] ^ key[k % 4]));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && strcmp(argv[1], "list") == 0) {
+    for (const Operation& op : kOperations) printf("%s\n", op.name);
+    return 0;
+  }
+  const Operation* chosen = nullptr;
+  for (const Operation& op : kOperations) {
+    if (argc == 3 && strcmp(argv[1], op.name) == 0) chosen = &op;
+  }
+  if (chosen == nullptr) {
+    fprintf(stderr, "usage: op-count <operation> <rounds> | op-count list\n");
+    return 2;
+  }
+  if (!loadPicture()) {
+    fprintf(stderr, "op-count: the picture did not load\n");
+    return 1;
+  }
+  const int rounds = atoi(argv[2]);
+  int64_t units = strcmp(chosen->unit, "bytes") == 0 ? bmpFileSize() : 1;
+  if (chosen->run == memsetPixels) units = kPixelBytes;
+  if (strcmp(chosen->unit, "pixels") == 0) {
+    BMP_SetFont(kFont8x8);
+    units = inkOf(chosen->run);
+  }
+  prepare();
+  for (int round = 0; round < rounds; round++) chosen->run();
+  printf("%s %lld %s\n", chosen->name, static_cast<long long>(units), chosen->unit);
+  return 0;
+}
