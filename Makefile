@@ -89,13 +89,30 @@ fuzz:
 	$(CMAKE) --build build/fuzz -j $(JOBS)
 	tools/run-fuzz.sh build/fuzz $(FUZZ_SECONDS)
 
-# Builds (Release) and runs every benchmark.
-.PHONY: bench
+# Builds (Release) and runs every benchmark, each writing its results to
+# build/bench/<name>.json, then prints the ratios to the floors and the rates
+# of the whole run (tools/bench_summary.py).
+.PHONY: bench counts
 bench:
 	@tools/setup.sh bench
 	$(CMAKE) -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DPANEL_TESTS=OFF -DPANEL_BENCH=ON
 	$(CMAKE) --build build/bench -j $(JOBS)
-	for b in build/bench/bench/*_bench; do $$b || exit 1; done
+	@rm -f build/bench/*.json
+	for b in build/bench/bench/*_bench; do \
+	  $$b --benchmark_out=build/bench/$$(basename $$b).json --benchmark_out_format=json || exit 1; \
+	done
+	@echo; python3 tools/bench_summary.py build/bench/*.json
+
+# Instructions per operation on the host (callgrind) and on 32-bit ARM
+# (qemu-arm's execution log), and the ARM server's static memory.
+counts:
+	@tools/setup.sh bench arm
+	$(CMAKE) -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DPANEL_TESTS=OFF
+	$(CMAKE) --build build/release -j $(JOBS) --target op-count
+	$(ARM_CONFIGURE) -S . -B build/arm -DCMAKE_BUILD_TYPE=Release -DPANEL_TESTS=OFF -DPANEL_STATIC=ON
+	$(CMAKE) --build build/arm -j $(JOBS) --target op-count panel-server
+	python3 tools/count_instructions.py --host build/release/op-count --arm build/arm/op-count
+	$(ARM_TRIPLE)-size build/arm/panel-server
 
 # The short pass that CI runs: 20 s per harness.
 fuzz-ci:

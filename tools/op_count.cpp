@@ -6,15 +6,12 @@
 // its floor where it has one.
 //   op-count <operation> <rounds>    prints "<operation> <units> <unit>"
 //   op-count list                    prints every operation's name
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "graphics/font.h"
 #include "graphics/framebuffer.h"
 #include "graphics/shapes.h"
@@ -22,7 +19,6 @@
 #include "server/handshake.h"
 #include "server/records.h"
 #include "server/screen.h"
-#include "tools/bmp_writer.h"
 
 namespace {
 
@@ -133,23 +129,6 @@ constexpr Operation kOperations[] = {
     {"decode", decode, "calls"},
 };
 
-bool loadPicture() {
-  const std::string path = "/tmp/op-count-" + std::to_string(getpid()) + ".bmp";
-  const bool written = writeBytes(path, makeBmp(BmpSpec{}, calmBackground));
-  // The load report goes to standard output; keep it off the result line.
-  fflush(stdout);
-  const int saved = dup(1);
-  const int quiet = open("/dev/null", O_WRONLY);
-  dup2(quiet, 1);
-  const int loaded = written ? dumpBMPinit(path.c_str()) : 0;
-  fflush(stdout);
-  dup2(saved, 1);
-  close(quiet);
-  close(saved);
-  std::remove(path.c_str());
-  return loaded == kLoadOk;
-}
-
 // Puts everything the operations compare against in place, so each round
 // does the same work as the one before.
 void prepare() {
@@ -179,10 +158,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: op-count <operation> <rounds> | op-count list\n");
     return 2;
   }
-  if (!loadPicture()) {
-    fprintf(stderr, "op-count: the picture did not load\n");
-    return 1;
-  }
+  loadScreenPicture();
   const int rounds = atoi(argv[2]);
   int64_t units = strcmp(chosen->unit, "bytes") == 0 ? bmpFileSize() : 1;
   if (chosen->run == memsetPixels) units = kPixelBytes;

@@ -12,7 +12,7 @@ command -v node >/dev/null || need_browser+=(nodejs)
 command -v npm >/dev/null || need_browser+=(npm)
 need_arm=(g++-arm-linux-gnueabihf qemu-user libssl-dev:armhf libstdc++6:armhf)
 need_fuzz=(clang libclang-rt-14-dev)
-need_bench=(libbenchmark-dev)
+need_bench=(libbenchmark-dev valgrind python3)
 need_lint=(clang-tidy)
 
 wanted=()
