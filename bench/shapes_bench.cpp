@@ -81,7 +81,8 @@ int64_t paintedPixels(Draw draw) {
   draw();
   const uint8_t* pixels = BMP_DUMP + bmpPixelOffset();
   int64_t count = 0;
-  for (size_t i = 0; i < kScreenBytes; i += 3) count += (pixels[i] | pixels[i + 1] | pixels[i + 2]) != 0;
+  for (size_t i = 0; i < kScreenBytes; i += 3)
+    count += (pixels[i] | pixels[i + 1] | pixels[i + 2]) != 0;
   return count;
 }
 

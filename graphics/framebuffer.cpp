@@ -1,7 +1,7 @@
 // Frame-buffer state and the pixel primitives.
 #include "graphics/framebuffer.h"
 
-uint8_t BMP_DUMP[kFrameBufferSize];
+alignas(kPictureAlign) uint8_t BMP_DUMP[kFrameBufferSize];
 BmpFileHeader bhfi;
 uint8_t bhfor[kInfoHeaderMax];
 BmpInfoHeader bhfo;

@@ -40,8 +40,11 @@ extern wsclients wsserver;
 extern std::atomic<uint8_t> flagNew;
 
 // One connection's record; belongs to its connection thread alone.
-struct wssession {
+// txbuf is placed so that a large picture's copy, after the 10-byte header,
+// starts on the frame buffer's boundary (kPictureAlign).
+struct alignas(kPictureAlign) wssession {
   uint8_t rxbuf[kRxBufSize];  // first field: the record's address is the received bytes'
+  uint8_t txAlign[kPictureAlign - kFrameHeaderMax];  // puts txbuf's payload on the boundary
   uint8_t txbuf[kTxBufSize];  // screen frame; its payload is the copy last sent
   uint8_t pingOn;             // 255: ping after every empty read
   char reply[256];            // handshake reply text
@@ -54,3 +57,5 @@ struct wssession {
   wsclients slot;  // copy of wsserver taken at thread start
 };
 static_assert(__builtin_offsetof(wssession, rxbuf) == 0, "rxbuf must be first");
+static_assert((__builtin_offsetof(wssession, txbuf) + kFrameHeaderMax) % kPictureAlign == 0,
+              "a large picture's copy must share BMP_DUMP's alignment");

@@ -2,6 +2,12 @@
 //   panel-load idle <pid> <port> [seconds]
 //     five streaming clients on the running server <pid>, the picture left
 //     unchanged: the server's CPU use over the period and its resident memory.
+//   panel-load clicks <pid> <port> [clients] [clicks] [idle-seconds]
+//     one to five streaming clients (five by default): the idle figures
+//     first, then the first client clicks the panel's "clear" and "circle"
+//     buttons in turn (20 clicks by default): the time from each pointer
+//     report to the frame that shows the press and the action, the bytes
+//     delivered, and the server's CPU use and memory while it streams.
 //   panel-load latency [rounds]
 //     the server in this process with one streaming client: the time from a
 //     drawing call to the whole screen frame at the client.
@@ -9,11 +15,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "graphics/framebuffer.h"
@@ -57,23 +69,282 @@ std::string statusLine(int pid, const std::string& key) {
   return key + " ?";
 }
 
-int idle(int pid, uint16_t port, int seconds) {
-  WsClient clients[kClients];
-  for (WsClient& client : clients) {
+// One streaming client with a thread that takes in every screen frame as it
+// comes (a client that stopped reading would stall the server's writes) and
+// notes, for each, when it arrived and what the panel shows in it.
+struct FrameNote {
+  double at;
+  uint32_t probe;         // colour of the action's probe pixel, 0xRRGGBB
+  uint64_t buttonSum[2];  // checksums of the two clicked buttons' areas
+};
+
+// The two buttons the clicks use, their rectangles in frame-buffer
+// coordinates, and where the action's drawing shows: the "circle" action
+// draws the circle of radius 50 around (320, 240) in the slider colour, which
+// passes through (370, 240); "clear" blacks that pixel out again.
+struct Target {
+  const char* label;
+  int32_t x1, y1, x2, y2;
+};
+constexpr Target kCircle{"circle", 10, 10, 90, 30};
+constexpr Target kClear{"clear", 460, 10, 540, 30};
+constexpr int32_t kProbeX = 370, kProbeY = 240;
+constexpr int32_t kOutsideX = 620, kOutsideY = 60;  // on no widget
+constexpr int kWaitMs = 3000;                       // the longest wait for any one frame
+constexpr int kMaxClicks = 200;
+constexpr int kMaxSeconds = 120;
+
+uint32_t le32(const std::vector<uint8_t>& bytes, size_t at) {
+  return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) | (uint32_t(bytes[at + 3]) << 24);
+}
+
+// Reads a 24-bit BMP file image; out-of-picture points read as zero.
+struct Picture {
+  const std::vector<uint8_t>& bytes;
+  uint32_t offset = 0, width = 0, height = 0, stride = 0;
+  explicit Picture(const std::vector<uint8_t>& file) : bytes(file) {
+    if (file.size() < 54 || file[0] != 'B' || file[1] != 'M' || file[28] != 24) return;
+    offset = le32(file, 10);
+    width = le32(file, 18);
+    height = le32(file, 22);
+    stride = (width * 3 + 3) & ~3u;
+  }
+  uint32_t colour(int32_t x, int32_t y) const {
+    const uint64_t at = offset + uint64_t(y) * stride + uint64_t(x) * 3;
+    if (x < 0 || y < 0 || uint32_t(x) >= width || uint32_t(y) >= height || at + 3 > bytes.size()) {
+      return 0;
+    }
+    return (uint32_t(bytes[at + 2]) << 16) | (bytes[at + 1] << 8) | bytes[at];
+  }
+  uint64_t areaSum(const Target& area) const {
+    uint64_t sum = 0;
+    for (int32_t y = area.y1; y <= area.y2; y++) {
+      for (int32_t x = area.x1; x <= area.x2; x++) sum = sum * 1000003 + colour(x, y);
+    }
+    return sum;
+  }
+};
+
+class Reader {
+ public:
+  bool start(uint16_t port) {
     WsFrame screen;
-    if (!client.openStreaming(port) || !client.readFrame(&screen, 3000)) {
-      fprintf(stderr, "panel-load: a client did not reach streaming\n");
+    if (!client_.openStreaming(port) || !client_.readFrame(&screen, kWaitMs)) return false;
+    note(screen);
+    thread_ = std::thread([this] { run(); });
+    return true;
+  }
+  void stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+  }
+  ~Reader() { stop(); }
+  bool send(int32_t x, int32_t y) {
+    return client_.sendFrame(
+        0x1, "mouse_X: " + std::to_string(x) + "\r\nmouse_Y: " + std::to_string(y) + "\r\n");
+  }
+  // The first frame noted after `from` (an index) that satisfies `wanted`,
+  // waiting at most kWaitMs; its index, or -1.
+  template <typename Wanted>
+  int waitFor(size_t from, Wanted wanted) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (size_t index = from;; index++) {
+      const bool arrived = changed_.wait_for(lock, std::chrono::milliseconds(kWaitMs),
+                                             [&] { return notes_.size() > index || failed_; });
+      if (!arrived || failed_) return -1;
+      if (wanted(notes_[index])) return int(index);
+    }
+  }
+  FrameNote noteAt(size_t index) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return notes_[index];
+  }
+  size_t frames() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return notes_.size();
+  }
+  uint64_t bytes() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return bytes_;
+  }
+  bool failed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return failed_;
+  }
+
+ private:
+  void run() {
+    while (!stop_) {
+      if (client_.staysQuiet(50)) continue;
+      WsFrame screen;
+      if (!client_.readFrame(&screen, kWaitMs)) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        failed_ = true;
+        changed_.notify_all();
+        return;
+      }
+      note(screen);
+    }
+  }
+  void note(const WsFrame& screen) {
+    const Picture picture(screen.payload);
+    const FrameNote frame{nowSeconds(),
+                          picture.colour(kProbeX, kProbeY),
+                          {picture.areaSum(kCircle), picture.areaSum(kClear)}};
+    std::lock_guard<std::mutex> lock(mutex_);
+    notes_.push_back(frame);
+    bytes_ += screen.payload.size();
+    changed_.notify_all();
+  }
+
+  WsClient client_;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<FrameNote> notes_;
+  uint64_t bytes_ = 0;
+  bool failed_ = false;
+};
+
+struct Usage {
+  double cpuShare;  // of one core
+  std::string rss, hwm;
+};
+
+// Server CPU share over `seconds` of whatever the caller does in `during`.
+template <typename During>
+Usage measure(int pid, During during) {
+  const long ticksBefore = cpuTicks(pid);
+  const double start = nowSeconds();
+  during();
+  const double elapsed = nowSeconds() - start;
+  const double cpu = double(cpuTicks(pid) - ticksBefore) / double(sysconf(_SC_CLK_TCK));
+  return {cpu / elapsed, statusLine(pid, "VmRSS"), statusLine(pid, "VmHWM")};
+}
+
+double percentile(std::vector<double> values, double share) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  size_t index = size_t(share * double(values.size()));
+  if (index >= values.size()) index = values.size() - 1;
+  return values[index];
+}
+
+void printTimes(const char* what, const std::vector<double>& millis) {
+  printf("  %-34s median %6.1f ms  p95 %6.1f ms  max %6.1f ms  (%zu)\n", what,
+         percentile(millis, 0.5), percentile(millis, 0.95), percentile(millis, 1.0), millis.size());
+}
+
+// Times of the clicks, in milliseconds from the report inside the button.
+struct ClickTimes {
+  std::vector<double> press;   // to the frame with the press look, when one shows it
+  std::vector<double> action;  // to the clicking client's frame with the action
+  std::vector<double> others;  // to every other client's frame with the action
+  int pressUnseen = 0;         // clicks whose press look no frame carried
+};
+
+// One click on `target` by reader 0: a report inside the button, then, once a
+// frame shows the press look, a report outside it. The press look lasts one
+// poll of the control loop, shorter than a connection's quiet turn, so a
+// click's frames may go straight from the raised look to the action.
+bool click(std::vector<std::unique_ptr<Reader>>& readers, const Target& target, bool drawn,
+           ClickTimes& times) {
+  Reader& clicker = *readers[0];
+  const int slot = &target == &kCircle ? 0 : 1;
+  const size_t before = clicker.frames();
+  const uint64_t raised = clicker.noteAt(before - 1).buttonSum[slot];
+  std::vector<size_t> startOf;
+  for (auto& reader : readers) startOf.push_back(reader->frames());
+  const auto shows = [&](const FrameNote& frame) { return (frame.probe != 0) == drawn; };
+  const double sent = nowSeconds();
+  if (!clicker.send((target.x1 + target.x2) / 2, (target.y1 + target.y2) / 2)) return false;
+  const int first = clicker.waitFor(before, [&](const FrameNote& frame) {
+    return frame.buttonSum[slot] != raised || shows(frame);
+  });
+  if (first < 0) {
+    fprintf(stderr, "panel-load: no frame after a click on \"%s\"\n", target.label);
+    return false;
+  }
+  const FrameNote press = clicker.noteAt(size_t(first));
+  if (press.buttonSum[slot] != raised && !shows(press)) {
+    times.press.push_back((press.at - sent) * 1000.0);
+  } else {
+    times.pressUnseen++;
+  }
+  if (!clicker.send(kOutsideX, kOutsideY)) return false;
+  for (size_t i = 0; i < readers.size(); i++) {
+    const int index = readers[i]->waitFor(startOf[i], shows);
+    if (index < 0) {
+      fprintf(stderr, "panel-load: client %zu saw no action of \"%s\"\n", i + 1, target.label);
+      return false;
+    }
+    const double millis = (readers[i]->noteAt(size_t(index)).at - sent) * 1000.0;
+    (i == 0 ? times.action : times.others).push_back(millis);
+  }
+  return true;
+}
+
+// clients streaming clients on the running server: `seconds` with the
+// picture unchanged, then `clicks` clicks alternating between "clear" and
+// "circle", each after a pause spread over the server's 400 ms turn.
+int run(int pid, uint16_t port, int clients, int clicks, int seconds) {
+  std::vector<std::unique_ptr<Reader>> readers;
+  for (int i = 0; i < clients; i++) {
+    readers.push_back(std::make_unique<Reader>());
+    if (!readers.back()->start(port)) {
+      fprintf(stderr, "panel-load: client %d did not reach streaming\n", i + 1);
       return 1;
     }
   }
-  const long ticksBefore = cpuTicks(pid);
-  const double start = nowSeconds();
-  sleep(unsigned(seconds));
-  const double elapsed = nowSeconds() - start;
-  const double cpu = double(cpuTicks(pid) - ticksBefore) / double(sysconf(_SC_CLK_TCK));
-  printf("%d streaming clients, unchanged picture, %.1f s\n", kClients, elapsed);
-  printf("server CPU: %.3f s = %.1f %% of one core\n", cpu, 100.0 * cpu / elapsed);
-  printf("%s\n%s\n", statusLine(pid, "VmRSS").c_str(), statusLine(pid, "VmHWM").c_str());
+  sleep(1);  // every connection settles into its quiet turns
+  const Usage idle = measure(pid, [&] { sleep(unsigned(seconds)); });
+  printf("%d streaming clients, picture unchanged for %d s:\n", clients, seconds);
+  printf("  server CPU %.2f %% of one core; %s; %s\n", 100.0 * idle.cpuShare, idle.rss.c_str(),
+         idle.hwm.c_str());
+  if (clicks == 0) return 0;
+
+  // An untimed first click, so that every timed one changes the probe pixel.
+  ClickTimes times;
+  if (!click(readers, kClear, false, times)) return 1;
+  times = ClickTimes{};
+  uint64_t bytesBefore = 0;
+  for (auto& reader : readers) bytesBefore += reader->bytes();
+  bool ok = true;
+  double busySeconds = 0;
+  const Usage busy = measure(pid, [&] {
+    const double start = nowSeconds();
+    for (int k = 0; k < clicks && ok; k++) {
+      usleep(useconds_t(37000 * (k % 11)));
+      const bool circle = k % 2 == 0;
+      ok = click(readers, circle ? kCircle : kClear, circle, times);
+    }
+    busySeconds = nowSeconds() - start;
+  });
+  uint64_t bytes = 0;
+  for (auto& reader : readers) bytes += reader->bytes();
+  bytes -= bytesBefore;
+  for (auto& reader : readers) reader->stop();
+  if (!ok) {
+    fprintf(stderr, "panel-load: a frame did not come within %d ms (after %zu clicks)\n", kWaitMs,
+            times.action.size());
+    return 1;
+  }
+  printf("%d clicks, alternately \"clear\" and \"circle\", %.1f s:\n", clicks, busySeconds);
+  printTimes("report to the action, this client", times.action);
+  if (!times.others.empty()) printTimes("report to the action, other clients", times.others);
+  printTimes("report to the press look, when shown", times.press);
+  printf("  press look never streamed: %d of %d clicks\n", times.pressUnseen, clicks);
+  printf(
+      "  floor: the report is taken in when the read's 0.3 s of quiet ends; the press\n"
+      "  comes at the control loop's next poll (0-300 ms later), the release and the\n"
+      "  action one poll after that; the clicking connection checks the screen 400 ms\n"
+      "  after its read and then every 400 ms (0.3 s quiet read + 100 ms pause): the\n"
+      "  action's frame leaves 800 ms after the report when the press poll comes\n"
+      "  within 200 ms, else 1200 ms (one click in three): median 800, p95 1200 ms\n");
+  printf("  delivered %.2f MB/s to %d clients\n", double(bytes) / busySeconds / 1e6, clients);
+  printf("  server CPU %.2f %% of one core; %s; %s\n", 100.0 * busy.cpuShare, busy.rss.c_str(),
+         busy.hwm.c_str());
   return 0;
 }
 
@@ -116,9 +387,19 @@ int latency(int rounds) {
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "idle" && argc >= 4) {
-    return idle(atoi(argv[2]), uint16_t(atoi(argv[3])), argc > 4 ? atoi(argv[4]) : 10);
+    const int seconds = std::clamp(argc > 4 ? atoi(argv[4]) : 10, 1, kMaxSeconds);
+    return run(atoi(argv[2]), uint16_t(atoi(argv[3])), kClients, 0, seconds);
+  }
+  if (mode == "clicks" && argc >= 4) {
+    const int clients = std::clamp(argc > 4 ? atoi(argv[4]) : kClients, 1, kClients);
+    const int clicks = std::clamp(argc > 5 ? atoi(argv[5]) : 20, 1, kMaxClicks);
+    const int seconds = std::clamp(argc > 6 ? atoi(argv[6]) : 10, 1, kMaxSeconds);
+    return run(atoi(argv[2]), uint16_t(atoi(argv[3])), clients, clicks, seconds);
   }
   if (mode == "latency") return latency(argc > 2 ? atoi(argv[2]) : 20);
-  fprintf(stderr, "usage: panel-load idle <pid> <port> [seconds] | panel-load latency [rounds]\n");
+  fprintf(stderr,
+          "usage: panel-load idle <pid> <port> [seconds]\n"
+          "       panel-load clicks <pid> <port> [clients] [clicks] [idle-seconds]\n"
+          "       panel-load latency [rounds]\n");
   return 2;
 }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "bench/bench_support.h"
@@ -27,7 +28,11 @@ constexpr int32_t kHeight = 480;
 constexpr uint32_t kPixelBytes = uint32_t(kWidth) * kHeight * 3;
 
 wssession record;  // one connection's record, as the connection thread has it
-std::vector<uint8_t> older, spare;
+// The floors' copies of the picture, on the picture's own boundary.
+alignas(kPictureAlign) uint8_t olderPicture[kFrameBufferSize];
+alignas(kPictureAlign) uint8_t sparePicture[kFrameBufferSize];
+uint8_t* older = olderPicture;
+uint8_t* spare = sparePicture;
 
 void lines() {
   for (int i = 0; i < 64; i++) {
@@ -39,7 +44,8 @@ void lines() {
 }
 
 void circles() {
-  for (int32_t radius = 10; radius <= 230; radius += 20) BMP_Circle(320, 240, radius, 255, 255, 255);
+  for (int32_t radius = 10; radius <= 230; radius += 20)
+    BMP_Circle(320, 240, radius, 255, 255, 255);
 }
 
 void discs() {
@@ -66,7 +72,7 @@ void screenSame() {
 }
 
 void memcmpSame() {
-  if (memcmp(BMP_DUMP, older.data(), bmpFileSize()) != 0) abort();
+  if (memcmp(BMP_DUMP, older, bmpFileSize()) != 0) abort();
 }
 
 void screenChanged() {
@@ -76,9 +82,9 @@ void screenChanged() {
 
 void memcmpMemcpyChanged() {
   BMP_DUMP[bmpFileSize() - 1] ^= 1;
-  if (memcmp(BMP_DUMP, older.data(), bmpFileSize()) == 0) abort();
-  memcpy(spare.data(), BMP_DUMP, bmpFileSize());
-  older.swap(spare);
+  if (memcmp(BMP_DUMP, older, bmpFileSize()) == 0) abort();
+  memcpy(spare, BMP_DUMP, bmpFileSize());
+  std::swap(older, spare);
 }
 
 constexpr char kRequest[] =
@@ -95,7 +101,8 @@ void handshake() {
 std::vector<uint8_t> pointerFrame;
 
 void decode() {
-  wsdecode(&record, pointerFrame.data(), wsframeLength(pointerFrame.data(), int(pointerFrame.size())));
+  wsdecode(&record, pointerFrame.data(),
+           wsframeLength(pointerFrame.data(), int(pointerFrame.size())));
 }
 
 // Pixels an operation paints on a black picture.
@@ -104,7 +111,8 @@ int64_t inkOf(void (*draw)()) {
   draw();
   int64_t count = 0;
   const uint8_t* pixels = BMP_DUMP + bmpPixelOffset();
-  for (uint32_t i = 0; i < kPixelBytes; i += 3) count += (pixels[i] | pixels[i + 1] | pixels[i + 2]) != 0;
+  for (uint32_t i = 0; i < kPixelBytes; i += 3)
+    count += (pixels[i] | pixels[i + 1] | pixels[i + 2]) != 0;
   return count;
 }
 
@@ -135,12 +143,12 @@ void prepare() {
   BMP_SetFont(kFont8x8);
   flagNew = 255;
   wsscreen(record.txbuf);
-  older.assign(BMP_DUMP, BMP_DUMP + bmpFileSize());
-  spare = older;
+  memcpy(older, BMP_DUMP, bmpFileSize());
   const char report[] = "mouse_X: 321\r\nmouse_Y: 123\r\n";
   const uint8_t key[4] = {0x12, 0x34, 0x56, 0x78};
   pointerFrame = {0x81, uint8_t(0x80 | (sizeof report - 1)), key[0], key[1], key[2], key[3]};
-  for (size_t k = 0; k + 1 < sizeof report; ++k) pointerFrame.push_back(uint8_t(report[k] ^ key[k % 4]));
+  for (size_t k = 0; k + 1 < sizeof report; ++k)
+    pointerFrame.push_back(uint8_t(report[k] ^ key[k % 4]));
 }
 
 }  // namespace

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Runs the server on loopback with a picture of each given size and measures
+# it with panel-load: idle with the clients, then clicks. The server runs in
+# its own folder under the build directory and is stopped (by its process id)
+# when the measurement ends, however it ends.
+#   tools/load.sh BUILD_DIR [CLIENTS] [CLICKS] [IDLE_SECONDS] [WIDTHxHEIGHT...]
+set -euo pipefail
+
+build=$(cd "$1" && pwd)
+clients=${2:-5}
+clicks=${3:-20}
+idle=${4:-10}
+shift $(($# < 4 ? $# : 4))
+sizes=("${@:-640x480}")
+[ $# -gt 0 ] || sizes=(640x480 1024x600)
+
+server=
+stop_server() {
+  if [ -n "$server" ]; then
+    kill "$server" 2>/dev/null || true
+    wait "$server" 2>/dev/null || true
+    server=
+  fi
+}
+trap stop_server EXIT
+
+for size in "${sizes[@]}"; do
+  folder="$build/load/$size"
+  mkdir -p "$folder"
+  "$build/make-picture" "$folder/work.bmp" "${size%x*}" "${size#*x}"
+  port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  (cd "$folder" && exec "$build/panel-server" -p "$port" >server.log) &
+  server=$!
+  sleep 2  # the server prints its start-up and pauses a second before the panel is drawn
+  echo "== $size picture, server pid $server, port $port"
+  timeout 300 "$build/panel-load" clicks "$server" "$port" "$clients" "$clicks" "$idle" || echo "panel-load failed"
+  stop_server
+done
