@@ -103,6 +103,15 @@ bench:
 	done
 	@echo; python3 tools/bench_summary.py build/bench/*.json
 
+# The server on loopback under one to five streaming clients (tools/load.sh):
+# idle, then CLICKS clicks on the panel, on a 640 x 480 and a 1024 x 600
+# picture. Each server is stopped when its measurement ends.
+CLIENTS ?= 5
+CLICKS ?= 20
+.PHONY: load
+load: build
+	tools/load.sh build/release $(CLIENTS) $(CLICKS) 10
+
 # Instructions per operation on the host (callgrind) and on 32-bit ARM
 # (qemu-arm's execution log), and the ARM server's static memory.
 counts:
