@@ -7,7 +7,7 @@ CMAKE ?= cmake
 CTEST ?= ctest
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null | grep -v '^graphics/font_.*_table.cpp')
 
-.PHONY: all build run test browser-setup test-unit test-sanitize test-asan test-tsan format format-check setup clean fuzz fuzz-ci lint \
+.PHONY: all build run test browser-setup test-unit test-sanitize test-asan test-tsan format format-check setup clean fuzz fuzz-ci lint soak \
         arm test-arm
 
 all: build
@@ -126,6 +126,15 @@ counts:
 # The short pass that CI runs: 20 s per harness.
 fuzz-ci:
 	$(MAKE) fuzz FUZZ_SECONDS=20
+
+# Clients connecting, clicking, vanishing and reconnecting against the server
+# for SOAK_SECONDS (default 180) after a short warm-up; fails unless the
+# server's descriptors, threads and resident memory end where they started.
+SOAK_SECONDS ?= 180
+soak: setup
+	$(CMAKE) -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	$(CMAKE) --build build/test -j $(JOBS) --target panel-soak
+	build/test/tests/panel-soak $(SOAK_SECONDS)
 
 # clang-tidy over the system's code (not tests, tools or generated tables).
 lint:

@@ -11,6 +11,17 @@
 
 #include "support/test_support.h"
 
+namespace {
+
+std::string fileText(const std::string& path) {
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
 ServerProcess::~ServerProcess() {
   // Never kill(-1): the pid is checked again after the wait.
   if (pid_ > 0 && waitExit(0) == -1 && pid_ > 0) {
@@ -26,12 +37,16 @@ bool ServerProcess::start(const std::string& name, const std::vector<uint8_t>& p
     return false;
   }
   const std::string outputPath = folder_ + "/output.txt";
+  const std::string errorsPath = folder_ + "/errors.txt";
   pid_ = fork();
   if (pid_ < 0) return false;
   if (pid_ == 0) {
     const int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0 || chdir(folder_.c_str()) != 0) _exit(120);
+    const int err = open(errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (err < 0) _exit(120);
     dup2(out, STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
     std::vector<char*> argv{const_cast<char*>(PANEL_SERVER_BIN)};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -71,10 +86,11 @@ int ServerProcess::waitExit(int timeoutMs) {
 }
 
 std::string ServerProcess::output() const {
-  std::ifstream file(folder_ + "/output.txt");
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
+  return fileText(folder_ + "/output.txt");
+}
+
+std::string ServerProcess::errors() const {
+  return fileText(folder_ + "/errors.txt");
 }
 
 int countOf(const std::string& text, const std::string& part) {

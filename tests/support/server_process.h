@@ -1,5 +1,6 @@
 // Runs the real server binary for a test: in a fresh folder holding the given
-// picture as work.bmp, on the given arguments, its output kept in a file. The
+// picture as work.bmp, on the given arguments, its output and its error
+// stream (where sanitizer reports go) kept in files. The
 // process is killed when the object goes, so no test leaves a server behind.
 #pragma once
 
@@ -29,6 +30,8 @@ class ServerProcess {
   int waitExit(int timeoutMs);
   // Everything the process has printed so far.
   std::string output() const;
+  // Everything it has written to its error stream so far.
+  std::string errors() const;
   pid_t pid() const { return pid_; }
 
  private:

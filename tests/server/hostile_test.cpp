@@ -1,0 +1,310 @@
+// Hostile peers against the running server (the sanitizer-built one in the
+// sanitizer builds): lengths that lie, buffers filled with no line end, very
+// long header lines, random bytes, peers that vanish mid-frame or stop
+// reading, and more connections than slots. Throughout, one well-behaved
+// viewer keeps receiving the picture and its clicks keep pressing a panel
+// button; afterwards the server holds no more descriptors or threads than
+// before and has printed no sanitizer report.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/proc_stats.h"
+#include "support/server_process.h"
+#include "support/viewer.h"
+#include "support/ws_client.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// The "circle" button of the panel and the "clear" button, on one row.
+constexpr int32_t kCircleX = 50, kClearX = 500, kButtonY = 20;
+constexpr int kClickMs = 5000;
+constexpr int kClickAttempts = 3;
+constexpr int kSettleMs = 6000;
+constexpr int kReplyBytes = 129;
+constexpr int kFreeSlots = 4;  // five, less the viewer's
+
+constexpr uint8_t kOpText = 0x1;
+
+class Hostile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    port_ = freePort();
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    ASSERT_TRUE(server_.startOnPort(name, port_, 640, 480));
+    ASSERT_TRUE(viewer_.open(port_));
+    ASSERT_TRUE(viewer_.waitForPictures(0, kClickMs));
+    baseline_ = processCounts(server_.pid());
+    ASSERT_GT(baseline_.descriptors, 0);
+  }
+
+  // A click on the panel that must change the picture the viewer sees. The
+  // "circle" and "clear" buttons take turns, so every click changes it. A
+  // streaming peer's frame replaces the shared pointer position, so one
+  // still sending may take a report's place before the control loop sees
+  // it: the click is tried up to three times.
+  void expectClickWorks() {
+    EXPECT_TRUE(viewer_.connected());
+    const int32_t x = circleNext_ ? kCircleX : kClearX;
+    circleNext_ = !circleNext_;
+    bool changed = false;
+    for (int attempt = 0; attempt < kClickAttempts && !changed; ++attempt) {
+      changed = viewer_.click(x, kButtonY, kClickMs);
+    }
+    EXPECT_TRUE(changed) << "the click at " << x << "," << kButtonY << " changed nothing";
+  }
+
+  // Every hostile connection is gone: descriptors and threads are back to
+  // where they were, the viewer still works, and the server, stopped, has
+  // reported nothing on its error stream.
+  void expectUnharmed() {
+    ProcessCounts seen{};
+    EXPECT_TRUE(settlesTo(server_.pid(), baseline_, kSettleMs, &seen))
+        << "descriptors " << seen.descriptors << " (were " << baseline_.descriptors << "), threads "
+        << seen.threads << " (were " << baseline_.threads << ")";
+    expectClickWorks();
+    viewer_.close();
+    ASSERT_TRUE(server_.signal(SIGTERM));
+    EXPECT_GE(server_.waitExit(kSettleMs), 0);
+    const std::string errors = server_.errors();
+    EXPECT_EQ(errors.find("ERROR: AddressSanitizer"), std::string::npos) << errors;
+    EXPECT_EQ(errors.find("runtime error"), std::string::npos) << errors;
+    EXPECT_EQ(errors.find("WARNING: ThreadSanitizer"), std::string::npos) << errors;
+    EXPECT_EQ(errors.find("ERROR: LeakSanitizer"), std::string::npos) << errors;
+  }
+
+  // A peer whose handshake has been answered (it then ignores the pings).
+  std::unique_ptr<WsClient> answered() {
+    auto peer = std::make_unique<WsClient>();
+    EXPECT_TRUE(peer->open(port_));
+    return peer;
+  }
+
+  // A peer in the streaming state.
+  std::unique_ptr<WsClient> streaming() {
+    auto peer = std::make_unique<WsClient>();
+    EXPECT_TRUE(peer->openStreaming(port_));
+    return peer;
+  }
+
+  uint16_t port_ = 0;
+  ServerProcess server_;
+  Viewer viewer_;
+  ProcessCounts baseline_{};
+  bool circleNext_ = true;
+};
+
+// The header of a masked text frame announcing `length` bytes in the 16-bit
+// or 64-bit form, with its masking key; the payload is left to the caller.
+Bytes lyingHeader(uint64_t length, bool wide) {
+  Bytes bytes{0x80 | kOpText};
+  if (wide) {
+    bytes.push_back(0x80 | 127);
+    for (int shift = 56; shift >= 0; shift -= 8) bytes.push_back(uint8_t(length >> shift));
+  } else {
+    bytes.insert(bytes.end(), {0x80 | 126, uint8_t(length >> 8), uint8_t(length)});
+  }
+  bytes.insert(bytes.end(), {1, 2, 3, 4});
+  return bytes;
+}
+
+Bytes randomBytes(size_t count, uint32_t seed) {
+  std::mt19937 generator(seed);
+  Bytes bytes(count);
+  for (uint8_t& byte : bytes) byte = uint8_t(generator());
+  return bytes;
+}
+
+// Reads and drops whatever comes (pings, pictures) until the server ends the
+// connection; false when it is still open after timeoutMs.
+bool endedByServer(WsClient& peer, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd entry{peer.fd(), POLLIN, 0};
+    if (left.count() <= 0 || poll(&entry, 1, int(left.count())) <= 0) return false;
+    uint8_t chunk[4096];
+    if (recv(peer.fd(), chunk, sizeof chunk, 0) <= 0) return true;
+  }
+}
+
+// Drops the connection with a reset instead of an orderly close.
+void reset(WsClient& peer) {
+  const linger abort{1, 0};
+  setsockopt(peer.fd(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+  peer.close();
+}
+
+}  // namespace
+
+TEST_F(Hostile, FramesAnnouncingMoreThanTheBufferHoldsEndTheirConnection) {
+  // 16-bit lengths past the receive buffer, and 64-bit lengths up to 2^64 - 1:
+  // none can ever arrive whole, so the server ends the connection.
+  const std::vector<std::pair<uint64_t, bool>> lies = {
+      {1017, false},        {65535, false}, {0, true}, {65536, true}, {uint64_t(1) << 63, true},
+      {~uint64_t(0), true},
+  };
+  for (size_t first = 0; first < lies.size(); first += kFreeSlots) {
+    std::vector<std::unique_ptr<WsClient>> peers;
+    for (size_t i = first; i < lies.size() && i < first + kFreeSlots; ++i) {
+      peers.push_back(i % 2 ? streaming() : answered());
+      Bytes bytes = lyingHeader(lies[i].first, lies[i].second);
+      const Bytes tail = randomBytes(40, uint32_t(i));
+      bytes.insert(bytes.end(), tail.begin(), tail.end());
+      EXPECT_TRUE(peers.back()->sendRaw(bytes));
+    }
+    for (size_t i = 0; i < peers.size(); ++i) {
+      EXPECT_TRUE(endedByServer(*peers[i], 3000))
+          << "length " << lies[first + i].first << " was kept open";
+    }
+    expectClickWorks();
+  }
+  // A length that fits, but whose bytes never come: the peer vanishes.
+  auto waiting = streaming();
+  Bytes partial = lyingHeader(1000, false);
+  partial.resize(partial.size() + 10, 'x');
+  EXPECT_TRUE(waiting->sendRaw(partial));
+  expectClickWorks();
+  waiting->close();
+  expectUnharmed();
+}
+
+TEST_F(Hostile, LongLinesAndFullBuffersWithoutLineEndsAreAnswered) {
+  const std::string request = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+  const std::vector<std::string> firstReads = {
+      // A key line of thousands of characters with no line end.
+      request + "Sec-WebSocket-Key: " + std::string(5000, 'k'),
+      // A header line of thousands of characters, ended, then a real key.
+      request + "X-Filler: " + std::string(3000, 'f') + "\r\nSec-WebSocket-Key: " + kSampleKey +
+          "\r\n\r\n",
+      // Exactly a full receive buffer: no terminating zero, no line end.
+      std::string(1024, 'S'),
+  };
+  std::vector<std::unique_ptr<WsClient>> peers;
+  for (const std::string& text : firstReads) {
+    peers.push_back(std::make_unique<WsClient>());
+    ASSERT_TRUE(peers.back()->connect(port_));
+    EXPECT_TRUE(peers.back()->sendRaw(text));
+  }
+  for (auto& peer : peers) {
+    const Bytes reply = peer->readExact(kReplyBytes, 3000);
+    const std::string text(reply.begin(), reply.end());
+    EXPECT_EQ(text.rfind("HTTP/1.1 101 Switching Protocols\r\n", 0), 0u) << text;
+  }
+  // Streaming: payloads that fill the buffers with a key and no line end.
+  auto filler = streaming();
+  EXPECT_TRUE(filler->sendFrame(kOpText, "mouse_X: " + std::string(1007, '1')));
+  EXPECT_TRUE(filler->sendFrame(kOpText, std::string(1016, 'm')));
+  EXPECT_TRUE(filler->sendFrame(kOpText, "mouse_Y: " + std::string(120, '9') + "\r"));
+  expectClickWorks();
+  for (auto& peer : peers) peer->close();
+  filler->close();
+  expectUnharmed();
+}
+
+TEST_F(Hostile, RandomBytesBeforeAndAfterTheHandshakeAreSurvived) {
+  std::vector<std::unique_ptr<WsClient>> peers;
+  // Before: the first read is answered as the request, the rest is frames.
+  peers.push_back(std::make_unique<WsClient>());
+  ASSERT_TRUE(peers.back()->connect(port_));
+  peers.back()->sendRaw(randomBytes(3000, 1));
+  // After the reply, during the ping exchange, and while streaming.
+  peers.push_back(answered());
+  peers.back()->sendRaw(randomBytes(4000, 2));
+  peers.push_back(streaming());
+  peers.back()->sendRaw(randomBytes(6000, 3));
+  peers.push_back(streaming());
+  for (uint32_t seed = 4; seed < 12; ++seed) {
+    // The server may end the connection on any of these: a send may fail.
+    peers.back()->sendRaw(randomBytes(700, seed));
+  }
+  expectClickWorks();
+  for (auto& peer : peers) peer->close();
+  expectUnharmed();
+}
+
+TEST_F(Hostile, PeersThatVanishMidFrameOrMidHandshakeAreCleanedUp) {
+  const Bytes frame = WsClient::maskedFrame(kOpText, pointerReport(kCircleX, kButtonY) + "xxxx");
+  const Bytes half(frame.begin(), frame.begin() + long(frame.size() / 2));
+  const std::string request = "GET / HTTP/1.1\r\nSec-WebSocket-Key: ";
+  for (int round = 0; round < 2; ++round) {
+    auto midFrame = streaming();
+    EXPECT_TRUE(midFrame->sendRaw(half));
+    auto midFrameReset = streaming();
+    EXPECT_TRUE(midFrameReset->sendRaw(Bytes(frame.begin(), frame.begin() + 3)));
+    auto midHandshake = std::make_unique<WsClient>();
+    ASSERT_TRUE(midHandshake->connect(port_));
+    EXPECT_TRUE(midHandshake->sendRaw(request));
+    auto beforePong = answered();
+    usleep(200000);
+    midFrame->close();
+    reset(*midFrameReset);
+    reset(*midHandshake);
+    beforePong->close();
+    // Peers that connect and leave at once.
+    for (int i = 0; i < 3; ++i) {
+      WsClient gone;
+      ASSERT_TRUE(gone.connect(port_));
+    }
+    expectClickWorks();
+  }
+  expectUnharmed();
+}
+
+TEST_F(Hostile, PeersThatStopReadingAreDroppedWhileTheViewerKeepsUp) {
+  std::vector<std::unique_ptr<WsClient>> stalled;
+  for (int i = 0; i < 2; ++i) {
+    stalled.push_back(streaming());
+    const int small = 4096;
+    setsockopt(stalled.back()->fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  }
+  // Each click changes the picture twice; the stalled peers read none of it.
+  const int before = viewer_.pictures();
+  for (int i = 0; i < 4; ++i) expectClickWorks();
+  EXPECT_GE(viewer_.pictures(), before + 4);
+  // The server gave up on both while they still hold their sockets open.
+  ProcessCounts seen{};
+  EXPECT_TRUE(settlesTo(server_.pid(), baseline_, kSettleMs, &seen))
+      << "descriptors " << seen.descriptors << ", threads " << seen.threads;
+  stalled.clear();
+  expectUnharmed();
+}
+
+TEST_F(Hostile, MoreConnectionsThanSlotsAreRefusedAndSlotsComeBack) {
+  for (int wave = 0; wave < 2; ++wave) {
+    constexpr int kAttempts = 8;
+    std::vector<std::unique_ptr<WsClient>> peers(kAttempts);
+    std::vector<int> answeredBytes(kAttempts, 0);
+    std::vector<std::thread> attempts;
+    for (int i = 0; i < kAttempts; ++i) {
+      attempts.emplace_back([&, i] {
+        peers[i] = std::make_unique<WsClient>();
+        if (peers[i]->connect(port_) && peers[i]->sendHandshake()) {
+          answeredBytes[i] = int(peers[i]->readExact(kReplyBytes, 4000).size());
+        }
+      });
+    }
+    for (std::thread& attempt : attempts) attempt.join();
+    int served = 0;
+    for (int bytes : answeredBytes) served += bytes == kReplyBytes ? 1 : 0;
+    EXPECT_EQ(served, kFreeSlots) << "wave " << wave;
+    expectClickWorks();
+    peers.clear();
+    ProcessCounts seen{};
+    EXPECT_TRUE(settlesTo(server_.pid(), baseline_, kSettleMs, &seen))
+        << "wave " << wave << ": descriptors " << seen.descriptors << ", threads " << seen.threads;
+  }
+  expectUnharmed();
+}

@@ -1,0 +1,65 @@
+#include "support/proc_stats.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Entries of a folder other than "." and "..".
+int entries(const std::string& folder) {
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return -1;
+  int count = 0;
+  while (const dirent* entry = readdir(dir)) {
+    if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) count++;
+  }
+  closedir(dir);
+  return count;
+}
+
+}  // namespace
+
+int openDescriptors(pid_t pid) {
+  return entries("/proc/" + std::to_string(pid) + "/fd");
+}
+
+int threadCount(pid_t pid) {
+  return entries("/proc/" + std::to_string(pid) + "/task");
+}
+
+long residentKib(pid_t pid) {
+  FILE* file = fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
+  if (!file) return -1;
+  long kib = -1;
+  char line[256];
+  while (fgets(line, sizeof line, file)) {
+    if (strncmp(line, "VmRSS:", 6) == 0) {
+      kib = strtol(line + 6, nullptr, 10);
+      break;
+    }
+  }
+  fclose(file);
+  return kib;
+}
+
+ProcessCounts processCounts(pid_t pid) {
+  return {openDescriptors(pid), threadCount(pid)};
+}
+
+bool settlesTo(pid_t pid, ProcessCounts limit, int timeoutMs, ProcessCounts* seen) {
+  constexpr int kStepMs = 50;
+  for (int waited = 0;; waited += kStepMs) {
+    *seen = processCounts(pid);
+    if (seen->descriptors >= 0 && seen->descriptors <= limit.descriptors && seen->threads >= 0 &&
+        seen->threads <= limit.threads) {
+      return true;
+    }
+    if (waited >= timeoutMs) return false;
+    usleep(kStepMs * 1000);
+  }
+}

@@ -1,0 +1,58 @@
+// A well-behaved browser for tests and tools: it opens a streaming
+// connection, takes in every screen frame on a thread of its own (so the
+// server never finds it slow) and sends pointer reports. Every wait is
+// bounded.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/ws_client.h"
+
+class Viewer {
+ public:
+  Viewer() = default;
+  ~Viewer();
+  Viewer(const Viewer&) = delete;
+  Viewer& operator=(const Viewer&) = delete;
+
+  // Connects, answers both pings and starts taking in pictures.
+  bool open(uint16_t port);
+  void close();
+
+  // Pictures received so far, and the latest of them.
+  int pictures() const;
+  std::vector<uint8_t> latest() const;
+  // True while the server has not ended the connection.
+  bool connected() const { return !ended_.load(); }
+  // Waits at most timeoutMs for more than `seen` pictures.
+  bool waitForPictures(int seen, int timeoutMs) const;
+
+  // Sends one pointer report of (x, y).
+  bool report(int32_t x, int32_t y);
+  // Clicks at (x, y): sends the report, waits for a picture that differs from
+  // the one before, then for the picture to hold still, so the button has
+  // been raised again and its action drawn. False when nothing changed
+  // within timeoutMs.
+  bool click(int32_t x, int32_t y, int timeoutMs);
+
+ private:
+  void takeIn();
+
+  WsClient client_;
+  std::thread reader_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> ended_{false};
+  mutable std::mutex lock_;
+  mutable std::condition_variable arrived_;
+  int count_ = 0;
+  std::vector<uint8_t> latest_;
+};
+
+// Text of a pointer report, each line ended by CR LF.
+std::string pointerReport(int32_t x, int32_t y);
