@@ -40,6 +40,7 @@ double nowSeconds() {
 
 struct Tally {
   std::atomic<long> connections{0};
+  std::atomic<long> streamed{0};  // reached the streaming state (the others found no slot)
   std::atomic<long> reports{0};
 };
 
@@ -49,6 +50,7 @@ void churn(uint16_t port, long round, Tally* tally) {
   WsClient client;
   tally->connections++;
   if (!client.openStreaming(port)) return;
+  tally->streamed++;
   for (int i = 0; i < 3; ++i) {
     client.sendFrame(0x1, pointerReport(20 + int(round % 3) * 25, 110 + int(round % 80)));
     tally->reports++;
