@@ -134,9 +134,7 @@ int main(int argc, char** argv) {
   server.signal(SIGTERM);
   server.waitExit(kSettleMs);
   const std::string errors = server.errors();
-  const bool clean = errors.find("ERROR: AddressSanitizer") == std::string::npos &&
-                     errors.find("runtime error") == std::string::npos &&
-                     errors.find("WARNING: ThreadSanitizer") == std::string::npos;
+  const bool clean = !sanitizerReported(errors);
 
   printf(
       "soak: %.0f s, %ld connections opened, %ld pointer reports, %ld viewer clicks "

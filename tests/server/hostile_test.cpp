@@ -78,10 +78,7 @@ class Hostile : public ::testing::Test {
     ASSERT_TRUE(server_.signal(SIGTERM));
     EXPECT_GE(server_.waitExit(kSettleMs), 0);
     const std::string errors = server_.errors();
-    EXPECT_EQ(errors.find("ERROR: AddressSanitizer"), std::string::npos) << errors;
-    EXPECT_EQ(errors.find("runtime error"), std::string::npos) << errors;
-    EXPECT_EQ(errors.find("WARNING: ThreadSanitizer"), std::string::npos) << errors;
-    EXPECT_EQ(errors.find("ERROR: LeakSanitizer"), std::string::npos) << errors;
+    EXPECT_FALSE(sanitizerReported(errors)) << errors;
   }
 
   // A peer whose handshake has been answered (it then ignores the pings).

@@ -93,6 +93,14 @@ std::string ServerProcess::errors() const {
   return fileText(folder_ + "/errors.txt");
 }
 
+bool sanitizerReported(const std::string& errors) {
+  for (const char* marker : {"ERROR: AddressSanitizer", "runtime error", "ERROR: LeakSanitizer",
+                             "WARNING: ThreadSanitizer"}) {
+    if (errors.find(marker) != std::string::npos) return true;
+  }
+  return false;
+}
+
 int countOf(const std::string& text, const std::string& part) {
   int count = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) count++;

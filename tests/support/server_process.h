@@ -39,5 +39,9 @@ class ServerProcess {
   std::string folder_;
 };
 
+// True when an error stream holds a report of AddressSanitizer,
+// UndefinedBehaviorSanitizer, LeakSanitizer or ThreadSanitizer.
+bool sanitizerReported(const std::string& errors);
+
 // Number of times `part` occurs in `text`.
 int countOf(const std::string& text, const std::string& part);
