@@ -137,10 +137,10 @@ int main(int argc, char** argv) {
   const bool clean = !sanitizerReported(errors);
 
   printf(
-      "soak: %.0f s, %ld connections opened, %ld pointer reports, %ld viewer clicks "
-      "(%ld without a change), %d pictures to the viewer\n",
-      nowSeconds() - start, tally.connections.load() + 1, tally.reports.load(), clicks,
-      failedClicks, viewer.pictures());
+      "soak: %.0f s, %ld connections opened (%ld streamed), %ld pointer reports, %ld viewer "
+      "clicks (%ld without a change), %d pictures to the viewer\n",
+      nowSeconds() - start, tally.connections.load() + 1, tally.streamed.load() + 1,
+      tally.reports.load(), clicks, failedClicks, viewer.pictures());
   const bool flat = settled && residentAfter - residentBefore <= kResidentMarginKib;
   printf("soak: descriptors %d -> %d, threads %d -> %d, resident %ld -> %ld KiB: %s\n",
          before.descriptors, after.descriptors, before.threads, after.threads, residentBefore,
