@@ -3,7 +3,8 @@
 
 Reads the JSON files the benchmarks wrote (--benchmark_out) and prints two
 tables: every benchmark that reports a "ratio" to its floor (with its aim and
-whether the run met it), and every rate (pixels, calls or bytes per second).
+whether the run met it), every rate (pixels, calls or bytes per second), and
+the processor time of the rest.
 Exits 0 whatever the figures: a missed aim is a finding, not a build failure.
 
   bench_summary.py RESULT.json...
@@ -51,6 +52,12 @@ def main(paths):
         rate = rate_of(bench)
         if rate and "ratio" not in bench:
             print(f"{bench['name']:<40} {human(rate[0]) + rate[1]:>16}")
+    others = [b for b in benches if "ratio" not in b and not rate_of(b)]
+    if others:
+        print()
+        print(f"{'times':<40} {'processor time':>16}")
+        for bench in others:
+            print(f"{bench['name']:<40} {bench['cpu_time']:>13.1f} {bench['time_unit']:>2}")
 
 
 if __name__ == "__main__":

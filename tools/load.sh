@@ -4,6 +4,7 @@
 # its own folder under the build directory and is stopped (by its process id)
 # when the measurement ends, however it ends.
 #   tools/load.sh BUILD_DIR [CLIENTS] [CLICKS] [IDLE_SECONDS] [WIDTHxHEIGHT...]
+# Pictures must be at least 640 x 480, to hold the whole panel.
 set -euo pipefail
 
 build=$(cd "$1" && pwd)
@@ -11,8 +12,8 @@ clients=${2:-5}
 clicks=${3:-20}
 idle=${4:-10}
 shift $(($# < 4 ? $# : 4))
-sizes=("${@:-640x480}")
-[ $# -gt 0 ] || sizes=(640x480 1024x600)
+if [ $# -gt 0 ]; then sizes=("$@"); else sizes=(640x480 1024x600); fi
+status=0
 
 server=
 stop_server() {
@@ -33,6 +34,11 @@ for size in "${sizes[@]}"; do
   server=$!
   sleep 2  # the server prints its start-up and pauses a second before the panel is drawn
   echo "== $size picture, server pid $server, port $port"
-  timeout 300 "$build/panel-load" clicks "$server" "$port" "$clients" "$clicks" "$idle" || echo "panel-load failed"
+  if ! timeout 300 "$build/panel-load" clicks "$server" "$port" "$clients" "$clicks" "$idle"; then
+    echo "panel-load failed on the $size picture; the server said:" >&2
+    tail -5 "$folder/server.log" >&2
+    status=1
+  fi
   stop_server
 done
+exit $status

@@ -276,7 +276,10 @@ bool click(std::vector<std::unique_ptr<Reader>>& readers, const Target& target, 
   for (size_t i = 0; i < readers.size(); i++) {
     const int index = readers[i]->waitFor(startOf[i], shows);
     if (index < 0) {
-      fprintf(stderr, "panel-load: client %zu saw no action of \"%s\"\n", i + 1, target.label);
+      fprintf(
+          stderr,
+          "panel-load: client %zu saw no action of \"%s\" (is the picture at least 640 x 480?)\n",
+          i + 1, target.label);
       return false;
     }
     const double millis = (readers[i]->noteAt(size_t(index)).at - sent) * 1000.0;
@@ -341,7 +344,8 @@ int run(int pid, uint16_t port, int clients, int clicks, int seconds) {
       "  action one poll after that; the clicking connection checks the screen 400 ms\n"
       "  after its read and then every 400 ms (0.3 s quiet read + 100 ms pause): the\n"
       "  action's frame leaves 800 ms after the report when the press poll comes\n"
-      "  within 200 ms, else 1200 ms (one click in three): median 800, p95 1200 ms\n");
+      "  within 200 ms, else 1200 ms (one click in three): median 800, p95 1200 ms;\n"
+      "  up to 100 ms more when the report lands in the connection's pause\n");
   printf("  delivered %.2f MB/s to %d clients\n", double(bytes) / busySeconds / 1e6, clients);
   printf("  server CPU %.2f %% of one core; %s; %s\n", 100.0 * busy.cpuShare, busy.rss.c_str(),
          busy.hwm.c_str());
