@@ -23,6 +23,7 @@ DEFAULT_ROUNDS = 2
 # Operations measured against a floor of plain memory operations.
 FLOORS = {
     "fill": "memset",
+    "fill-colour": "memset",
     "screen-unchanged": "memcmp",
     "screen-changed": "memcmp-memcpy",
 }

@@ -59,8 +59,13 @@ void text() {
               200, 255, 255, 255, 0, 0, 128, 255);
 }
 
+// Grey is one byte repeated, as memset writes; a colour repeats three.
 void fill() {
-  BMP_rect_filled(0, 0, kWidth - 1, kHeight - 1, 255, 255, 255);
+  BMP_rect_filled(0, 0, kWidth - 1, kHeight - 1, 0x80, 0x80, 0x80);
+}
+
+void fillColour() {
+  BMP_rect_filled(0, 0, kWidth - 1, kHeight - 1, 0x12, 0x80, 0xC0);
 }
 
 void memsetPixels() {
@@ -124,6 +129,7 @@ struct Operation {
 
 constexpr Operation kOperations[] = {
     {"fill", fill, "pixels"},
+    {"fill-colour", fillColour, "pixels"},
     {"memset", memsetPixels, "bytes"},
     {"lines", lines, "pixels"},
     {"circles", circles, "pixels"},
