@@ -81,7 +81,9 @@ std::vector<uint8_t> WsClient::maskedFrame(uint8_t opcode, const std::string& pa
   if (n <= 125) {
     frame.push_back(uint8_t(0x80 | n));
   } else if (n <= 0xffff) {
-    frame.insert(frame.end(), {0x80 | 126, uint8_t(n >> 8), uint8_t(n)});
+    frame.push_back(0x80 | 126);
+    frame.push_back(uint8_t(n >> 8));
+    frame.push_back(uint8_t(n));
   } else {
     frame.push_back(0x80 | 127);
     for (int shift = 56; shift >= 0; shift -= 8) frame.push_back(uint8_t(uint64_t(n) >> shift));
