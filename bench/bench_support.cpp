@@ -14,7 +14,7 @@ void loadScreenPicture() {
   if (loaded) return;
   char path[] = "/tmp/panel-bench-XXXXXX";
   const int fd = mkstemp(path);
-  if (fd < 0 || !writeBytes(path, makeBmp(BmpSpec{}, calmBackground))) {
+  if (fd < 0 || !writeBytes(path, makeBmp(BmpLayout{}, calmBackground))) {
     fprintf(stderr, "bench: cannot write a picture\n");
     exit(1);
   }

@@ -12,40 +12,41 @@ void putLe32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
   putLe16(bytes, offset + 2, uint16_t(value >> 16));
 }
 
-uint32_t bmpStride(const BmpSpec& spec) {
-  const uint32_t rowBits = uint32_t(spec.width < 0 ? -spec.width : spec.width) * spec.bitCount;
+uint32_t bmpStride(const BmpLayout& layout) {
+  const uint32_t rowBits =
+      uint32_t(layout.width < 0 ? -layout.width : layout.width) * layout.bitCount;
   return ((rowBits + 31) / 32) * 4;
 }
 
-std::vector<uint8_t> makeBmp(const BmpSpec& spec, PixelColour colour) {
-  const uint32_t stride = bmpStride(spec);
-  const uint32_t rows = uint32_t(spec.height < 0 ? -spec.height : spec.height);
-  const uint32_t offset = 14 + spec.infoSize + spec.paletteBytes;
+std::vector<uint8_t> makeBmp(const BmpLayout& layout, PixelColour colour) {
+  const uint32_t stride = bmpStride(layout);
+  const uint32_t rows = uint32_t(layout.height < 0 ? -layout.height : layout.height);
+  const uint32_t offset = 14 + layout.infoSize + layout.paletteBytes;
   const uint32_t size = offset + stride * rows;
   std::vector<uint8_t> bytes(size, 0);
   bytes[0] = 'B';
   bytes[1] = 'M';
   putLe32(bytes, 2, size);
   putLe32(bytes, 10, offset);
-  putLe32(bytes, 14, spec.infoSize);
-  if (spec.infoSize == 12) {
-    putLe16(bytes, 18, uint16_t(spec.width));
-    putLe16(bytes, 20, uint16_t(spec.height));
+  putLe32(bytes, 14, layout.infoSize);
+  if (layout.infoSize == 12) {
+    putLe16(bytes, 18, uint16_t(layout.width));
+    putLe16(bytes, 20, uint16_t(layout.height));
     putLe16(bytes, 22, 1);
-    putLe16(bytes, 24, spec.bitCount);
-  } else if (spec.infoSize >= 40) {
-    putLe32(bytes, 18, uint32_t(spec.width));
-    putLe32(bytes, 22, uint32_t(spec.height));
+    putLe16(bytes, 24, layout.bitCount);
+  } else if (layout.infoSize >= 40) {
+    putLe32(bytes, 18, uint32_t(layout.width));
+    putLe32(bytes, 22, uint32_t(layout.height));
     putLe16(bytes, 26, 1);
-    putLe16(bytes, 28, spec.bitCount);
+    putLe16(bytes, 28, layout.bitCount);
     putLe32(bytes, 34, stride * rows);
     putLe32(bytes, 38, 2835);  // 72 dpi
     putLe32(bytes, 42, 2835);
   }
-  const uint32_t bytesPerPixel = spec.bitCount / 8;
+  const uint32_t bytesPerPixel = layout.bitCount / 8;
   if (!colour || bytesPerPixel == 0) return bytes;
   for (uint32_t y = 0; y < rows; y++) {
-    for (uint32_t x = 0; x < uint32_t(spec.width < 0 ? -spec.width : spec.width); x++) {
+    for (uint32_t x = 0; x < uint32_t(layout.width < 0 ? -layout.width : layout.width); x++) {
       const uint32_t rgb = colour(int32_t(x), int32_t(y));
       const uint8_t pixel[4] = {uint8_t(rgb), uint8_t(rgb >> 8), uint8_t(rgb >> 16), 255};
       for (uint32_t i = 0; i < bytesPerPixel && i < 4; i++) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-struct BmpSpec {
+struct BmpLayout {
   int32_t width = 640;
   int32_t height = 480;
   uint16_t bitCount = 24;
@@ -19,9 +19,9 @@ using PixelColour = uint32_t (*)(int32_t x, int32_t y);
 
 // A complete file image; every pixel takes colour(x, y), written in the
 // depth's byte order (blue first). colour may be null for all zero pixels.
-std::vector<uint8_t> makeBmp(const BmpSpec& spec, PixelColour colour = nullptr);
-// Row length in bytes for the spec, rounded up to a multiple of 4.
-uint32_t bmpStride(const BmpSpec& spec);
+std::vector<uint8_t> makeBmp(const BmpLayout& layout, PixelColour colour = nullptr);
+// Row length in bytes for the layout, rounded up to a multiple of 4.
+uint32_t bmpStride(const BmpLayout& layout);
 // Little-endian field writers, for tests that make lying headers.
 void putLe16(std::vector<uint8_t>& bytes, size_t offset, uint16_t value);
 void putLe32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value);

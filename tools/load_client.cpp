@@ -354,7 +354,7 @@ int run(int pid, uint16_t port, int clients, int clicks, int seconds) {
 
 int latency(int rounds) {
   const std::string path = "/tmp/panel-load-" + std::to_string(getpid()) + ".bmp";
-  if (!writeBytes(path, makeBmp(BmpSpec{}, calmBackground)) || dumpBMPinit(path.c_str()) != 1) {
+  if (!writeBytes(path, makeBmp(BmpLayout{}, calmBackground)) || dumpBMPinit(path.c_str()) != 1) {
     return 1;
   }
   unlink(path.c_str());

@@ -11,12 +11,12 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: make-picture <file> [width height]\n");
     return 2;
   }
-  BmpSpec spec;
+  BmpLayout layout;
   if (argc == 4) {
-    spec.width = atoi(argv[2]);
-    spec.height = atoi(argv[3]);
+    layout.width = atoi(argv[2]);
+    layout.height = atoi(argv[3]);
   }
-  if (!writeBytes(argv[1], makeBmp(spec, calmBackground))) {
+  if (!writeBytes(argv[1], makeBmp(layout, calmBackground))) {
     fprintf(stderr, "make-picture: cannot write %s\n", argv[1]);
     return 1;
   }

@@ -126,10 +126,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string bmpPath = argv[1];
-  BmpSpec spec;
-  spec.width = kWidth;
-  spec.height = kHeight;
-  if (!writeBytes(bmpPath, makeBmp(spec)) || dumpBMPinit(bmpPath.c_str()) != kLoadOk) {
+  BmpLayout layout;
+  layout.width = kWidth;
+  layout.height = kHeight;
+  if (!writeBytes(bmpPath, makeBmp(layout)) || dumpBMPinit(bmpPath.c_str()) != kLoadOk) {
     fprintf(stderr, "testcard: cannot make a picture at %s\n", argv[1]);
     return 1;
   }

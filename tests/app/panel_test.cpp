@@ -87,7 +87,7 @@ class Panel : public ::testing::Test {
     port_ = freePort();
     ASSERT_NE(port_, 0);
     ASSERT_TRUE(server_.start(::testing::UnitTest::GetInstance()->current_test_info()->name(),
-                              makeBmp(BmpSpec{}, calmBackground), {"-p", std::to_string(port_)}));
+                              makeBmp(BmpLayout{}, calmBackground), {"-p", std::to_string(port_)}));
     ASSERT_TRUE(client_.openStreaming(port_));
     // The panel is drawn a second after the listener starts: wait for it.
     ASSERT_TRUE(waitFor([](const Picture& p) { return slidersShown(p, 100); })) << server_.output();

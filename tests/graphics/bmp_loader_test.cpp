@@ -18,13 +18,13 @@ std::string loadAndReport(const std::vector<uint8_t>& bytes, int* result) {
   return testing::internal::GetCapturedStdout();
 }
 
-BmpSpec specOf(int32_t width, int32_t height, uint16_t bits, uint32_t infoSize) {
-  BmpSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.bitCount = bits;
-  spec.infoSize = infoSize;
-  return spec;
+BmpLayout layoutOf(int32_t width, int32_t height, uint16_t bits, uint32_t infoSize) {
+  BmpLayout layout;
+  layout.width = width;
+  layout.height = height;
+  layout.bitCount = bits;
+  layout.infoSize = infoSize;
+  return layout;
 }
 
 bool frameBufferIsEmpty() {
@@ -39,7 +39,7 @@ bool frameBufferIsEmpty() {
 
 TEST(Loader, ReportForThe640x480PictureIsExact) {
   int result = 0;
-  const std::string report = loadAndReport(makeBmp(BmpSpec{}), &result);
+  const std::string report = loadAndReport(makeBmp(BmpLayout{}), &result);
   const std::string path = tempPath("picture.bmp");
   const std::string rule(81, '-');
   EXPECT_EQ(result, 1);
@@ -63,7 +63,7 @@ TEST(Loader, EveryHeaderVersionGivesItsLineAndGeometry) {
   for (const Case& c : {Case{12, "Version \"Core\"\n"}, Case{40, "Version \"3\"\n"},
                         Case{108, "Version \"4\"\n"}, Case{124, "Version \"5\"\n"}}) {
     int result = 0;
-    const std::string report = loadAndReport(makeBmp(specOf(100, 50, 24, c.infoSize)), &result);
+    const std::string report = loadAndReport(makeBmp(layoutOf(100, 50, 24, c.infoSize)), &result);
     EXPECT_EQ(result, 1) << c.infoSize;
     EXPECT_NE(report.find(c.line), std::string::npos) << report;
     EXPECT_EQ(bhfo.width, 100);
@@ -79,7 +79,7 @@ TEST(Loader, EveryHeaderVersionGivesItsLineAndGeometry) {
 
 TEST(Loader, StrideIsRoundedUpToFourBytes) {
   int result = 0;
-  const std::string report = loadAndReport(makeBmp(specOf(630, 10, 24, 40)), &result);
+  const std::string report = loadAndReport(makeBmp(layoutOf(630, 10, 24, 40)), &result);
   EXPECT_EQ(result, 1);
   EXPECT_EQ(bmppar.stride, 1892u);
   EXPECT_NE(report.find("--- step y 1892\r\n"), std::string::npos);
@@ -91,9 +91,9 @@ TEST(Loader, StrideIsRoundedUpToFourBytes) {
 TEST(Loader, DepthsSetBytesPerPixelAndWriteTheirBytes) {
   for (uint16_t bits : {8, 16, 32}) {
     int result = 0;
-    BmpSpec spec = specOf(8, 4, bits, 40);
-    spec.paletteBytes = bits == 8 ? 1024 : 0;
-    loadAndReport(makeBmp(spec), &result);
+    BmpLayout layout = layoutOf(8, 4, bits, 40);
+    layout.paletteBytes = bits == 8 ? 1024 : 0;
+    loadAndReport(makeBmp(layout), &result);
     ASSERT_EQ(result, 1) << bits;
     ASSERT_EQ(bmppar.bytesPerPixel, bits / 8u);
     EXPECT_EQ(BMP_SetPixel(1, 1, 0x30, 0x20, 0x10), 0);
@@ -112,7 +112,7 @@ TEST(Loader, DepthsSetBytesPerPixelAndWriteTheirBytes) {
 
 TEST(Loader, OneBitPictureLoadsButNothingIsDrawn) {
   int result = 0;
-  loadAndReport(makeBmp(specOf(32, 4, 1, 40)), &result);
+  loadAndReport(makeBmp(layoutOf(32, 4, 1, 40)), &result);
   EXPECT_EQ(result, 1);
   EXPECT_EQ(bmppar.bytesPerPixel, 0u);
   const std::vector<uint8_t> before(BMP_DUMP, BMP_DUMP + bmpFileSize());
@@ -122,7 +122,7 @@ TEST(Loader, OneBitPictureLoadsButNothingIsDrawn) {
 
 TEST(Loader, UnknownInfoHeaderSizeLoadsWithoutGeometry) {
   int result = 0;
-  const std::vector<uint8_t> bytes = makeBmp(specOf(64, 64, 24, 56));
+  const std::vector<uint8_t> bytes = makeBmp(layoutOf(64, 64, 24, 56));
   const std::string report = loadAndReport(bytes, &result);
   EXPECT_EQ(result, 1);
   EXPECT_EQ(report.find("Version"), std::string::npos);
@@ -141,7 +141,7 @@ TEST(Loader, RefusedFilesLeaveNothingBehind) {
     int result;
   };
   std::vector<Case> cases;
-  const std::vector<uint8_t> good = makeBmp(specOf(40, 30, 24, 40));
+  const std::vector<uint8_t> good = makeBmp(layoutOf(40, 30, 24, 40));
   cases.push_back({"empty", {}, kLoadCannotRead});
   cases.push_back(
       {"ten bytes", std::vector<uint8_t>(good.begin(), good.begin() + 10), kLoadCannotRead});
@@ -170,8 +170,8 @@ TEST(Loader, RefusedFilesLeaveNothingBehind) {
     putLe32(huge, 14, 0xFFFFFFFF);
     cases.push_back({"info header size 2^32-1", huge, kLoadBadInfoSize});
   }
-  cases.push_back({"negative width", makeBmp(specOf(-40, 30, 24, 40)), kLoadBadDimensions});
-  cases.push_back({"top-down picture", makeBmp(specOf(40, -30, 24, 40)), kLoadBadDimensions});
+  cases.push_back({"negative width", makeBmp(layoutOf(-40, 30, 24, 40)), kLoadBadDimensions});
+  cases.push_back({"top-down picture", makeBmp(layoutOf(40, -30, 24, 40)), kLoadBadDimensions});
   {
     std::vector<uint8_t> tall = good;
     putLe32(tall, 22, 31);

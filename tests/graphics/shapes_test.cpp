@@ -111,12 +111,12 @@ TEST_F(Shapes, RunsStoreTheColourInPixelOrderAndLeaveRowPaddingAlone) {
 
 TEST_F(Shapes, RunsWriteTheSameBytesAsThePixelPrimitiveAtEveryDepth) {
   for (uint16_t bits : {8, 16, 32}) {
-    BmpSpec spec;
-    spec.width = 16;
-    spec.height = 4;
-    spec.bitCount = bits;
-    spec.paletteBytes = bits == 8 ? 1024 : 0;
-    ASSERT_EQ(loadPicture(makeBmp(spec)), kLoadOk);
+    BmpLayout layout;
+    layout.width = 16;
+    layout.height = 4;
+    layout.bitCount = bits;
+    layout.paletteBytes = bits == 8 ? 1024 : 0;
+    ASSERT_EQ(loadPicture(makeBmp(layout)), kLoadOk);
     const uint32_t n = bmppar.bytesPerPixel;
     uint8_t* row0 = BMP_DUMP + bmpPixelOffset();
     BMP_SetPixel(0, 0, 0x12, 0x34, 0x56);

@@ -26,10 +26,10 @@ std::unique_ptr<wssession> record() {
 // A one-pixel picture padded with trailing bytes to exactly `size` bytes,
 // its size field saying so; loaded into the frame buffer.
 void loadPictureOfSize(uint32_t size) {
-  BmpSpec spec;
-  spec.width = 1;
-  spec.height = 1;
-  std::vector<uint8_t> bytes = makeBmp(spec);
+  BmpLayout layout;
+  layout.width = 1;
+  layout.height = 1;
+  std::vector<uint8_t> bytes = makeBmp(layout);
   ASSERT_LE(bytes.size(), size);
   bytes.resize(size, 0xA5);
   putLe32(bytes, 2, size);
@@ -111,7 +111,7 @@ TEST(Screen, NothingBeforeStreamingAndTxbufUntouched) {
 
 TEST(Screen, RefusedPictureStreamsNothing) {
   flagNew = 255;
-  std::vector<uint8_t> tooLarge = makeBmp(BmpSpec{});
+  std::vector<uint8_t> tooLarge = makeBmp(BmpLayout{});
   putLe32(tooLarge, 2, kFrameBufferSize + 1);
   ASSERT_LT(loadPicture(tooLarge), 0);
   auto rec = record();

@@ -58,10 +58,10 @@ bool ServerProcess::start(const std::string& name, const std::vector<uint8_t>& p
 
 bool ServerProcess::startOnPort(const std::string& name, int32_t port, int32_t width,
                                 int32_t height) {
-  BmpSpec spec;
-  spec.width = width;
-  spec.height = height;
-  return start(name, makeBmp(spec, calmBackground), {"-p", std::to_string(port)});
+  BmpLayout layout;
+  layout.width = width;
+  layout.height = height;
+  return start(name, makeBmp(layout, calmBackground), {"-p", std::to_string(port)});
 }
 
 bool ServerProcess::signal(int number) {

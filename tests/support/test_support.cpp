@@ -27,10 +27,10 @@ int loadPicture(const std::vector<uint8_t>& bytes) {
 }
 
 int loadBlankPicture(int32_t width, int32_t height) {
-  BmpSpec spec;
-  spec.width = width;
-  spec.height = height;
-  return loadPicture(makeBmp(spec));
+  BmpLayout layout;
+  layout.width = width;
+  layout.height = height;
+  return loadPicture(makeBmp(layout));
 }
 
 int runCommand(const std::string& command, std::string* output) {
