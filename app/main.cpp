@@ -3,8 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "app/control.h"
 #include "app/panel.h"

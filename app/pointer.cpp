@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
 #include "server/handshake.h"
@@ -21,16 +20,6 @@ namespace {
 
 // A value keeps at most 63 characters and its terminating zero.
 constexpr size_t kValueSize = 64;
-
-// Decimal value of the text as atoi reads it (optional sign, digits, stop at
-// the first other character, no digits gives 0). Numbers beyond the 32-bit
-// range are held at its ends, so the result is the same on every platform.
-int32_t decimalValue(const char* text) {
-  const long value = strtol(text, nullptr, 10);
-  if (value > INT32_MAX) return INT32_MAX;
-  if (value < INT32_MIN) return INT32_MIN;
-  return int32_t(value);
-}
 
 // Extracts key into a fresh buffer and stores its value (0 when absent).
 // 1 when the key was found, else 0.

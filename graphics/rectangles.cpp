@@ -66,7 +66,8 @@ void BMP_RectFilledPX(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint8_t r,
                       uint8_t b) {
   ClippedRect c;
   if (!clipSigned(x1, y1, x2, y2, &c)) return;
-  for (int32_t row = c.y1; row <= c.y2; row++) BMP_HLinePX(c.x1, row, c.x2 - c.x1 + 1, r, g, b);
+  fillRuns(uint32_t(c.x1), uint32_t(c.y1), uint32_t(c.x2 - c.x1 + 1), uint32_t(c.y2 - c.y1 + 1), r,
+           g, b);
 }
 
 void BMP_rectXchange(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint8_t newR, uint8_t newG,

@@ -45,16 +45,14 @@ char* find(char* text, size_t length, const char* key) {
   return nullptr;
 }
 
-// Decimal value of a header, 0 when empty or not numeric; out-of-range values
-// saturate instead of overflowing.
-int32_t decimal(const char* text) {
+}  // namespace
+
+int32_t decimalValue(const char* text) {
   const long long value = strtoll(text, nullptr, 10);
   if (value > INT32_MAX) return INT32_MAX;
   if (value < INT32_MIN) return INT32_MIN;
   return int32_t(value);
 }
-
-}  // namespace
 
 int strval(char* text, const char* key, char* dst, size_t textLen, size_t dstSize) {
   const size_t length = strnlen(text, textLen);
@@ -85,7 +83,7 @@ int wsin(wssession* record) {
 
   char version[kVersionText] = {};
   strval(request, "Sec-WebSocket-Version:", version, kRxBufSize, sizeof version);
-  record->wsVersion = decimal(version);
+  record->wsVersion = decimalValue(version);
 
   memset(record->wsExtensions, 0, sizeof record->wsExtensions);
   return strval(request, "Sec-WebSocket-Extensions:", record->wsExtensions, kRxBufSize,

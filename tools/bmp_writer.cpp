@@ -64,6 +64,19 @@ bool writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   return fclose(file) == 0 && ok;
 }
 
+uint32_t bmpPixel(const std::vector<uint8_t>& file, int32_t x, int32_t y) {
+  if (file.size() < 54 || file[28] != 24) return kNoPixel;
+  const auto le32 = [&file](size_t at) {
+    return file[at] | (file[at + 1] << 8) | (file[at + 2] << 16) | (uint32_t(file[at + 3]) << 24);
+  };
+  const uint32_t offset = le32(10), width = le32(18), height = le32(22);
+  if (x < 0 || y < 0 || uint32_t(x) >= width || uint32_t(y) >= height) return kNoPixel;
+  const uint64_t stride = (uint64_t(width) * 3 + 3) & ~uint64_t(3);
+  const uint64_t at = offset + uint64_t(y) * stride + uint64_t(x) * 3;
+  if (at + 3 > file.size()) return kNoPixel;
+  return (uint32_t(file[at + 2]) << 16) | (uint32_t(file[at + 1]) << 8) | file[at];
+}
+
 uint32_t calmBackground(int32_t x, int32_t y) {
   // A soft slate-blue gradient, darker at the bottom, with a faint 40-pixel grid.
   const uint32_t shade = uint32_t(y) * 40 / 480;

@@ -27,5 +27,10 @@ void putLe16(std::vector<uint8_t>& bytes, size_t offset, uint16_t value);
 void putLe32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value);
 // Writes bytes to path; true on success.
 bool writeBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+// Colour (0xRRGGBB) of pixel (x, y), counted in stored rows, of a 24-bit BMP
+// file image such as a screen message; kNoPixel when the file holds no such
+// pixel (not 24-bit, or the point lies outside the picture or the bytes).
+constexpr uint32_t kNoPixel = 0xFF000000;
+uint32_t bmpPixel(const std::vector<uint8_t>& file, int32_t x, int32_t y);
 // The calm background of the default picture.
 uint32_t calmBackground(int32_t x, int32_t y);

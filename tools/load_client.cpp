@@ -94,27 +94,13 @@ constexpr int kWaitMs = 3000;                       // the longest wait for any 
 constexpr int kMaxClicks = 200;
 constexpr int kMaxSeconds = 120;
 
-uint32_t le32(const std::vector<uint8_t>& bytes, size_t at) {
-  return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) | (uint32_t(bytes[at + 3]) << 24);
-}
-
 // Reads a 24-bit BMP file image; out-of-picture points read as zero.
 struct Picture {
   const std::vector<uint8_t>& bytes;
-  uint32_t offset = 0, width = 0, height = 0, stride = 0;
-  explicit Picture(const std::vector<uint8_t>& file) : bytes(file) {
-    if (file.size() < 54 || file[0] != 'B' || file[1] != 'M' || file[28] != 24) return;
-    offset = le32(file, 10);
-    width = le32(file, 18);
-    height = le32(file, 22);
-    stride = (width * 3 + 3) & ~3u;
-  }
+  explicit Picture(const std::vector<uint8_t>& file) : bytes(file) {}
   uint32_t colour(int32_t x, int32_t y) const {
-    const uint64_t at = offset + uint64_t(y) * stride + uint64_t(x) * 3;
-    if (x < 0 || y < 0 || uint32_t(x) >= width || uint32_t(y) >= height || at + 3 > bytes.size()) {
-      return 0;
-    }
-    return (uint32_t(bytes[at + 2]) << 16) | (bytes[at + 1] << 8) | bytes[at];
+    const uint32_t colour = bmpPixel(bytes, x, y);
+    return colour == kNoPixel ? 0 : colour;
   }
   uint64_t areaSum(const Target& area) const {
     uint64_t sum = 0;

@@ -30,20 +30,10 @@ constexpr uint32_t kWhite = 0xffffff;
 class Picture {
  public:
   explicit Picture(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
-  uint32_t at(int32_t x, int32_t y) const {
-    const uint32_t offset = le32(10);
-    const uint32_t stride = (uint32_t(le32(18)) * 3 + 3) & ~3u;
-    const size_t p = offset + size_t(y) * stride + size_t(x) * 3;
-    if (p + 3 > bytes_.size()) return 0xff000000;  // no such pixel: matches no colour
-    return (uint32_t(bytes_[p + 2]) << 16) | (uint32_t(bytes_[p + 1]) << 8) | bytes_[p];
-  }
+  // kNoPixel where the picture has no such pixel: it matches no colour.
+  uint32_t at(int32_t x, int32_t y) const { return bmpPixel(bytes_, x, y); }
 
  private:
-  uint32_t le32(size_t at) const {
-    if (at + 4 > bytes_.size()) return 0;
-    return bytes_[at] | (bytes_[at + 1] << 8) | (bytes_[at + 2] << 16) |
-           (uint32_t(bytes_[at + 3]) << 24);
-  }
   std::vector<uint8_t> bytes_;
 };
 
