@@ -1,10 +1,10 @@
 // The argument scan: "--help", "--version" and "-p <port>", in order.
+#include "app/command_line.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "app/control.h"
-#include "app/panel.h"
 #include "server/listener.h"
 
 namespace {
@@ -20,10 +20,6 @@ constexpr const char* kUnknownArgument =
 }  // namespace
 
 int scanArguments(int argc, char** argv) {
-  // The colour is set before anything else, as the panel expects.
-  R = 100;
-  G = 100;
-  B = 100;
   if (argc < 2) {
     printf("%s", kNoArguments);
     return -1;

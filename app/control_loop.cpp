@@ -1,9 +1,11 @@
 // The control loop: the only driver of the application. No events or queues,
 // only the shared pointer position read on a fixed beat.
+#include "app/control_loop.h"
+
 #include <unistd.h>
 
-#include "app/control.h"
 #include "app/pointer.h"
+#include "app/stop_signals.h"
 #include "server/records.h"
 #include "widgets/buttons.h"
 #include "widgets/sliders.h"

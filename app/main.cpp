@@ -4,28 +4,35 @@
 
 #include <cstdio>
 
-#include "app/control.h"
+#include "app/command_line.h"
+#include "app/control_loop.h"
 #include "app/panel.h"
+#include "app/pointer.h"
+#include "app/stop_signals.h"
 #include "graphics/draw.h"
 #include "graphics/font.h"
 #include "graphics/framebuffer.h"
 #include "server/listener.h"
+#include "server/records.h"
 
 namespace {
 constexpr int kServerFailed = -3;
 constexpr unsigned kStopPauseSeconds = 1;  // lets every connection end its turn
+constexpr int32_t kStartColour = 100;      // the panel's first shapes are grey
 }  // namespace
 
 int main(int argc, char** argv) {
   // A device's log is usually a file: every line goes out as it is printed.
   setvbuf(stdout, nullptr, _IOLBF, 0);
 
+  R = G = B = kStartColour;
   const int scan = scanArguments(argc, argv);
   if (scan != kScanRun) return scan;
 
   catchStopSignals();
   printf("res = %i\n", bmpfilework("work.bmp"));
   setfont(kFont8x8);
+  payloadReceiver.store(wsworkfunc);
   if (startWSserver() < 0) return kServerFailed;
   takeStopSignals();
   panelCREATE();

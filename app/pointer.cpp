@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "server/handshake.h"
+#include "server/key_value.h"
 #include "widgets/buttons.h"
 #include "widgets/sliders.h"
 #include "widgets/widget_pointer.h"

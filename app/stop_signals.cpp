@@ -4,10 +4,10 @@
 //
 // Only the main thread takes the signals: the threads it starts inherit them
 // blocked, so no socket wait of a connection is cut short by one.
+#include "app/stop_signals.h"
+
 #include <signal.h>
 #include <unistd.h>
-
-#include "app/control.h"
 
 std::atomic<int> stopSignals{0};
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "server/handshake.h"
+#include "server/key_value.h"
 #include "server/records.h"
 
 namespace {

@@ -13,10 +13,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/pointer.h"
 #include "server/frames.h"
 #include "server/handshake.h"
-#include "server/listener.h"
 #include "server/records.h"
 #include "server/screen.h"
 #include "server/socket_io.h"
@@ -65,7 +63,11 @@ bool actOnFrame(Connection& con, const uint8_t* frame, int frameLen) {
         con.record->pingOn = 255;
       }
       break;
-    default: wsworkfunc(reinterpret_cast<char*>(rdbuf), kRdBufSize); break;
+    default: {
+      const PayloadReceiver receive = payloadReceiver.load();
+      if (receive != nullptr) receive(reinterpret_cast<char*>(rdbuf), kRdBufSize);
+      break;
+    }
   }
   return true;
 }

@@ -1,19 +1,17 @@
-// The opening handshake: the value extractor, the reading of the upgrade
-// request and the building of the 101 reply.
+// The opening handshake: the reading of the upgrade request and the building
+// of the 101 reply.
 //
 // The request lies in rxbuf, which a read may fill to the last byte without a
-// terminating NUL, so every search and scan here is bounded by the bytes
-// given as well as by a NUL.
+// terminating NUL, so every lookup is bounded by the receive buffer's size.
 #include "server/handshake.h"
 
 #include <openssl/sha.h>
 
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "server/base64.h"
+#include "server/key_value.h"
 
 const char GUIDKey[] = "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
 const char response_ws[] =
@@ -35,46 +33,7 @@ static_assert(sizeof(GUIDKey) - 1 == 36);
 static_assert(sizeof(wssession::wsKey) + sizeof(GUIDKey) <= kKeyText);
 static_assert(kReplyLength < int(kReplyBound) && kReplyBound <= sizeof(wssession::reply));
 
-// Position of the first occurrence of key in text[0, length), or null.
-char* find(char* text, size_t length, const char* key) {
-  const size_t keyLength = strlen(key);
-  if (keyLength == 0 || keyLength > length) return nullptr;
-  for (size_t i = 0; i + keyLength <= length; ++i) {
-    if (text[i] == key[0] && memcmp(text + i, key, keyLength) == 0) return text + i;
-  }
-  return nullptr;
-}
-
 }  // namespace
-
-int32_t decimalValue(const char* text) {
-  const long long value = strtoll(text, nullptr, 10);
-  if (value > INT32_MAX) return INT32_MAX;
-  if (value < INT32_MIN) return INT32_MIN;
-  return int32_t(value);
-}
-
-int strval(char* text, const char* key, char* dst, size_t textLen, size_t dstSize) {
-  const size_t length = strnlen(text, textLen);
-  char* line = find(text, length, key);
-  if (!line) return 0;
-  const size_t lineLength = length - size_t(line - text);
-  bool spaceSeen = false;
-  size_t out = 0;
-  // The scan consumes the whole line, however long, so a later search for the
-  // same key finds the next occurrence.
-  for (size_t i = 0; i < lineLength; ++i) {
-    const char c = line[i];
-    if (c == '\n' || c == '\r') break;
-    if (c == ' ') {
-      spaceSeen = true;
-    } else if (spaceSeen && out + 1 < dstSize) {
-      dst[out++] = c;
-    }
-    line[i] = ' ';
-  }
-  return 1;
-}
 
 int wsin(wssession* record) {
   char* request = reinterpret_cast<char*>(record->rxbuf);

@@ -15,8 +15,6 @@ int32_t wsport;
 int32_t listener;
 sockaddr_in svr_addr;
 pthread_t hlistenWSprocess;
-bool handoverPending;
-pthread_cond_t handoverTaken = PTHREAD_COND_INITIALIZER;
 
 namespace {
 
@@ -58,7 +56,7 @@ int startWSserver() {
   listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (listener < 0) {
     printf("not socket.\n");
-    return -1;
+    return kNoSocket;
   }
   const int reuse = 1;
   setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
@@ -69,19 +67,12 @@ int startWSserver() {
   if (bind(listener, reinterpret_cast<sockaddr*>(&svr_addr), sizeof svr_addr) == -1) {
     close(listener);
     printf("error bind.\n");
-    return -2;
+    return kBindFailed;
   }
   if (listen(listener, kBacklog) == -1) {
     close(listener);
     printf("error listen.\n");
-    return -3;
-  }
-  // The lock is created once per process; a second start must not create it
-  // again under threads that may still hold it.
-  static bool lockMade = false;
-  if (!lockMade) {
-    if (pthread_mutex_init(&serverWSmutex, nullptr) != 0) return -4;
-    lockMade = true;
+    return kListenFailed;
   }
   work.store(255);
   // Nothing joins the listener, so it is detached: its end leaves nothing behind.
@@ -89,7 +80,7 @@ int startWSserver() {
     pthread_detach(hlistenWSprocess);
   }
   sleep(kStartPauseSeconds);
-  return 0;
+  return kListening;
 }
 
 void* serverWSlisten(void*) {
@@ -119,17 +110,4 @@ void* serverWSlisten(void*) {
     usleep(kAcceptPauseMicros);
   }
   pthread_exit(nullptr);
-}
-
-uint8_t workCopy() {
-  pthread_mutex_lock(&serverWSmutex);
-  const uint8_t runCopy = work.load();
-  pthread_mutex_unlock(&serverWSmutex);
-  return runCopy;
-}
-
-void stopWSserver() {
-  pthread_mutex_lock(&serverWSmutex);
-  work.store(0);
-  pthread_mutex_unlock(&serverWSmutex);
 }

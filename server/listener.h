@@ -11,20 +11,13 @@ extern int32_t listener;
 extern sockaddr_in svr_addr;
 extern pthread_t hlistenWSprocess;
 
-// The hand-over of a new connection: the listener raises handoverPending
-// before it creates the thread and waits on handoverTaken until the thread
-// has copied wsserver, so sock and slotIndex hold one hand-over at a time.
-// Both guarded by serverWSmutex.
-extern bool handoverPending;
-extern pthread_cond_t handoverTaken;
+// Results of startWSserver.
+constexpr int kListening = 0;
+constexpr int kNoSocket = -1;      // "not socket."
+constexpr int kBindFailed = -2;    // "error bind."
+constexpr int kListenFailed = -3;  // "error listen."
 
-// 0 listening; -1 no socket ("not socket."), -2 bind failed ("error bind."),
-// -3 listen failed ("error listen."), -4 lock not created.
+// Opens the listening socket, sets work and starts the listener thread.
 int startWSserver();
 // Listener thread body.
 void* serverWSlisten(void* arg);
-// A thread's copy of work, taken under serverWSmutex.
-uint8_t workCopy();
-// Clears work under serverWSmutex: the listener and every connection end at
-// the end of their current turn.
-void stopWSserver();

@@ -22,7 +22,14 @@ constexpr uint32_t kTxBufSize = kFrameBufferSize + kFrameHeaderMax;
 // serverWSmutex for writes and the threads' per-turn copies; atomic because
 // the control loop tests it without the lock.
 extern std::atomic<uint8_t> work;
+// Created once, by its static initialiser.
 extern pthread_mutex_t serverWSmutex;
+
+// A thread's copy of work, taken under serverWSmutex.
+uint8_t workCopy();
+// Clears work under serverWSmutex: the listener and every connection end at
+// the end of their current turn.
+void stopWSserver();
 
 struct wsclients {
   int32_t sock;               // hand-over: descriptor of the connection last given a slot
@@ -35,6 +42,20 @@ struct wsclients {
 
 // Guarded by serverWSmutex.
 extern wsclients wsserver;
+
+// The hand-over of a new connection: the listener raises handoverPending
+// before it creates the thread and waits on handoverTaken until the thread
+// has copied wsserver, so sock and slotIndex hold one hand-over at a time.
+// Both guarded by serverWSmutex.
+extern bool handoverPending;
+extern pthread_cond_t handoverTaken;
+
+// What a streaming connection does with each payload it decodes: the text,
+// NUL-terminated within len bytes, which the receiver may modify. Set once
+// at start-up, before the server starts (main hands over the pointer-report
+// parser); while none is set, payloads are dropped.
+using PayloadReceiver = void (*)(char* text, int len);
+extern std::atomic<PayloadReceiver> payloadReceiver;
 
 // 0 until the first connection reaches streaming, then 255 for good.
 extern std::atomic<uint8_t> flagNew;

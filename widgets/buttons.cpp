@@ -1,5 +1,6 @@
-// The button table, its two looks and the poll that presses and releases
-// buttons from the pointer position.
+// Button creation, the two button looks and the poll that presses and
+// releases buttons from the pointer position. The table itself lives in
+// button_table.cpp.
 #include "widgets/buttons.h"
 
 #include <cstring>

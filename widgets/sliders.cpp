@@ -1,5 +1,6 @@
-// The slider table, the two slider looks and the poll that turns a pointer
-// report into a value for the bound variable and redraws every slider.
+// Slider creation, the two slider looks and the poll that turns a pointer
+// report into a value for the bound variable and redraws every slider. The
+// table itself lives in slider_table.cpp.
 //
 // The pixel/value arithmetic is single precision in a fixed order of
 // operations: the knob rows and the values written depend on each rounding,

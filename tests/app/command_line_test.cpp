@@ -1,13 +1,13 @@
 // The command line, through the built server binary: every message and exit
 // status byte for byte.
+#include "app/command_line.h"
+
 #include <gtest/gtest.h>
 
 #include <initializer_list>
 #include <string>
 #include <vector>
 
-#include "app/control.h"
-#include "app/panel.h"
 #include "server/listener.h"
 #include "support/test_support.h"
 
@@ -89,12 +89,4 @@ TEST(CommandLine, LaterPortOverridesEarlierAndValuesConvertLikeAtoi) {
   EXPECT_EQ(wsport, 70000) << "the server start takes its low 16 bits";
   EXPECT_EQ(scan({"panel-server", "-p", "12ab"}), kScanRun);
   EXPECT_EQ(wsport, 12);
-}
-
-TEST(CommandLine, ColourIsSetBeforeTheArgumentsAreRead) {
-  R = G = B = 0;
-  EXPECT_EQ(scan({"panel-server"}), -1);
-  EXPECT_EQ(R, 100);
-  EXPECT_EQ(G, 100);
-  EXPECT_EQ(B, 100);
 }

@@ -1,5 +1,7 @@
 // The control loop driving the widgets from pointer reports parsed on another
 // thread, as a connection thread would. Runs under ThreadSanitizer (app label).
+#include "app/control_loop.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,7 +9,6 @@
 #include <cstring>
 #include <thread>
 
-#include "app/control.h"
 #include "app/pointer.h"
 #include "server/records.h"
 #include "support/test_support.h"

@@ -26,6 +26,7 @@ constexpr uint8_t kOpText = 0x1, kOpBinary = 0x2, kOpClose = 0x8, kOpPing = 0x9,
 uint16_t startServer() {
   EXPECT_EQ(loadBlankPicture(64, 48), kLoadOk);
   wsport = 0;
+  payloadReceiver.store(wsworkfunc);
   EXPECT_EQ(startWSserver(), 0);
   sockaddr_in address{};
   socklen_t size = sizeof address;

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "server/key_value.h"
+
 using namespace std::string_literals;
 
 namespace {

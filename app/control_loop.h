@@ -1,0 +1,6 @@
+// The control loop: the only driver of the application.
+#pragma once
+
+// Every 300 ms hands mX, mY to the buttons and then the sliders, while work is
+// set and no stop signal has come.
+void runControlLoop();
