@@ -1,4 +1,5 @@
 // The argument scan: "--help", "--version" and "-p <port>", in order.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,8 +20,10 @@ constexpr const char* kUnknownArgument =
 
 }  // namespace
 
+int32_t R, G, B;  // set first thing in the scan below
+
 int scanArguments(int argc, char** argv) {
-  // The colour is set before anything else, as the panel expects.
+  // The colour is set before anything else, as the demonstration expects.
   R = 100;
   G = 100;
   B = 100;

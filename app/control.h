@@ -12,9 +12,9 @@ constexpr const char* kVersionNumber = "01.00.03";
 // kScanRun to go on; otherwise the value main returns (0, -1 or -2).
 int scanArguments(int argc, char** argv);
 
-// Every 300 ms hands mX, mY to the buttons and then the sliders, while work is
-// set and no stop signal has come.
-void runControlLoop();
+// Every 300 ms hands mX, mY to the buttons and then the sliders, then runs
+// turn (when not null), while work is set and no stop signal has come.
+void runControlLoop(void (*turn)());
 
 // Stop signals (SIGINT, SIGTERM) received so far; the first ends the control
 // loop, the second the process.

@@ -28,8 +28,8 @@ int main(int argc, char** argv) {
   setfont(kFont8x8);
   if (startWSserver() < 0) return kServerFailed;
   takeStopSignals();
-  panelCREATE();
-  runControlLoop();
+  panelApp.create();
+  runControlLoop(panelApp.turn);
 
   stopWSserver();
   sleep(kStopPauseSeconds);
