@@ -92,7 +92,7 @@ void createGreenhouse() {
 }
 
 // The per-turn function: one step of the simulation, then the reading drawn
-// again only if it changed, so a quiet turn costs nothing.
+// again only if it changed, so a quiet turn draws nothing.
 void updateReading() {
   simulateTurn();
   if (airTenths == shownAir && setPoint == shownSetPoint) return;
