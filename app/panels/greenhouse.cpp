@@ -20,9 +20,9 @@
 namespace {
 
 bool heaterOn = false;
-int32_t setPoint = 20;       // degrees to keep; the slider writes 0 to 39 into it
-int32_t airTenths = 150;     // air temperature in tenths of a degree
-int32_t shownAir = -1;       // what the reading shows (-1: nothing yet)
+int32_t setPoint = 20;    // degrees to keep; the slider writes 0 to 39 into it
+int32_t airTenths = 150;  // air temperature in tenths of a degree
+int32_t shownAir = -1;    // what the reading shows (-1: nothing yet)
 int32_t shownSetPoint = -1;
 
 // Places on the 640 x 480 picture. y counts up from the bottom row; the (x, y)
@@ -87,8 +87,8 @@ void createGreenhouse() {
                switchOff);
   showHeater();
   slidersINIT();
-  sliderCREATE(kLeft, kSliderY, kSliderWidth, kSliderHeight, 0, kSetPointRange, &setPoint, 255,
-               255, 255, 0, 128, 255);
+  sliderCREATE(kLeft, kSliderY, kSliderWidth, kSliderHeight, 0, kSetPointRange, &setPoint, 255, 255,
+               255, 0, 128, 255);
 }
 
 // The per-turn function: one step of the simulation, then the reading drawn

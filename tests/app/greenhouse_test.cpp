@@ -56,15 +56,15 @@ TEST(Greenhouse, ReadingMovesByItselfAndTheButtonsSwitchTheHeater) {
   const Picture first = viewer.latest();
 
   // No report is sent: the per-turn function moves the reading by itself.
-  ASSERT_TRUE(viewer.waitUntil(
-      [&](const Picture& p) { return barTenths(p) != barTenths(first); }, kWaitMs));
+  ASSERT_TRUE(viewer.waitUntil([&](const Picture& p) { return barTenths(p) != barTenths(first); },
+                               kWaitMs));
   EXPECT_NE(readingText(viewer.latest()), readingText(first));
 
   ASSERT_TRUE(viewer.report(kOnX, kButtonMiddleY));
   ASSERT_TRUE(viewer.waitUntil([](const Picture& p) { return lampIs(p, kLampOn); }, kWaitMs));
   // Only the heater takes the air above the warmest outside.
-  EXPECT_TRUE(viewer.waitUntil(
-      [](const Picture& p) { return barTenths(p) > kWarmestOutside; }, kWaitMs));
+  EXPECT_TRUE(
+      viewer.waitUntil([](const Picture& p) { return barTenths(p) > kWarmestOutside; }, kWaitMs));
 
   ASSERT_TRUE(viewer.report(kOffX, kButtonMiddleY));
   EXPECT_TRUE(viewer.waitUntil([](const Picture& p) { return lampIs(p, kLampOff); }, kWaitMs));
