@@ -1,9 +1,12 @@
 // The example greenhouse panel seen from a client of its own server: the
 // reading moves with no click, "heat on" lights the lamp and warms the air
-// past anything the outside could give, "heat off" puts the lamp out.
+// past anything the outside could give, "heat off" puts the lamp out, and the
+// server stops cleanly (in the sanitizer builds, with no report).
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "support/server_process.h"
@@ -68,6 +71,12 @@ TEST(Greenhouse, ReadingMovesByItselfAndTheButtonsSwitchTheHeater) {
 
   ASSERT_TRUE(viewer.report(kOffX, kButtonMiddleY));
   EXPECT_TRUE(viewer.waitUntil([](const Picture& p) { return lampIs(p, kLampOff); }, kWaitMs));
+
+  viewer.close();
+  ASSERT_TRUE(server.signal(SIGTERM));
+  EXPECT_EQ(server.waitExit(kWaitMs), 0);
+  const std::string errors = server.errors();
+  EXPECT_FALSE(sanitizerReported(errors)) << errors;
 }
 
 }  // namespace
