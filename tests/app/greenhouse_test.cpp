@@ -59,9 +59,14 @@ TEST(Greenhouse, ReadingMovesByItselfAndTheButtonsSwitchTheHeater) {
   const Picture first = viewer.latest();
 
   // No report is sent: the per-turn function moves the reading by itself.
-  ASSERT_TRUE(viewer.waitUntil([&](const Picture& p) { return barTenths(p) != barTenths(first); },
-                               kWaitMs));
-  EXPECT_NE(readingText(viewer.latest()), readingText(first));
+  Picture moved;
+  ASSERT_TRUE(viewer.waitUntil(
+      [&](const Picture& p) {
+        moved = p;
+        return barTenths(p) != barTenths(first);
+      },
+      kWaitMs));
+  EXPECT_NE(readingText(moved), readingText(first));
 
   ASSERT_TRUE(viewer.report(kOnX, kButtonMiddleY));
   ASSERT_TRUE(viewer.waitUntil([](const Picture& p) { return lampIs(p, kLampOn); }, kWaitMs));
