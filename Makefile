@@ -1,7 +1,10 @@
 # The two commands of the README:
 #   make run    builds (Release) and runs the server on PORT (8080) in run/
 #   make test   builds and runs every test, and checks the formatting
+# PANEL_APP names the panel built into the server, app/panels/<name>.cpp:
+# `make run PANEL_APP=greenhouse` runs the example panel.
 PORT ?= 8080
+PANEL_APP ?= demo
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 CTEST ?= ctest
@@ -16,7 +19,7 @@ setup:
 	@tools/setup.sh base
 
 build: setup
-	$(CMAKE) -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DPANEL_TESTS=OFF
+	$(CMAKE) -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DPANEL_TESTS=OFF -DPANEL_APP=$(PANEL_APP)
 	$(CMAKE) --build build/release -j $(JOBS)
 
 run: build
@@ -62,7 +65,8 @@ ARM_DEVICE = build/arm/device
 
 arm:
 	@tools/setup.sh base arm
-	$(ARM_CONFIGURE) -S . -B build/arm -DCMAKE_BUILD_TYPE=Release -DPANEL_TESTS=OFF -DPANEL_STATIC=ON
+	$(ARM_CONFIGURE) -S . -B build/arm -DCMAKE_BUILD_TYPE=Release -DPANEL_TESTS=OFF -DPANEL_STATIC=ON \
+	  -DPANEL_APP=$(PANEL_APP)
 	$(CMAKE) --build build/arm -j $(JOBS) --target panel-server make-picture
 	@mkdir -p $(ARM_DEVICE)
 	$(ARM_TRIPLE)-strip -o $(ARM_DEVICE)/panel-server build/arm/panel-server

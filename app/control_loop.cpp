@@ -14,11 +14,12 @@ namespace {
 constexpr useconds_t kControlPeriodMicros = 300000;
 }
 
-void runControlLoop() {
+void runControlLoop(void (*turn)()) {
   while (work.load() != 0 && stopSignals.load() == 0) {
     // The position is read afresh for each poll: a report may land between them.
     buttonCTRL(mX.load(), mY.load(), 0);
     sliderCTRL(mX.load(), mY.load(), 0);
+    if (turn != nullptr) turn();
     usleep(kControlPeriodMicros);
   }
 }

@@ -21,6 +21,8 @@ constexpr unsigned kStopPauseSeconds = 1;  // lets every connection end its turn
 constexpr int32_t kStartColour = 100;      // the panel's first shapes are grey
 }  // namespace
 
+int32_t R, G, B;
+
 int main(int argc, char** argv) {
   // A device's log is usually a file: every line goes out as it is printed.
   setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -35,8 +37,8 @@ int main(int argc, char** argv) {
   payloadReceiver.store(wsworkfunc);
   if (startWSserver() < 0) return kServerFailed;
   takeStopSignals();
-  panelCREATE();
-  runControlLoop();
+  panelApp.create();
+  runControlLoop(panelApp.turn);
 
   stopWSserver();
   sleep(kStopPauseSeconds);

@@ -1,16 +1,27 @@
-// The demonstration panel: six buttons that draw shapes in the colour set by
-// three sliders bound to R, G and B.
+// A panel: the device's own controls on the picture. Each panel is one file,
+// app/panels/<name>.cpp, and exactly one is built into the server (PANEL_APP
+// at build time, the demonstration by default). The file defines panelApp;
+// main runs its create function once at start-up and hands its per-turn
+// function to the control loop.
 #pragma once
 
 #include <cstdint>
 
-extern int32_t R, G, B;  // drawing colour; written by the sliders (low 16 bits)
+struct PanelApp {
+  // Creates the panel's buttons and sliders and draws whatever else it shows.
+  // Runs once on the main thread, after the server has started and before
+  // the control loop.
+  void (*create)();
+  // Null, or run by the control loop on the main thread once per turn, after
+  // the button and slider polls, to redraw what changed without a click. It
+  // must return promptly (the next poll waits for it) and draws through the
+  // locked drawing interface (graphics/draw.h).
+  void (*turn)();
+};
 
-void panelCREATE();  // buttons, "cnt buttons", sliders, "cnt sliders"
+extern const PanelApp panelApp;  // defined by the panel file built into the server
 
-void test1();  // circle outline
-void test2();  // disc
-void test3();  // rectangle outline
-void test4();  // filled rectangle
-void test5();  // triangle
-void test8();  // clear the drawing area
+// The drawing colour: each component is set to 100 at start-up, before the
+// arguments are read. The demonstration's sliders write it (the low 16 bits)
+// and its buttons draw with it; it is kept whichever panel is built.
+extern int32_t R, G, B;

@@ -49,7 +49,7 @@ TEST(ControlLoop, ReportsFromAnotherThreadMoveASliderAndClickAButton) {
   ASSERT_EQ(buttonCREATE(10, 10, 80, 20, "", 1, 1, 1, 0, 0, 0, countRun), 0);
   ASSERT_EQ(sliderCREATE(10, 100, 20, 100, 0, 255, &value, 255, 255, 255, 255, 0, 0), 0);
   work = 255;
-  std::thread loop(runControlLoop);
+  std::thread loop(runControlLoop, nullptr);
 
   sendReport("mouse_X: 20\r\nmouse_Y: 150\r\n");
   const bool sliderMoved = waitFor([] { return !pointerEventRaised(sliders.pointerEvent); });
@@ -62,6 +62,28 @@ TEST(ControlLoop, ReportsFromAnotherThreadMoveASliderAndClickAButton) {
   EXPECT_TRUE(clicked);
   EXPECT_EQ(value, 127);
   EXPECT_EQ(buttons.item[0].pressed, 0);
+}
+
+std::atomic<int> turns{0};
+std::atomic<int32_t> valueAtFirstTurn{-1};
+int32_t setting = 100;  // the slider's bound variable, written on the loop's thread
+void recordTurn() {
+  if (turns.fetch_add(1) == 0) valueAtFirstTurn = setting;
+}
+
+TEST(ControlLoop, TurnFunctionRunsAfterThePollsOfItsTurn) {
+  ASSERT_EQ(loadBlankPicture(), kLoadOk);
+  buttonsINIT();
+  slidersINIT();
+  ASSERT_EQ(sliderCREATE(10, 100, 20, 100, 0, 255, &setting, 255, 255, 255, 255, 0, 0), 0);
+  sendReport("mouse_X: 20\r\nmouse_Y: 150\r\n");  // waits for the first slider poll
+  work = 255;
+  std::thread loop(runControlLoop, recordTurn);
+  const bool turned = waitFor([] { return turns.load() >= 2; });
+  work = 0;
+  loop.join();
+  EXPECT_TRUE(turned);
+  EXPECT_EQ(valueAtFirstTurn.load(), 127) << "the first turn's function ran before its slider poll";
 }
 
 }  // namespace

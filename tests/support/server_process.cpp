@@ -47,10 +47,10 @@ bool ServerProcess::start(const std::string& name, const std::vector<uint8_t>& p
     if (err < 0) _exit(120);
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
-    std::vector<char*> argv{const_cast<char*>(PANEL_SERVER_BIN)};
+    std::vector<char*> argv{const_cast<char*>(program_.c_str())};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
-    execv(PANEL_SERVER_BIN, argv.data());
+    execv(program_.c_str(), argv.data());
     _exit(121);
   }
   return true;

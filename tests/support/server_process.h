@@ -8,16 +8,18 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 class ServerProcess {
  public:
-  ServerProcess() = default;
+  // The program to run: the build's panel-server unless another is named.
+  explicit ServerProcess(std::string program = PANEL_SERVER_BIN) : program_(std::move(program)) {}
   ~ServerProcess();
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;
 
-  // Starts PANEL_SERVER_BIN with args in a new folder named `name` holding
+  // Starts the program with args in a new folder named `name` holding
   // the picture; false when it could not be started.
   bool start(const std::string& name, const std::vector<uint8_t>& picture,
              const std::vector<std::string>& args);
@@ -35,6 +37,7 @@ class ServerProcess {
   pid_t pid() const { return pid_; }
 
  private:
+  std::string program_;
   pid_t pid_ = -1;
   std::string folder_;
 };

@@ -71,6 +71,13 @@ bool Viewer::waitForPictures(int seen, int timeoutMs) const {
                            [&] { return count_ > seen; });
 }
 
+bool Viewer::waitUntil(const std::function<bool(const std::vector<uint8_t>&)>& ready,
+                       int timeoutMs) const {
+  std::unique_lock<std::mutex> hold(lock_);
+  return arrived_.wait_for(hold, std::chrono::milliseconds(timeoutMs),
+                           [&] { return count_ > 0 && ready(latest_); });
+}
+
 bool Viewer::report(int32_t x, int32_t y) {
   return client_.sendFrame(0x1, pointerReport(x, y));
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -32,6 +33,10 @@ class Viewer {
   bool connected() const { return !ended_.load(); }
   // Waits at most timeoutMs for more than `seen` pictures.
   bool waitForPictures(int seen, int timeoutMs) const;
+  // Waits at most timeoutMs for a picture that satisfies `ready` (the latest
+  // is looked at whenever one arrives); false when none did.
+  bool waitUntil(const std::function<bool(const std::vector<uint8_t>&)>& ready,
+                 int timeoutMs) const;
 
   // Sends one pointer report of (x, y).
   bool report(int32_t x, int32_t y);

@@ -1,18 +1,24 @@
 // The demonstration panel: a row of six buttons that draw a shape in the
 // middle of the picture, and three vertical sliders that set the red, green
-// and blue components of the colour the shapes are drawn in.
-#include "app/panel.h"
-
+// and blue components of the colour the shapes are drawn in. The default
+// panel of the server.
 #include <cstdint>
 #include <cstdio>
 
+#include "app/panel.h"
 #include "graphics/draw.h"
 #include "widgets/buttons.h"
 #include "widgets/sliders.h"
 
-int32_t R, G, B;
-
 namespace {
+
+// The buttons' actions.
+void test1();  // circle outline
+void test2();  // disc
+void test3();  // rectangle outline
+void test4();  // filled rectangle
+void test5();  // triangle
+void test8();  // clear the drawing area
 
 // The button row: 80 pixels wide with 10-pixel gaps along y = 10.
 constexpr int32_t kButtonY = 10;
@@ -67,8 +73,7 @@ uint8_t blue() {
   return uint8_t(B);
 }
 
-}  // namespace
-
+// Buttons, "cnt buttons", sliders, "cnt sliders".
 void panelCREATE() {
   buttonsINIT();
   for (const ButtonPlan& plan : kButtons) {
@@ -109,3 +114,7 @@ void test5() {
 void test8() {
   rectanglefill(kAreaLeft, kAreaTop, kAreaRight, kAreaBottom, 0, 0, 0);
 }
+
+}  // namespace
+
+const PanelApp panelApp = {panelCREATE, nullptr};
