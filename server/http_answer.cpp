@@ -13,9 +13,9 @@
 
 namespace {
 
-constexpr int kHeadBound = 1024;  // the status line and headers of one answer
-constexpr int kTextBound = 128;   // a short text body
-constexpr int kDrainBound = 4096; // request bytes dropped before the close
+constexpr int kHeadBound = 1024;   // the status line and headers of one answer
+constexpr int kTextBound = 128;    // a short text body
+constexpr int kDrainBound = 4096;  // request bytes dropped before the close
 
 constexpr char kTextType[] = "text/plain; charset=utf-8";
 // Other answers load nothing and may be framed by no one.
@@ -86,14 +86,13 @@ int writeAnswer(int sock, const HttpAnswer& answer) {
     snprintf(policy, sizeof policy, "%s", kPlainPolicy);
   }
   char head[kHeadBound] = {};
-  const int headSize =
-      snprintf(head, sizeof head,
-               "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %d\r\n"
-               "Cache-Control: no-cache\r\nX-Content-Type-Options: nosniff\r\n"
-               "Content-Security-Policy: %s\r\nReferrer-Policy: no-referrer\r\n%s"
-               "Connection: close\r\n\r\n",
-               answer.status, answer.reason, answer.type, bodySize, policy,
-               answer.status == 405 ? "Allow: GET\r\n" : "");
+  const int headSize = snprintf(head, sizeof head,
+                                "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %d\r\n"
+                                "Cache-Control: no-cache\r\nX-Content-Type-Options: nosniff\r\n"
+                                "Content-Security-Policy: %s\r\nReferrer-Policy: no-referrer\r\n%s"
+                                "Connection: close\r\n\r\n",
+                                answer.status, answer.reason, answer.type, bodySize, policy,
+                                answer.status == 405 ? "Allow: GET\r\n" : "");
   if (headSize <= 0 || headSize >= int(sizeof head)) return -1;
   const bool sent = wssWr(sock, reinterpret_cast<const uint8_t*>(head), headSize) == headSize &&
                     wssWr(sock, bodyBytes, bodySize) == bodySize;
@@ -106,7 +105,8 @@ int writeAnswer(int sock, const HttpAnswer& answer) {
 
 HttpAnswer answerFor(const HttpRequest& request, bool peerOnLoopback) {
   if (!request.isHttp) return {};
-  if (!spanIs(request.method, "GET")) return textAnswer(405, "Method Not Allowed", "method not allowed");
+  if (!spanIs(request.method, "GET"))
+    return textAnswer(405, "Method Not Allowed", "method not allowed");
   if (isUpgrade(request)) {
     const int refusal = checkOrigin(request, peerOnLoopback);
     if (refusal == kOriginAccepted) return {};
@@ -119,7 +119,8 @@ HttpAnswer answerFor(const HttpRequest& request, bool peerOnLoopback) {
   }
   for (const ServedPath& served : kServedPaths) {
     const int length = int(strlen(served.path));
-    if (request.path.length == length && memcmp(request.path.text, served.path, size_t(length)) == 0) {
+    if (request.path.length == length &&
+        memcmp(request.path.text, served.path, size_t(length)) == 0) {
       HttpAnswer answer;
       answer.status = 200;
       answer.reason = "OK";

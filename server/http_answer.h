@@ -14,12 +14,12 @@ constexpr int kFirstReadUpgrade = 0;   // go on with the 101 reply
 constexpr int kFirstReadAnswered = 1;  // answered over HTTP: end the connection
 
 struct HttpAnswer {
-  int status = 0;  // 0: an upgrade to go on with
-  const char* reason = nullptr;       // "OK", "Not Found", ...
-  const char* type = nullptr;         // Content-Type
-  const EmbeddedFile* file = nullptr; // the body, or null for `text`
-  const char* text = nullptr;         // a short text body
-  int refusal = 0;                    // the origin policy's reason for a 403
+  int status = 0;                      // 0: an upgrade to go on with
+  const char* reason = nullptr;        // "OK", "Not Found", ...
+  const char* type = nullptr;          // Content-Type
+  const EmbeddedFile* file = nullptr;  // the body, or null for `text`
+  const char* text = nullptr;          // a short text body
+  int refusal = 0;                     // the origin policy's reason for a 403
 };
 
 // What the request gets; a read that does not open with a request line is an

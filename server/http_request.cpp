@@ -8,7 +8,9 @@
 
 namespace {
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
+char lower(char c) {
+  return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
 
 bool sameLetters(const char* a, const char* b, int length) {
   for (int i = 0; i < length; ++i) {
@@ -26,7 +28,8 @@ int lineEnd(const char* text, int length, int from) {
 
 bool isBlankLine(const char* text, int from, int end) {
   const int size = end - from;
-  return (size == 1 && text[from] == '\n') || (size == 2 && text[from] == '\r' && text[from + 1] == '\n');
+  return (size == 1 && text[from] == '\n') ||
+         (size == 2 && text[from] == '\r' && text[from + 1] == '\n');
 }
 
 // Takes one header line [from, end) into `header` when it names `name`.

@@ -16,14 +16,14 @@ struct TextSpan {
 
 // One header's value as found in the read.
 struct HeaderValue {
-  TextSpan value;  // spaces and tabs around it dropped
-  int count = 0;   // how many lines name the header (0: absent)
+  TextSpan value;      // spaces and tabs around it dropped
+  int count = 0;       // how many lines name the header (0: absent)
   bool whole = false;  // the first such line ends inside the read
 };
 
 struct HttpRequest {
-  bool isHttp = false;          // the read opens with "<METHOD> " (upper-case letters)
-  bool headersComplete = false; // the blank line that ends the headers is in the read
+  bool isHttp = false;           // the read opens with "<METHOD> " (upper-case letters)
+  bool headersComplete = false;  // the blank line that ends the headers is in the read
   TextSpan method;
   TextSpan path;  // the request target up to "?" or "#"
   HeaderValue host;

@@ -21,8 +21,12 @@ constexpr int kIpv4PartLargest = 255;
 constexpr int kIpv4PartDigits = 3;
 constexpr uint8_t kLoopbackNet = 127;
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-bool isHex(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool isHex(char c) {
+  return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
 bool isLabelChar(char c) {
   return isDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-';
 }
