@@ -110,7 +110,7 @@ test('on a phone the picture fills the width and taps press the right pixel',
     await pressAt(page, DISC_BUTTON, { touch: true });
     await waitForColour(page, { x: 320, y: 240 }, DISC);
     if (process.env.PANEL_PHONE_SCREENSHOT) {
-      await page.screenshot({ path: process.env.PANEL_PHONE_SCREENSHOT });
+      await page.screenshot({ path: process.env.PANEL_PHONE_SCREENSHOT, scale: 'css' });
     }
 
     // The folded controls open over the picture, still within the width.
