@@ -16,6 +16,8 @@ namespace {
 constexpr int kHeadBound = 1024;   // the status line and headers of one answer
 constexpr int kTextBound = 128;    // a short text body
 constexpr int kDrainBound = 4096;  // request bytes dropped before the close
+constexpr int kPolicyBound = 640;  // the page's Content-Security-Policy
+constexpr int kHostLongest = 100;  // a longer Host is not named in the policy
 
 constexpr char kTextType[] = "text/plain; charset=utf-8";
 // Other answers load nothing and may be framed by no one.
@@ -50,12 +52,17 @@ HttpAnswer textAnswer(int status, const char* reason, const char* text) {
 
 // The page's policy: its own inline style and script (by digest), its
 // manifest and icons, and WebSocket connections to the host it came from.
-int pagePolicy(char* out, int size) {
+// That host is also named as a ws:// source, since not every browser lets
+// 'self' cover WebSocket addresses; only a local name (letters, digits,
+// dots, hyphens, colons, brackets) is ever written into the header.
+int pagePolicy(char* out, int size, TextSpan host) {
+  const bool named = host.length > 0 && host.length <= kHostLongest;
   return snprintf(out, size_t(size),
                   "default-src 'none'; script-src %s; style-src %s; img-src 'self'; "
-                  "manifest-src 'self'; connect-src 'self'; base-uri 'none'; form-action 'none'; "
-                  "frame-ancestors 'none'",
-                  kPageScriptSource, kPageStyleSource);
+                  "manifest-src 'self'; connect-src 'self'%s%.*s; base-uri 'none'; "
+                  "form-action 'none'; frame-ancestors 'none'",
+                  kPageScriptSource, kPageStyleSource, named ? " ws://" : "",
+                  named ? host.length : 0, named ? host.text : "");
 }
 
 // Drops what the peer has already sent, without waiting, so closing the
@@ -79,9 +86,9 @@ int writeAnswer(int sock, const HttpAnswer& answer) {
   } else {
     bodySize = snprintf(body, sizeof body, "%s\n", answer.text);
   }
-  char policy[kHeadBound / 2] = {};
+  char policy[kPolicyBound] = {};
   if (answer.file == &kPageFile) {
-    pagePolicy(policy, int(sizeof policy));
+    pagePolicy(policy, int(sizeof policy), answer.host);
   } else {
     snprintf(policy, sizeof policy, "%s", kPlainPolicy);
   }
@@ -126,6 +133,9 @@ HttpAnswer answerFor(const HttpRequest& request, bool peerOnLoopback) {
       answer.reason = "OK";
       answer.type = served.type;
       answer.file = served.file;
+      if (request.host.count == 1 && hostIsLocalName(request.host.value)) {
+        answer.host = request.host.value;
+      }
       return answer;
     }
   }

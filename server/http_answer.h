@@ -20,6 +20,7 @@ struct HttpAnswer {
   const EmbeddedFile* file = nullptr;  // the body, or null for `text`
   const char* text = nullptr;          // a short text body
   int refusal = 0;                     // the origin policy's reason for a 403
+  TextSpan host;  // for the page: the Host it was asked under, when a local name
 };
 
 // What the request gets; a read that does not open with a request line is an

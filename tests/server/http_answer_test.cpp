@@ -146,6 +146,7 @@ TEST(HttpAnswer, TheServerHandsOutThePageAndEndsEachAnswer) {
                                 "Content-Length: " + std::to_string(html.size()) + "\r\n",
                                 std::string("Cache-Control: no-cache\r\n"),
                                 std::string("X-Content-Type-Options: nosniff\r\n"),
+                                std::string("connect-src 'self' ws://127.0.0.1;"),
                                 std::string("frame-ancestors 'none'\r\n")}) {
     EXPECT_NE(head.find(line), std::string::npos) << line << " not in\n" << head;
   }
