@@ -15,6 +15,7 @@
 
 #include "server/frames.h"
 #include "server/handshake.h"
+#include "server/http_answer.h"
 #include "server/records.h"
 #include "server/screen.h"
 #include "server/socket_io.h"
@@ -90,10 +91,13 @@ bool actOnFrames(Connection& con, int filled) {
   return true;
 }
 
-// The first read, whole, is the upgrade request; it is answered without
-// being validated. False when the reply did not go out.
-bool answerHandshake(Connection& con) {
+// The first read, whole, is the request. A page request, or an upgrade the
+// origin policy refuses, gets its HTTP answer and ends the connection; any
+// other read is answered as the upgrade request. False when the connection
+// ends.
+bool answerHandshake(Connection& con, int got) {
   wssession* record = con.record;
+  if (answerFirstRead(con.sock, record->rxbuf, got) != kFirstReadUpgrade) return false;
   wsin(record);
   wsout(record);
   if (wssWr(con.sock, reinterpret_cast<const uint8_t*>(record->reply), record->replyLen) < 0) {
@@ -119,7 +123,7 @@ bool readAndAct(Connection& con) {
     return peerClosed == 0;
   }
   const bool goOn =
-      con.state == kStateHandshake ? answerHandshake(con) : actOnFrames(con, con.kept + got);
+      con.state == kStateHandshake ? answerHandshake(con, got) : actOnFrames(con, con.kept + got);
   return goOn && peerClosed == 0;
 }
 

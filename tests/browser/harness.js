@@ -75,15 +75,17 @@ async function startServer({ width = 640, height = 480, picture, port: wanted } 
   };
 }
 
-// Opens one page in a fresh profile and lets `load` fill it. Resolves to
-// { page, stop() }.
-async function openBrowser(load, viewport) {
+// Opens one page in a fresh profile and lets `load` fill it. `device` adds
+// Chromium's device emulation (deviceScaleFactor, isMobile, hasTouch) and
+// `args` more command-line flags. Resolves to { page, stop() }.
+async function openBrowser(load, viewport, { device = {}, args = [] } = {}) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-profile-'));
   const context = await chromium.launchPersistentContext(profile, {
     executablePath: chromiumPath,
     headless: true,
-    args: chromiumFlags,
+    args: [...chromiumFlags, ...args],
     viewport,
+    ...device,
   });
   const page = context.pages()[0] || (await context.newPage());
   await load(page);
@@ -102,9 +104,9 @@ function openPage(html) {
 }
 
 // The page at the address (a file:// address for the browser page), in a
-// window of the given size ({ width, height }).
-function openUrl(url, viewport) {
-  return openBrowser((page) => page.goto(url), viewport);
+// window of the given size ({ width, height }), with openBrowser's options.
+function openUrl(url, viewport, options) {
+  return openBrowser((page) => page.goto(url), viewport, options);
 }
 
 module.exports = { startServer, openPage, openUrl, freePort };

@@ -8,18 +8,13 @@ const assert = require('node:assert');
 const os = require('node:os');
 const path = require('node:path');
 const { startServer, openUrl } = require('./harness');
+const {
+  WAIT_MS, GREY, WHITE, CIRCLE_BUTTON, DISC_BUTTON, SLIDER_ONE_AT_127,
+  pixelIn, waitForColour, pressAt, waitForPanel,
+} = require('./panel_page');
 
 const pageFile = path.resolve(__dirname, '../../client/index.html');
 const screenshot = process.env.PANEL_SCREENSHOT || path.join(os.tmpdir(), 'panel-screenshot.png');
-const WAIT_MS = 6000;  // two control-loop turns and a connection turn, with room
-
-const GREY = [100, 100, 100];
-const WHITE = [255, 255, 255];
-
-// Places on the panel, in picture pixels (y counted from the bottom row).
-const CIRCLE_BUTTON = { x: 50, y: 20 };
-const DISC_BUTTON = { x: 140, y: 20 };
-const SLIDER_ONE_AT_127 = { x: 20, y: 150 };
 
 function pageUrl(port) {
   return 'file://' + pageFile + '?host=127.0.0.1&port=' + port;
@@ -29,29 +24,6 @@ async function openPanel(port) {
   const browser = await openUrl(pageUrl(port), { width: 1000, height: 700 });
   after(() => browser.stop());
   return browser.page;
-}
-
-// Colour [r, g, b] of a picture pixel as the page's canvas shows it.
-function pixelIn(page, x, y) {
-  return page.evaluate(([x, y]) => {
-    const canvas = document.getElementById('screen');
-    const row = canvas.height - 1 - y;
-    const data = canvas.getContext('2d').getImageData(x, row, 1, 1).data;
-    return [data[0], data[1], data[2]];
-  }, [x, y]);
-}
-
-// Waits until the picture pixel shows the colour; resolves to the moment
-// (page clock, ms) it was first seen.
-async function waitForColour(page, at, colour, timeout = WAIT_MS) {
-  const seen = await page.waitForFunction(([x, y, colour]) => {
-    const canvas = document.getElementById('screen');
-    if (document.body.dataset.state !== 'live') return false;
-    const data = canvas.getContext('2d').getImageData(x, canvas.height - 1 - y, 1, 1).data;
-    return data[0] === colour[0] && data[1] === colour[1] && data[2] === colour[2] &&
-           performance.now();
-  }, [at.x, at.y, colour], { polling: 'raf', timeout });
-  return seen.jsonValue();
 }
 
 // Records, on every frame the page paints, the first moment each named
@@ -80,26 +52,6 @@ async function watchFor(page, named) {
       return window.panelWatch.seen;
     }),
   };
-}
-
-// Presses the picture pixel where it is on screen, whatever the scale;
-// resolves to the moment of the press (page clock, ms).
-async function pressAt(page, at) {
-  const box = await page.locator('#screen').boundingBox();
-  const size = await page.evaluate(() => {
-    const canvas = document.getElementById('screen');
-    return [canvas.width, canvas.height];
-  });
-  const screenX = box.x + ((at.x + 0.5) * box.width) / size[0];
-  const screenY = box.y + ((size[1] - 1 - at.y + 0.5) * box.height) / size[1];
-  const pressed = await page.evaluate(() => performance.now());
-  await page.mouse.click(screenX, screenY);
-  return pressed;
-}
-
-// The panel is drawn: slider 1's knob shows the value 100.
-function waitForPanel(page) {
-  return waitForColour(page, { x: 12, y: 140 }, WHITE, 10000);
 }
 
 test('the page shows the panel and its presses draw in every open page', { timeout: 60000 },

@@ -180,25 +180,31 @@ TEST_F(Hostile, FramesAnnouncingMoreThanTheBufferHoldsEndTheirConnection) {
 
 TEST_F(Hostile, LongLinesAndFullBuffersWithoutLineEndsAreAnswered) {
   const std::string request = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n";
-  const std::vector<std::string> firstReads = {
-      // A key line of thousands of characters with no line end.
-      request + "Sec-WebSocket-Key: " + std::string(5000, 'k'),
-      // A header line of thousands of characters, ended, then a real key.
-      request + "X-Filler: " + std::string(3000, 'f') + "\r\nSec-WebSocket-Key: " + kSampleKey +
-          "\r\n\r\n",
+  // Each first read and the status line it gets.
+  const std::vector<std::pair<std::string, std::string>> firstReads = {
+      // A key line of thousands of characters with no line end: the key
+      // is cut, so no browser could use the reply; answered as before.
+      {request + "Sec-WebSocket-Key: " + std::string(5000, 'k'),
+       "HTTP/1.1 101 Switching Protocols\r\n"},
+      // A header line of thousands of characters, ended, then a real key:
+      // the first read shows a GET with no sign of an upgrade, cut short.
+      {request + "X-Filler: " + std::string(3000, 'f') + "\r\nSec-WebSocket-Key: " + kSampleKey +
+           "\r\n\r\n",
+       "HTTP/1.1 431 Request Header Fields Too Large\r\n"},
       // Exactly a full receive buffer: no terminating zero, no line end.
-      std::string(1024, 'S'),
+      {std::string(1024, 'S'), "HTTP/1.1 101 Switching Protocols\r\n"},
   };
   std::vector<std::unique_ptr<WsClient>> peers;
-  for (const std::string& text : firstReads) {
+  for (const auto& [text, answer] : firstReads) {
     peers.push_back(std::make_unique<WsClient>());
     ASSERT_TRUE(peers.back()->connect(port_));
     EXPECT_TRUE(peers.back()->sendRaw(text));
   }
-  for (auto& peer : peers) {
-    const Bytes reply = peer->readExact(kReplyBytes, 3000);
+  for (size_t i = 0; i < peers.size(); ++i) {
+    const std::string& answer = firstReads[i].second;
+    const Bytes reply = peers[i]->readExact(answer.size(), 3000);
     const std::string text(reply.begin(), reply.end());
-    EXPECT_EQ(text.rfind("HTTP/1.1 101 Switching Protocols\r\n", 0), 0u) << text;
+    EXPECT_EQ(text, answer);
   }
   // Streaming: payloads that fill the buffers with a key and no line end.
   auto filler = streaming();
@@ -303,5 +309,48 @@ TEST_F(Hostile, MoreConnectionsThanSlotsAreRefusedAndSlotsComeBack) {
     EXPECT_TRUE(settlesTo(server_.pid(), baseline_, kSettleMs, &seen))
         << "wave " << wave << ": descriptors " << seen.descriptors << ", threads " << seen.threads;
   }
+  expectUnharmed();
+}
+
+TEST_F(Hostile, RefusedUpgradesAndPageRequestsKeepNoSlot) {
+  // Upgrades from other sites' pages, by every way round the origin check,
+  // and plain page requests: each is answered and ended at once, so twice as
+  // many as there are slots, in waves, leave every slot free.
+  const std::string own = "127.0.0.1:" + std::to_string(port_);
+  const std::string upgrade = std::string("GET / HTTP/1.1\r\nUpgrade: websocket\r\n") +
+                              "Connection: Upgrade\r\nSec-WebSocket-Key: " + kSampleKey + "\r\n";
+  const std::vector<std::pair<std::string, std::string>> attempts = {
+      {upgrade + "Host: " + own + "\r\nOrigin: http://127.0.0.1:1\r\n\r\n", "403"},
+      {upgrade + "Host: rebound.example\r\nOrigin: http://rebound.example\r\n\r\n", "403"},
+      {upgrade + "Host: " + own + "\r\nOrigin: http://" + own + "\r\nOrigin: null\r\n\r\n", "403"},
+      {upgrade + "X-Pad: " + std::string(1200, 'p') + "\r\n\r\n", "403"},
+      {"GET / HTTP/1.1\r\nHost: " + own + "\r\n\r\n", "200"},
+      {"GET /nothing HTTP/1.1\r\n\r\n", "404"},
+      {"PUT / HTTP/1.1\r\nContent-Length: 3000\r\n\r\n" + std::string(3000, 'b'), "405"},
+      {"GET / HTTP/1.1\r\nCookie: " + std::string(2000, 'c') + "\r\n\r\n", "431"},
+  };
+  for (size_t first = 0; first < attempts.size(); first += kFreeSlots) {
+    std::vector<std::unique_ptr<WsClient>> peers;
+    for (size_t i = first; i < attempts.size() && i < first + kFreeSlots; ++i) {
+      peers.push_back(std::make_unique<WsClient>());
+      ASSERT_TRUE(peers.back()->connect(port_));
+      EXPECT_TRUE(peers.back()->sendRaw(attempts[i].first));
+    }
+    for (size_t i = 0; i < peers.size(); ++i) {
+      const std::string status = "HTTP/1.1 " + attempts[first + i].second;
+      const Bytes head = peers[i]->readExact(status.size(), 3000);
+      EXPECT_EQ(std::string(head.begin(), head.end()), status) << "attempt " << first + i;
+      EXPECT_TRUE(endedByServer(*peers[i], 3000)) << "attempt " << first + i << " was kept open";
+    }
+  }
+  EXPECT_EQ(countOf(server_.output(), "Refused a connection: "), 4) << server_.output();
+  // Every slot is free again: four handshakes are answered at once.
+  std::vector<std::unique_ptr<WsClient>> after;
+  for (int i = 0; i < kFreeSlots; ++i) {
+    after.push_back(std::make_unique<WsClient>());
+    EXPECT_TRUE(after.back()->open(port_)) << "slot " << i;
+  }
+  expectClickWorks();
+  after.clear();
   expectUnharmed();
 }

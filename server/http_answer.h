@@ -1,0 +1,33 @@
+// The answer to a connection's first read when it is not an upgrade the
+// server goes on with: the page and its files for a plain GET, 404 for other
+// paths, 405 for other methods, 431 for a GET whose headers do not end in the
+// read, and 403 for an upgrade the origin policy refuses. Each is a whole
+// HTTP/1.1 answer after which the connection ends.
+#pragma once
+
+#include <cstdint>
+
+#include "server/http_request.h"
+#include "server/served_files.h"
+
+constexpr int kFirstReadUpgrade = 0;   // go on with the 101 reply
+constexpr int kFirstReadAnswered = 1;  // answered over HTTP: end the connection
+
+struct HttpAnswer {
+  int status = 0;                      // 0: an upgrade to go on with
+  const char* reason = nullptr;        // "OK", "Not Found", ...
+  const char* type = nullptr;          // Content-Type
+  const EmbeddedFile* file = nullptr;  // the body, or null for `text`
+  const char* text = nullptr;          // a short text body
+  int refusal = 0;                     // the origin policy's reason for a 403
+  TextSpan host;  // for the page: the Host it was asked under, when a local name
+};
+
+// What the request gets; a read that does not open with a request line is an
+// upgrade, as every first read was before the page was served.
+HttpAnswer answerFor(const HttpRequest& request, bool peerOnLoopback);
+
+// Reads the first `length` bytes of `bytes` as a request and, unless it is an
+// upgrade to go on with, writes its answer and ends the sending side.
+// kFirstReadUpgrade or kFirstReadAnswered.
+int answerFirstRead(int sock, const uint8_t* bytes, int length);

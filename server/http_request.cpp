@@ -1,0 +1,109 @@
+// Reading the first read as an HTTP request. A header counts only at the
+// start of a line of the header block (never in the request line or past the
+// blank line), its name compared without case, so "X-Origin:" or a value
+// holding "Origin:" is not taken for it.
+#include "server/http_request.h"
+
+#include <cstring>
+
+namespace {
+
+char lower(char c) {
+  return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+bool sameLetters(const char* a, const char* b, int length) {
+  for (int i = 0; i < length; ++i) {
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+// Index just past the end of the line that starts at `from` (past its LF), or
+// `length` when the line is cut.
+int lineEnd(const char* text, int length, int from) {
+  const void* found = memchr(text + from, '\n', size_t(length - from));
+  return found ? int(static_cast<const char*>(found) - text) + 1 : length;
+}
+
+bool isBlankLine(const char* text, int from, int end) {
+  const int size = end - from;
+  return (size == 1 && text[from] == '\n') ||
+         (size == 2 && text[from] == '\r' && text[from + 1] == '\n');
+}
+
+// Takes one header line [from, end) into `header` when it names `name`.
+void takeIfNamed(const char* text, int from, int end, bool cut, const char* name,
+                 HeaderValue* header) {
+  const int nameLength = int(strlen(name));
+  if (end - from <= nameLength || text[from + nameLength] != ':' ||
+      !sameLetters(text + from, name, nameLength)) {
+    return;
+  }
+  if (header->count++ > 0) return;
+  int start = from + nameLength + 1;
+  int stop = end;
+  while (stop > start && (text[stop - 1] == '\n' || text[stop - 1] == '\r')) --stop;
+  while (start < stop && (text[start] == ' ' || text[start] == '\t')) ++start;
+  while (stop > start && (text[stop - 1] == ' ' || text[stop - 1] == '\t')) --stop;
+  header->value = {text + start, stop - start};
+  header->whole = !cut;
+}
+
+// The method and the path of the request line; false when the read does not
+// open with one.
+bool readRequestLine(const char* text, int length, HttpRequest* request) {
+  int at = 0;
+  while (at < length && at <= kMethodLongest && text[at] >= 'A' && text[at] <= 'Z') ++at;
+  if (at == 0 || at > kMethodLongest || at >= length || text[at] != ' ') return false;
+  request->method = {text, at};
+  const int pathStart = at + 1;
+  int pathEnd = pathStart;
+  while (pathEnd < length && text[pathEnd] != ' ' && text[pathEnd] != '\r' &&
+         text[pathEnd] != '\n' && text[pathEnd] != '?' && text[pathEnd] != '#') {
+    ++pathEnd;
+  }
+  request->path = {text + pathStart, pathEnd - pathStart};
+  return true;
+}
+
+}  // namespace
+
+bool spanIs(TextSpan span, const char* word) {
+  const int length = int(strlen(word));
+  return span.length == length && sameLetters(span.text, word, length);
+}
+
+bool spansMatch(TextSpan a, TextSpan b) {
+  return a.length == b.length && sameLetters(a.text, b.text, a.length);
+}
+
+bool spanHas(TextSpan span, const char* word) {
+  const int length = int(strlen(word));
+  for (int i = 0; i + length <= span.length; ++i) {
+    if (sameLetters(span.text + i, word, length)) return true;
+  }
+  return false;
+}
+
+HttpRequest readHttpRequest(const uint8_t* bytes, int length) {
+  HttpRequest request;
+  const char* text = reinterpret_cast<const char*>(bytes);
+  if (length <= 0 || !readRequestLine(text, length, &request)) return request;
+  request.isHttp = true;
+  int from = lineEnd(text, length, 0);
+  while (from < length) {
+    const int end = lineEnd(text, length, from);
+    if (isBlankLine(text, from, end)) {
+      request.headersComplete = true;
+      break;
+    }
+    const bool cut = end == length && text[end - 1] != '\n';
+    takeIfNamed(text, from, end, cut, "Host", &request.host);
+    takeIfNamed(text, from, end, cut, "Origin", &request.origin);
+    takeIfNamed(text, from, end, cut, "Upgrade", &request.upgrade);
+    takeIfNamed(text, from, end, cut, "Sec-WebSocket-Key", &request.key);
+    from = end;
+  }
+  return request;
+}

@@ -1,0 +1,44 @@
+// Reading a connection's first read as an HTTP request: the request line and
+// the few header values the server acts on. Nothing is copied or changed;
+// every scan is bounded by the bytes given (a read may fill the receive
+// buffer without a terminating zero, and may hold zero bytes anywhere).
+#pragma once
+
+#include <cstdint>
+
+constexpr int kMethodLongest = 16;  // longer first words are not a request line
+
+// A stretch of the read: no terminating zero.
+struct TextSpan {
+  const char* text = nullptr;
+  int length = 0;
+};
+
+// One header's value as found in the read.
+struct HeaderValue {
+  TextSpan value;      // spaces and tabs around it dropped
+  int count = 0;       // how many lines name the header (0: absent)
+  bool whole = false;  // the first such line ends inside the read
+};
+
+struct HttpRequest {
+  bool isHttp = false;           // the read opens with "<METHOD> " (upper-case letters)
+  bool headersComplete = false;  // the blank line that ends the headers is in the read
+  TextSpan method;
+  TextSpan path;  // the request target up to "?" or "#"
+  HeaderValue host;
+  HeaderValue origin;
+  HeaderValue upgrade;
+  HeaderValue key;  // Sec-WebSocket-Key
+};
+
+// Reads the request line and the Host, Origin, Upgrade and Sec-WebSocket-Key
+// headers from the first `length` bytes of `bytes`.
+HttpRequest readHttpRequest(const uint8_t* bytes, int length);
+
+// True when the span holds exactly `word`, letters compared without case.
+bool spanIs(TextSpan span, const char* word);
+// True when both spans hold the same text, letters compared without case.
+bool spansMatch(TextSpan a, TextSpan b);
+// True when the span holds `word` anywhere, letters compared without case.
+bool spanHas(TextSpan span, const char* word);
