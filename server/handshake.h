@@ -1,6 +1,7 @@
 // The opening handshake: pick the key, version and extensions out of the
-// upgrade request in rxbuf and build the 129-byte "101 Switching Protocols"
-// reply. Every request is accepted.
+// upgrade request in rxbuf and build the "101 Switching Protocols" reply:
+// 129 bytes, or longer when it accepts an offered extension. Every request is
+// accepted.
 #pragma once
 
 #include <cstddef>
@@ -22,7 +23,9 @@ int strval(char* text, const char* key, char* dst, size_t textLen, size_t dstSiz
 // are held at its ends, so the result is defined and the same everywhere.
 int32_t decimalValue(const char* text);
 
-// Reads the request in record->rxbuf (bounded by its 1,024 bytes).
+// Reads the request in record->rxbuf (bounded by its 1,024 bytes), and the
+// extension terms it can be given into deflateOn.
 int wsin(wssession* record);
-// Builds wsAccept, reply and replyLen; returns 0.
+// Builds wsAccept, reply and replyLen; returns 0. Without accepted extension
+// terms the reply is the 129-byte one; with them it also names the extension.
 int wsout(wssession* record);
