@@ -11,9 +11,11 @@
 #include <cstddef>
 #include <cstdint>
 
-// Compression level: the fastest, which already takes a drawn panel to a
-// small fraction of its size.
-constexpr int kDeflateLevel = 1;
+// Compression level: of 1, 3, 6 and 9, level 3 gives the smallest product of
+// message bytes and compression time on the drawn panel (10.5 KB against
+// 14.4 KB at level 1, for about a tenth more time); photograph-like pictures
+// and noise come out about the same at every level.
+constexpr int kDeflateLevel = 3;
 
 // Memory set aside for the compressor and for each slot's inflater.
 constexpr size_t kDeflateArenaSize = 272 * 1024;

@@ -143,6 +143,7 @@ int readDeflateOffer(Scan& scan) {
 }  // namespace
 
 int chooseDeflateOffer(const char* offers, size_t length) {
+  if (offers == nullptr) return kOfferNone;
   Scan scan{offers, strnlen(offers, length), 0};
   while (scan.peek() != '\0') {
     char name[kTokenMax + 1];
