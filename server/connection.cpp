@@ -85,8 +85,8 @@ bool actOnFrames(Connection& con, int filled) {
     uint8_t plain[kRxBufSize];
     const int plainLen = wsplainFrame(con.record, bytes + used, frameLen, plain);
     if (plainLen < 0) return false;
-    const bool goOn = plainLen > 0 ? actOnFrame(con, plain, plainLen)
-                                   : actOnFrame(con, bytes + used, frameLen);
+    const bool goOn =
+        plainLen > 0 ? actOnFrame(con, plain, plainLen) : actOnFrame(con, bytes + used, frameLen);
     if (!goOn) return false;
     used += frameLen;
   }

@@ -129,7 +129,8 @@ class Reader {
  public:
   bool start(uint16_t port, const char* offer) {
     WsFrame screen;
-    if (!client_.openStreaming(port, offer) || !client_.readFrame(&screen, frameWaitMs)) return false;
+    if (!client_.openStreaming(port, offer) || !client_.readFrame(&screen, frameWaitMs))
+      return false;
     if ((offer != nullptr) != client_.deflateOn()) return false;
     note(screen);
     thread_ = std::thread([this] { run(); });
@@ -292,8 +293,7 @@ bool click(std::vector<std::unique_ptr<Reader>>& readers, const Target& target, 
 // clients streaming clients on the running server: `seconds` with the
 // picture unchanged, then `clicks` clicks alternating between "clear" and
 // "circle", each after a pause spread over the server's 400 ms turn.
-int run(int pid, uint16_t port, int clients, int clicks, int seconds,
-        const char* offer = nullptr) {
+int run(int pid, uint16_t port, int clients, int clicks, int seconds, const char* offer = nullptr) {
   std::vector<std::unique_ptr<Reader>> readers;
   for (int i = 0; i < clients; i++) {
     readers.push_back(std::make_unique<Reader>());
@@ -331,8 +331,8 @@ int run(int pid, uint16_t port, int clients, int clicks, int seconds,
   bytes -= bytesBefore;
   for (auto& reader : readers) reader->stop();
   if (!ok) {
-    fprintf(stderr, "panel-load: a frame did not come within %d ms (after %zu clicks)\n", frameWaitMs,
-            times.action.size());
+    fprintf(stderr, "panel-load: a frame did not come within %d ms (after %zu clicks)\n",
+            frameWaitMs, times.action.size());
     return 1;
   }
   printf("%d clicks, alternately \"clear\" and \"circle\", %.1f s:\n", clicks, busySeconds);

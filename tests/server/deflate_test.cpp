@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "graphics/shapes.h"
 #include "graphics/framebuffer.h"
+#include "graphics/shapes.h"
 #include "server/extensions.h"
 #include "server/frames.h"
 #include "support/test_support.h"

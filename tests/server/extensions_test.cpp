@@ -15,8 +15,7 @@ TEST(Extensions, OffersAreTakenOrDeclinedAsTheirParametersAllow) {
   const Case cases[] = {
       {"permessage-deflate;client_max_window_bits", kOfferAccepted},  // Chromium
       {"permessage-deflate", kOfferAccepted},
-      {"permessage-deflate;server_no_context_takeover;client_no_context_takeover",
-       kOfferAccepted},
+      {"permessage-deflate;server_no_context_takeover;client_no_context_takeover", kOfferAccepted},
       {"permessage-deflate;client_max_window_bits=10", kOfferAccepted},
       {"permessage-deflate;client_max_window_bits=\"12\"", kOfferAccepted},
       {"permessage-deflate;server_max_window_bits=15", kOfferAcceptedWindow15},
@@ -57,8 +56,8 @@ TEST(Extensions, AcceptingLineGoesBeforeTheBlankLineOnlyWhenItFits) {
   EXPECT_EQ(addAcceptedExtension(reply, int(plain.size()), sizeof reply, kOfferNone),
             int(plain.size()));
   EXPECT_EQ(std::string(reply), plain);
-  const int length = addAcceptedExtension(reply, int(plain.size()), sizeof reply,
-                                          kOfferAcceptedWindow15);
+  const int length =
+      addAcceptedExtension(reply, int(plain.size()), sizeof reply, kOfferAcceptedWindow15);
   EXPECT_EQ(std::string(reply),
             "HTTP/1.1 101 Switching Protocols\r\nX: y\r\nSec-WebSocket-Extensions: "
             "permessage-deflate; server_no_context_takeover; client_no_context_takeover; "

@@ -2,13 +2,13 @@
 // reply and the request headers as browsers (and odd clients) write them.
 #include "server/handshake.h"
 
-#include "server/extensions.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
 #include <string>
+
+#include "server/extensions.h"
 
 using namespace std::string_literals;
 

@@ -195,10 +195,8 @@ TEST(Screen, SharedSnapshotSendsOnlyWhatDrawingChanged) {
     bool sent;
   };
   const Step steps[] = {
-      {"nothing drawn", -1, false},
-      {"the same pixel drawn again", 0, false},
-      {"a changed pixel", 200, true},
-      {"the changed pixel drawn again", 200, false},
+      {"nothing drawn", -1, false},   {"the same pixel drawn again", 0, false},
+      {"a changed pixel", 200, true}, {"the changed pixel drawn again", 200, false},
       {"changed back", 0, true},
   };
   for (const Step& step : steps) {

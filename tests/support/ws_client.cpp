@@ -6,7 +6,6 @@
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
-
 #include <zlib.h>
 
 #include <algorithm>

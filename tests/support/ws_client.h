@@ -16,8 +16,8 @@ constexpr const char* kDeflateOffer = "permessage-deflate; client_max_window_bit
 
 struct WsFrame {
   uint8_t opcode = 0;
-  bool compressed = false;  // the first reserved bit was set
-  size_t wireBytes = 0;     // header and payload as they came over the wire
+  bool compressed = false;       // the first reserved bit was set
+  size_t wireBytes = 0;          // header and payload as they came over the wire
   std::vector<uint8_t> payload;  // inflated when compressed
 };
 
