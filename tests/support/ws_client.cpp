@@ -142,7 +142,14 @@ std::vector<uint8_t> WsClient::maskedFrame(uint8_t opcode, const std::string& pa
 }
 
 bool WsClient::sendFrame(uint8_t opcode, const std::string& payload) {
-  return sendRaw(maskedFrame(opcode, payload));
+  // Once compression is agreed, messages go compressed, as a browser sends
+  // them; control frames never are.
+  if (!deflateOn_ || opcode >= 0x8) return sendRaw(maskedFrame(opcode, payload));
+  const std::vector<uint8_t> body =
+      deflateBody(std::vector<uint8_t>(payload.begin(), payload.end()));
+  std::vector<uint8_t> frame = maskedFrame(opcode, std::string(body.begin(), body.end()));
+  frame[0] |= 0x40;
+  return sendRaw(frame);
 }
 
 std::vector<uint8_t> WsClient::readExact(size_t n, int timeoutMs) {

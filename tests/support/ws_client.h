@@ -49,6 +49,8 @@ class WsClient {
   bool deflateOn() const { return deflateOn_; }
   // One masked frame (final fragment) with the given opcode and payload.
   static std::vector<uint8_t> maskedFrame(uint8_t opcode, const std::string& payload);
+  // Sends one masked frame; a text or binary one compressed once compression
+  // is agreed.
   bool sendFrame(uint8_t opcode, const std::string& payload);
 
   // Reads exactly n bytes; fewer when the time ran out or the peer closed.
