@@ -11,7 +11,7 @@ int32_t x1_clip, y1_clip, x2_clip, y2_clip;
 // code (tests included) before bmpfilework runs.
 pthread_mutex_t BMPmutex = PTHREAD_MUTEX_INITIALIZER;
 pthread_t thBMP;
-BmpDirtyArea bmpDirty;
+BmpDirtyArea bmpDirty = kBmpCleanArea;
 std::atomic<bool> bmpWritten{false};
 
 namespace {

@@ -63,7 +63,7 @@ void refreshSnapshot() {
   if (snapshotVersion != 0 && !bmpWritten.load(std::memory_order_acquire)) return;
   pthread_mutex_lock(&BMPmutex);
   const BmpDirtyArea area = bmpDirty;
-  bmpDirty = {};
+  bmpDirty = kBmpCleanArea;
   bmpWritten.store(false, std::memory_order_relaxed);
   const uint32_t length = pictureLength();
   bool changed = false;
