@@ -34,6 +34,7 @@ void clearFrameBuffer() {
   memset(&bhfo, 0, sizeof bhfo);
   memset(&bmppar, 0, sizeof bmppar);
   x1_clip = y1_clip = x2_clip = y2_clip = 0;
+  bmpNoteWhole();
 }
 
 int refuse(FILE* file, int result, const char* reason) {

@@ -11,6 +11,8 @@ int32_t x1_clip, y1_clip, x2_clip, y2_clip;
 // code (tests included) before bmpfilework runs.
 pthread_mutex_t BMPmutex = PTHREAD_MUTEX_INITIALIZER;
 pthread_t thBMP;
+BmpDirtyArea bmpDirty = kBmpCleanArea;
+std::atomic<bool> bmpWritten{false};
 
 namespace {
 
@@ -45,6 +47,7 @@ int BMP_SetPixel(int64_t x, int64_t y, uint8_t r, uint8_t g, uint8_t b) {
   const uint8_t colour[3] = {b, g, r};
   uint8_t* p = pixelAt(x, y);
   for (uint32_t i = 0; i < bmppar.bytesPerPixel; i++) p[i] = i < 3 ? colour[i] : kExtraByte;
+  bmpNoteWritten(uint32_t(x), uint32_t(y), 1, 1);
   return 0;
 }
 
@@ -75,5 +78,6 @@ int BMP_XchangePixel(int64_t x, int64_t y, uint8_t newR, uint8_t newG, uint8_t n
     if (p[i] != oldColour[i]) return 0;
   }
   for (uint32_t i = 0; i < n; i++) p[i] = newColour[i];
+  bmpNoteWritten(uint32_t(x), uint32_t(y), 1, 1);
   return 0;
 }

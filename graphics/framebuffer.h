@@ -10,6 +10,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -100,6 +101,39 @@ inline uint32_t bmpFileSize() {
 }
 inline uint32_t bmpPixelOffset() {
   return bhfi.offsetLow | (uint32_t(bhfi.offsetHigh) << 16);
+}
+
+// The area written since the screen last took it, so that only that area is
+// compared with what was streamed: the pixel primitives widen it under
+// BMPmutex, the screen takes it and puts kBmpCleanArea back under BMPmutex.
+// Pixel columns [left, right) of rows [top, bottom), empty when right is 0;
+// whole covers every byte of the file (a load, or a writer that cannot say
+// where it wrote). bmpWritten is raised with every widening, so a reader can
+// see without the lock that nothing was drawn since it last took the area.
+struct BmpDirtyArea {
+  uint32_t left, top, right, bottom;
+  bool whole;
+};
+// Empty, with its edges where any write widens them without a test.
+constexpr BmpDirtyArea kBmpCleanArea{UINT32_MAX, UINT32_MAX, 0, 0, false};
+extern BmpDirtyArea bmpDirty;
+extern std::atomic<bool> bmpWritten;
+
+// Widens bmpDirty by count pixels in each of rows rows from (x, y); the
+// caller holds BMPmutex and has clipped the block. Called for every pixel a
+// line or a glyph sets, so it only takes minima and maxima.
+inline void bmpNoteWritten(uint32_t x, uint32_t y, uint32_t count, uint32_t rows) {
+  BmpDirtyArea& area = bmpDirty;
+  area.left = x < area.left ? x : area.left;
+  area.top = y < area.top ? y : area.top;
+  area.right = x + count > area.right ? x + count : area.right;
+  area.bottom = y + rows > area.bottom ? y + rows : area.bottom;
+  bmpWritten.store(true, std::memory_order_relaxed);
+}
+// Marks the whole file written; the caller holds BMPmutex.
+inline void bmpNoteWhole() {
+  bmpDirty.whole = true;
+  bmpWritten.store(true, std::memory_order_relaxed);
 }
 
 void BMP_GSetClip(int32_t x1, int32_t y1, int32_t x2, int32_t y2);

@@ -61,6 +61,7 @@ void fillRuns(uint32_t x, uint32_t y, uint32_t count, uint32_t rows, uint8_t r, 
   // The first pixel is written by the pixel primitive, so a run stores
   // exactly the bytes a single pixel would; the rest is copied from it.
   BMP_SetPixel(x, y, r, g, b);
+  bmpNoteWritten(x, y, count, rows);
   uint8_t* first = pixelAddress(x, y);
   const size_t rowBytes = size_t(count) * bmppar.bytesPerPixel;
   if (rowBytes == bmppar.stride) {
@@ -85,6 +86,7 @@ void BMP_vline(uint32_t x, uint32_t y, uint32_t count, uint8_t r, uint8_t g, uin
   count = visibleCount(y, count, y2_clip);
   if (count == 0 || bmppar.bytesPerPixel == 0) return;
   BMP_SetPixel(x, y, r, g, b);
+  bmpNoteWritten(x, y, 1, count);
   uint8_t* first = pixelAddress(x, y);
   uint8_t* p = first;
   for (uint32_t i = 1; i < count; i++) {

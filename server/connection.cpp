@@ -4,7 +4,8 @@
 //
 // A read may hold several frames and may end inside one: the whole frames are
 // decoded one after another and a cut tail is kept at the start of rxbuf, so
-// the next read completes it.
+// the next read completes it. A compressed frame is inflated before it is
+// decoded.
 #include "server/connection.h"
 
 #include <sys/socket.h>
@@ -74,8 +75,9 @@ bool actOnFrame(Connection& con, const uint8_t* frame, int frameLen) {
 }
 
 // Acts on every whole frame in the first `filled` bytes of rxbuf and keeps the
-// cut tail; false ends the connection (a close, or a frame too large ever to
-// fit the receive buffer).
+// cut tail; false ends the connection (a close, a frame too large ever to
+// fit the receive buffer, reserved bits not agreed on, or a compressed body
+// that does not inflate within the same bound).
 bool actOnFrames(Connection& con, int filled) {
   uint8_t* bytes = con.record->rxbuf;
   int used = 0;
@@ -83,7 +85,12 @@ bool actOnFrames(Connection& con, int filled) {
     const int frameLen = wsframeLength(bytes + used, filled - used);
     if (frameLen < 0) return false;
     if (frameLen == 0) break;
-    if (!actOnFrame(con, bytes + used, frameLen)) return false;
+    uint8_t plain[kRxBufSize];
+    const int plainLen = wsplainFrame(con.record, bytes + used, frameLen, plain);
+    if (plainLen < 0) return false;
+    const bool goOn =
+        plainLen > 0 ? actOnFrame(con, plain, plainLen) : actOnFrame(con, bytes + used, frameLen);
+    if (!goOn) return false;
     used += frameLen;
   }
   con.kept = filled - used;
@@ -130,7 +137,7 @@ bool readAndAct(Connection& con) {
 // Offers the screen; false when a frame did not go out whole, since the
 // browser's framing would then be broken.
 bool offerScreen(Connection& con) {
-  const int length = wsscreen(con.record->txbuf);
+  const int length = screenFrame(con.record);
   return length <= 0 || wssWr(con.sock, con.record->txbuf, length) == length;
 }
 
@@ -151,8 +158,11 @@ void* server_con(void* arg) {
   pthread_cond_signal(&handoverTaken);
   pthread_mutex_unlock(&serverWSmutex);
 
+  // The transmit buffer is written only as far as each message needs, so a
+  // slot holds no more memory than its connection's pictures took.
   record->pingOn = 0;
-  memset(record->txbuf, 0, sizeof record->txbuf);
+  record->deflateOn = 0;
+  record->sentVersion = 0;
   Connection con{record, record->slot.sock, kStateHandshake, 0};
 
   while (runCopy != 0) {

@@ -8,6 +8,8 @@
 
 #include <cstring>
 
+#include "server/deflate.h"
+
 thread_local uint8_t rdbuf[kRdBufSize];
 
 namespace {
@@ -20,6 +22,10 @@ constexpr uint8_t kOpcodePong = 10;
 constexpr uint8_t kLength16 = 126;  // length codes that announce a longer length field
 constexpr uint8_t kLength64 = 127;
 constexpr uint8_t kMaskBit = 0x80;
+constexpr uint8_t kFinalAndOpcode = 0x8F;
+constexpr uint8_t kReservedBits = 0x70;
+constexpr uint32_t kMax7 = 125;  // the longest length held in the first length field
+constexpr uint32_t kMax16 = 65535;
 constexpr int kMaskSize = 4;
 
 // A whole frame must fit the receive buffer, so every payload is shorter than
@@ -94,6 +100,55 @@ int wsdecode(wssession* record, const uint8_t* frame, int frameLen) {
   // Text: the bytes before the frame's first zero byte; at least 1, as the
   // frame's first byte carries the opcode.
   return int(strnlen(reinterpret_cast<const char*>(frame), size_t(frameLen)));
+}
+
+int wsplainFrame(wssession* record, const uint8_t* frame, int frameLen, uint8_t* plain) {
+  if (frameLen < 1) return 0;
+  const uint8_t reserved = frame[0] & kReservedBits;
+  if (reserved == 0) return 0;
+  if (reserved != kFrameCompressed || record->deflateOn == 0) return kFrameBadBits;
+  FrameHeader header;
+  if (!readHeader(frame, frameLen, &header) || header.length > uint64_t(kRxBufSize) ||
+      uint64_t(header.payloadAt) + header.length > uint64_t(frameLen)) {
+    return kFrameBadBody;
+  }
+  // The body unmasked, with room for the tail the inflater adds.
+  uint8_t body[kRxBufSize + kInflateTailSize];
+  const int bodyLength = int(header.length);
+  const uint8_t* payload = frame + header.payloadAt;
+  const uint8_t* key = frame + header.keyAt;
+  for (int k = 0; k < bodyLength; ++k) {
+    body[k] = header.masked ? payload[k] ^ key[k % kMaskSize] : payload[k];
+  }
+  // Inflated after room for the largest header it can need, then moved up
+  // behind the header it does need: an unmasked frame of the same kind.
+  constexpr int kRoom = 4;
+  static_assert(kMessageMax > int(kMax7) && kMessageMax <= int(kMax16) &&
+                kRoom + kMessageMax <= kRxBufSize);
+  const int made =
+      inflateMessage(record->slot.slotIndex, body, bodyLength, plain + kRoom, kMessageMax);
+  if (made < 0) return kFrameBadBody;
+  const uint32_t headerSize = wsframeHeader(plain, frame[0] & kFinalAndOpcode, uint32_t(made));
+  memmove(plain + headerSize, plain + kRoom, size_t(made));
+  return int(headerSize) + made;
+}
+
+uint32_t wsframeHeader(uint8_t* out, uint8_t first, uint32_t length) {
+  out[0] = first;
+  if (length <= kMax7) {
+    out[1] = uint8_t(length);
+    return 2;
+  }
+  if (length <= kMax16) {
+    out[1] = kLength16;
+    out[2] = uint8_t(length >> 8);
+    out[3] = uint8_t(length);
+    return 4;
+  }
+  out[1] = kLength64;
+  const uint64_t wide = length;
+  for (int i = 0; i < 8; ++i) out[2 + i] = uint8_t(wide >> (56 - 8 * i));
+  return kFrameHeaderMax;
 }
 
 int wsfunc(wssession* record) {

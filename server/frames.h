@@ -31,5 +31,29 @@ int wsframeLength(const uint8_t* bytes, int available);
 // the count of bytes before the first zero byte within frameLen (positive),
 // 0 for every other frame. rdbuf is cleared first, whatever the frame.
 int wsdecode(wssession* record, const uint8_t* frame, int frameLen);
+// The first reserved bit: set on the first frame of a compressed message.
+constexpr uint8_t kFrameCompressed = 0x40;
+
+// Writes the header of an unmasked frame: the first byte as given (final
+// bit, reserved bits, opcode) and the shortest length field for `length`;
+// returns the header's size (2, 4 or kFrameHeaderMax).
+uint32_t wsframeHeader(uint8_t* out, uint8_t first, uint32_t length);
+
+// Results of wsplainFrame.
+constexpr int kFrameBadBits = -3;  // reserved bits the connection did not agree to
+constexpr int kFrameBadBody = -4;  // a compressed body that does not inflate within bounds
+
+// The largest payload a message may carry, as sent or once inflated: what a
+// masked frame with a 16-bit length can hold in the receive buffer.
+constexpr int kMessageMax = kRxBufSize - 8;
+
+// A received frame as its reader must see it. 0 when the frame is plain (no
+// reserved bit set): it is read as it is. For a compressed frame (the first
+// reserved bit, on a connection that accepted compression) its body is
+// inflated into an unmasked frame built in plain (kRxBufSize bytes), and that
+// frame's length is returned. kFrameBadBits for any other reserved bit, or
+// compression the connection did not accept; kFrameBadBody when the body is
+// not valid DEFLATE or inflates to more than kMessageMax bytes.
+int wsplainFrame(wssession* record, const uint8_t* frame, int frameLen, uint8_t* plain);
 // Decodes the frame at the start of record->rxbuf.
 int wsfunc(wssession* record);

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "server/base64.h"
+#include "server/extensions.h"
 #include "server/key_value.h"
 
 const char GUIDKey[] = "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
@@ -45,8 +46,14 @@ int wsin(wssession* record) {
   record->wsVersion = decimalValue(version);
 
   memset(record->wsExtensions, 0, sizeof record->wsExtensions);
-  return strval(request, "Sec-WebSocket-Extensions:", record->wsExtensions, kRxBufSize,
-                sizeof record->wsExtensions);
+  const int found = strval(request, "Sec-WebSocket-Extensions:", record->wsExtensions, kRxBufSize,
+                           sizeof record->wsExtensions);
+  // A list that filled the field may have been cut: nothing of it is taken.
+  const size_t listLength = strnlen(record->wsExtensions, sizeof record->wsExtensions);
+  record->deflateOn = listLength + 1 < sizeof record->wsExtensions
+                          ? uint8_t(chooseDeflateOffer(record->wsExtensions, listLength))
+                          : uint8_t(kOfferNone);
+  return found;
 }
 
 int wsout(wssession* record) {
@@ -61,6 +68,7 @@ int wsout(wssession* record) {
   memset(record->reply, 0, sizeof record->reply);
   snprintf(record->reply, kReplyBound, "%s%.*s%s", response_ws, kAcceptLength, record->wsAccept,
            "\r\n\r\n");
-  record->replyLen = int32_t(strlen(record->reply));
+  record->replyLen = addAcceptedExtension(record->reply, int(strlen(record->reply)),
+                                          sizeof record->reply, record->deflateOn);
   return 0;
 }

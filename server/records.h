@@ -68,12 +68,16 @@ struct alignas(kPictureAlign) wssession {
   uint8_t txAlign[kPictureAlign - kFrameHeaderMax];  // puts txbuf's payload on the boundary
   uint8_t txbuf[kTxBufSize];  // screen frame; its payload is the copy last sent
   uint8_t pingOn;             // 255: ping after every empty read
-  char reply[256];            // handshake reply text
+  char reply[320];            // handshake reply text, with an accepted extension's line
   uint8_t maskKey[4];         // masking key of the frame decoded last
   int32_t replyLen;
   char wsKey[26];
   int32_t wsVersion;
-  char wsExtensions[64];
+  char wsExtensions[128];  // the offer list without spaces; a longer one is declined
+  uint8_t deflateOn;       // the accepted extension terms (server/extensions.h), 0 none
+  uint32_t sentVersion;    // picture version of the last screen message, 0 none yet
+  uint32_t sentLength;     // its payload length
+  uint8_t sentCompressed;  // 255 when that payload was compressed
   char wsAccept[64];
   wsclients slot;  // copy of wsserver taken at thread start
 };

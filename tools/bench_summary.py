@@ -3,8 +3,9 @@
 
 Reads the JSON files the benchmarks wrote (--benchmark_out) and prints two
 tables: every benchmark that reports a "ratio" to its floor (with its aim and
-whether the run met it), every rate (pixels, calls or bytes per second), and
-the processor time of the rest.
+whether the run met it), every rate (pixels, calls or bytes per second), the
+processor time of the rest, and the bytes per message of the compression
+benchmarks.
 Exits 0 whatever the figures: a missed aim is a finding, not a build failure.
 
   bench_summary.py RESULT.json...
@@ -58,6 +59,13 @@ def main(paths):
         print(f"{'times':<40} {'processor time':>16}")
         for bench in others:
             print(f"{bench['name']:<40} {bench['cpu_time']:>13.1f} {bench['time_unit']:>2}")
+    messages = [b for b in benches if "message_bytes" in b]
+    if messages:
+        print()
+        print(f"{'message bytes':<40} {'raw':>10} {'message':>10} {'smaller':>8}")
+        for bench in messages:
+            raw, sent = bench["raw_bytes"], bench["message_bytes"]
+            print(f"{bench['name']:<40} {raw:>10,.0f} {sent:>10,.0f} {raw / sent:>7.1f}x")
 
 
 if __name__ == "__main__":

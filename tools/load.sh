@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs the server on loopback with a picture of each given size and measures
-# it with panel-load: idle with the clients, then clicks. The server runs in
+# it with panel-load: idle with the clients, then clicks, then the clicks of
+# five clients behind a relay limiting the link to 2 MB/s, compressed and
+# plain (LOAD_RELAY=0 leaves that out). The server runs in
 # its own folder under the build directory and is stopped (by its process id)
 # when the measurement ends, however it ends.
 #   tools/load.sh BUILD_DIR [CLIENTS] [CLICKS] [IDLE_SECONDS] [WIDTHxHEIGHT...]
@@ -36,6 +38,11 @@ for size in "${sizes[@]}"; do
   echo "== $size picture, server pid $server, port $port"
   if ! timeout 300 "$build/panel-load" clicks "$server" "$port" "$clients" "$clicks" "$idle"; then
     echo "panel-load failed on the $size picture; the server said:" >&2
+    tail -5 "$folder/server.log" >&2
+    status=1
+  fi
+  if [ "${LOAD_RELAY:-1}" != 0 ] && ! timeout 600 "$build/panel-load" relay "$server" "$port" "$clicks"; then
+    echo "panel-load relay failed on the $size picture; the server said:" >&2
     tail -5 "$folder/server.log" >&2
     status=1
   fi

@@ -8,14 +8,25 @@
 //     buttons in turn (20 clicks by default): the time from each pointer
 //     report to the frame that shows the press and the action, the bytes
 //     delivered, and the server's CPU use and memory while it streams.
+//   panel-load relay <pid> <port> [clicks] [bytes-per-second]
+//     five streaming clients behind a relay in this tool that limits the
+//     whole link, all connections together, to 2 MB/s (a token bucket, the
+//     way a device's shared Wi-Fi limits it): the clicks of the "clicks" mode
+//     with clients that offer compression, then with clients that offer
+//     nothing, in one run.
 //   panel-load latency [rounds]
 //     the server in this process with one streaming client: the time from a
 //     drawing call to the whole screen frame at the client.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -90,7 +101,10 @@ constexpr Target kCircle{"circle", 10, 10, 90, 30};
 constexpr Target kClear{"clear", 460, 10, 540, 30};
 constexpr int32_t kProbeX = 370, kProbeY = 240;
 constexpr int32_t kOutsideX = 620, kOutsideY = 60;  // on no widget
-constexpr int kWaitMs = 3000;                       // the longest wait for any one frame
+// The longest wait for any one frame; longer behind the relay, where a
+// plain picture for five clients takes seconds to pass.
+int frameWaitMs = 3000;
+constexpr int kRelayWaitMs = 20000;
 constexpr int kMaxClicks = 200;
 constexpr int kMaxSeconds = 120;
 
@@ -113,9 +127,11 @@ struct Picture {
 
 class Reader {
  public:
-  bool start(uint16_t port) {
+  bool start(uint16_t port, const char* offer) {
     WsFrame screen;
-    if (!client_.openStreaming(port) || !client_.readFrame(&screen, kWaitMs)) return false;
+    if (!client_.openStreaming(port, offer) || !client_.readFrame(&screen, frameWaitMs))
+      return false;
+    if ((offer != nullptr) != client_.deflateOn()) return false;
     note(screen);
     thread_ = std::thread([this] { run(); });
     return true;
@@ -130,12 +146,12 @@ class Reader {
         0x1, "mouse_X: " + std::to_string(x) + "\r\nmouse_Y: " + std::to_string(y) + "\r\n");
   }
   // The first frame noted after `from` (an index) that satisfies `wanted`,
-  // waiting at most kWaitMs; its index, or -1.
+  // waiting at most frameWaitMs; its index, or -1.
   template <typename Wanted>
   int waitFor(size_t from, Wanted wanted) {
     std::unique_lock<std::mutex> lock(mutex_);
     for (size_t index = from;; index++) {
-      const bool arrived = changed_.wait_for(lock, std::chrono::milliseconds(kWaitMs),
+      const bool arrived = changed_.wait_for(lock, std::chrono::milliseconds(frameWaitMs),
                                              [&] { return notes_.size() > index || failed_; });
       if (!arrived || failed_) return -1;
       if (wanted(notes_[index])) return int(index);
@@ -163,7 +179,7 @@ class Reader {
     while (!stop_) {
       if (client_.staysQuiet(50)) continue;
       WsFrame screen;
-      if (!client_.readFrame(&screen, kWaitMs)) {
+      if (!client_.readFrame(&screen, frameWaitMs)) {
         std::lock_guard<std::mutex> lock(mutex_);
         failed_ = true;
         changed_.notify_all();
@@ -179,7 +195,7 @@ class Reader {
                           {picture.areaSum(kCircle), picture.areaSum(kClear)}};
     std::lock_guard<std::mutex> lock(mutex_);
     notes_.push_back(frame);
-    bytes_ += screen.payload.size();
+    bytes_ += screen.wireBytes;
     changed_.notify_all();
   }
 
@@ -277,11 +293,11 @@ bool click(std::vector<std::unique_ptr<Reader>>& readers, const Target& target, 
 // clients streaming clients on the running server: `seconds` with the
 // picture unchanged, then `clicks` clicks alternating between "clear" and
 // "circle", each after a pause spread over the server's 400 ms turn.
-int run(int pid, uint16_t port, int clients, int clicks, int seconds) {
+int run(int pid, uint16_t port, int clients, int clicks, int seconds, const char* offer = nullptr) {
   std::vector<std::unique_ptr<Reader>> readers;
   for (int i = 0; i < clients; i++) {
     readers.push_back(std::make_unique<Reader>());
-    if (!readers.back()->start(port)) {
+    if (!readers.back()->start(port, offer)) {
       fprintf(stderr, "panel-load: client %d did not reach streaming\n", i + 1);
       return 1;
     }
@@ -293,9 +309,15 @@ int run(int pid, uint16_t port, int clients, int clicks, int seconds) {
          idle.hwm.c_str());
   if (clicks == 0) return 0;
 
-  // An untimed first click, so that every timed one changes the probe pixel.
+  // An untimed first click on "clear" when the action's outline shows, so
+  // that every timed one changes the probe pixel. On a panel already clear
+  // it is left out: that click would change nothing a frame must carry (the
+  // press look lasts one poll and may fall between two looks).
   ClickTimes times;
-  if (!click(readers, kClear, false, times)) return 1;
+  if (readers[0]->noteAt(readers[0]->frames() - 1).probe != 0 &&
+      !click(readers, kClear, false, times)) {
+    return 1;
+  }
   times = ClickTimes{};
   uint64_t bytesBefore = 0;
   for (auto& reader : readers) bytesBefore += reader->bytes();
@@ -315,8 +337,8 @@ int run(int pid, uint16_t port, int clients, int clicks, int seconds) {
   bytes -= bytesBefore;
   for (auto& reader : readers) reader->stop();
   if (!ok) {
-    fprintf(stderr, "panel-load: a frame did not come within %d ms (after %zu clicks)\n", kWaitMs,
-            times.action.size());
+    fprintf(stderr, "panel-load: a frame did not come within %d ms (after %zu clicks)\n",
+            frameWaitMs, times.action.size());
     return 1;
   }
   printf("%d clicks, alternately \"clear\" and \"circle\", %.1f s:\n", clicks, busySeconds);
@@ -332,10 +354,147 @@ int run(int pid, uint16_t port, int clients, int clicks, int seconds) {
       "  action's frame leaves 800 ms after the report when the press poll comes\n"
       "  within 200 ms, else 1200 ms (one click in three): median 800, p95 1200 ms;\n"
       "  up to 100 ms more when the report lands in the connection's pause\n");
-  printf("  delivered %.2f MB/s to %d clients\n", double(bytes) / busySeconds / 1e6, clients);
+  printf("  delivered %.2f MB/s to %d clients (on the wire)\n", double(bytes) / busySeconds / 1e6,
+         clients);
   printf("  server CPU %.2f %% of one core; %s; %s\n", 100.0 * busy.cpuShare, busy.rss.c_str(),
          busy.hwm.c_str());
   return 0;
+}
+
+// A relay on loopback between the clients and the server that lets through
+// at most `rate` bytes a second toward the clients, all connections
+// together, from one token bucket; the clients' bytes go through at once.
+// One thread polls every connection; a side that closes closes its pair.
+class Relay {
+ public:
+  Relay(uint16_t serverPort, double rate) : serverPort_(serverPort), rate_(rate) {}
+  ~Relay() { stop(); }
+  // Listens on a free loopback port; that port, or 0.
+  uint16_t start() {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener_, 8) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+      return 0;
+    }
+    thread_ = std::thread([this] { run(); });
+    return ntohs(address.sin_port);
+  }
+  void stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    for (const Pair& pair : pairs_) closePair(pair);
+    pairs_.clear();
+    if (listener_ >= 0) close(listener_);
+    listener_ = -1;
+  }
+
+ private:
+  struct Pair {
+    int client, server;
+  };
+  static constexpr double kBurst = 65536;  // the bucket's depth in bytes
+
+  static void closePair(const Pair& pair) {
+    close(pair.client);
+    close(pair.server);
+  }
+  // Moves what `from` has (at most `most` bytes) to `to`; bytes moved, or -1
+  // when either side has closed.
+  static long move(int from, int to, size_t most) {
+    uint8_t chunk[16384];
+    const ssize_t got = recv(from, chunk, std::min(most, sizeof chunk), MSG_DONTWAIT);
+    if (got == 0) return -1;
+    if (got < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+    for (ssize_t sent = 0; sent < got;) {
+      const ssize_t n = send(to, chunk + sent, size_t(got - sent), MSG_NOSIGNAL);
+      if (n <= 0) return -1;
+      sent += n;
+    }
+    return long(got);
+  }
+  void accept() {
+    const int client = ::accept(listener_, nullptr, nullptr);
+    if (client < 0) return;
+    const int server = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(serverPort_);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      close(client);
+      close(server);
+      return;
+    }
+    pairs_.push_back({client, server});
+  }
+  void run() {
+    double tokens = kBurst, last = nowSeconds();
+    size_t next = 0;  // the pair served first toward the clients, in turn
+    while (!stop_) {
+      const double now = nowSeconds();
+      tokens = std::min(kBurst, tokens + (now - last) * rate_);
+      last = now;
+      std::vector<pollfd> entries{{listener_, POLLIN, 0}};
+      for (const Pair& pair : pairs_) {
+        entries.push_back({pair.client, POLLIN, 0});
+        entries.push_back({pair.server, short(tokens >= 1 ? POLLIN : 0), 0});
+      }
+      // Without tokens, wake when the next kilobyte's worth has come in.
+      const int wait = tokens >= 1 ? 20 : std::max(1, int(1024 / rate_ * 1000));
+      if (poll(entries.data(), entries.size(), wait) < 0) break;
+      if (entries[0].revents & POLLIN) accept();
+      std::vector<bool> closed(pairs_.size(), false);
+      for (size_t k = 0; k < pairs_.size(); ++k) {
+        const size_t i = (next + k) % pairs_.size();
+        const pollfd& fromClient = entries[1 + 2 * i];
+        const pollfd& fromServer = entries[2 + 2 * i];
+        if (fromClient.revents != 0 && move(pairs_[i].client, pairs_[i].server, 16384) < 0) {
+          closed[i] = true;
+        }
+        if (!closed[i] && fromServer.revents != 0 && tokens >= 1) {
+          const long moved = move(pairs_[i].server, pairs_[i].client, size_t(tokens));
+          if (moved < 0) closed[i] = true;
+          if (moved > 0) tokens -= double(moved);
+        }
+      }
+      if (!pairs_.empty()) next = (next + 1) % pairs_.size();
+      for (size_t i = pairs_.size(); i-- > 0;) {
+        if (!closed[i]) continue;
+        closePair(pairs_[i]);
+        pairs_.erase(pairs_.begin() + long(i));
+      }
+    }
+  }
+
+  uint16_t serverPort_;
+  double rate_;
+  int listener_ = -1;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::vector<Pair> pairs_;  // the relay thread's alone while it runs
+};
+
+// The clicks of run() behind the relay: compressed clients, then plain ones.
+int relayed(int pid, uint16_t port, int clicks, double rate) {
+  frameWaitMs = kRelayWaitMs;
+  Relay relay(port, rate);
+  const uint16_t relayPort = relay.start();
+  if (relayPort == 0) return 1;
+  printf("== behind a relay limiting the link to %.2f MB/s: clients offering compression\n",
+         rate / 1e6);
+  fflush(stdout);
+  const int packed = run(pid, relayPort, kClients, clicks, 2, kDeflateOffer);
+  sleep(2);  // the server sees those connections end and frees their slots
+  printf("== behind the same relay: clients offering nothing (plain frames)\n");
+  fflush(stdout);
+  const int plain = run(pid, relayPort, kClients, clicks, 2, nullptr);
+  if (plain != 0) printf("  plain clients: the run failed (see above)\n");
+  return packed;
 }
 
 int latency(int rounds) {
@@ -386,10 +545,16 @@ int main(int argc, char** argv) {
     const int seconds = std::clamp(argc > 6 ? atoi(argv[6]) : 10, 1, kMaxSeconds);
     return run(atoi(argv[2]), uint16_t(atoi(argv[3])), clients, clicks, seconds);
   }
+  if (mode == "relay" && argc >= 4) {
+    const int clicks = std::clamp(argc > 4 ? atoi(argv[4]) : 20, 1, kMaxClicks);
+    const double rate = std::clamp(argc > 5 ? atof(argv[5]) : 2e6, 1e5, 1e9);
+    return relayed(atoi(argv[2]), uint16_t(atoi(argv[3])), clicks, rate);
+  }
   if (mode == "latency") return latency(argc > 2 ? atoi(argv[2]) : 20);
   fprintf(stderr,
           "usage: panel-load idle <pid> <port> [seconds]\n"
           "       panel-load clicks <pid> <port> [clients] [clicks] [idle-seconds]\n"
+          "       panel-load relay <pid> <port> [clicks] [bytes-per-second]\n"
           "       panel-load latency [rounds]\n");
   return 2;
 }

@@ -92,6 +92,21 @@ void memcmpMemcpyChanged() {
   std::swap(older, spare);
 }
 
+// The stream's work: a compressed connection's screen message after one
+// pixel changed (the drawn area compared, the picture compressed, the message
+// copied), and its check on a turn when nothing was drawn.
+wssession packedRecord;
+uint8_t shade = 0;
+
+void compressChange() {
+  BMP_SetPixel(320, 240, ++shade, 0, 0);
+  if (screenFrame(&packedRecord) <= 0) abort();
+}
+
+void idleTurn() {
+  if (screenFrame(&packedRecord) != 0) abort();
+}
+
 constexpr char kRequest[] =
     "GET /chat HTTP/1.1\r\nHost: panel.local:8080\r\nUpgrade: websocket\r\n"
     "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
@@ -139,6 +154,8 @@ constexpr Operation kOperations[] = {
     {"memcmp", memcmpSame, "bytes"},
     {"screen-changed", screenChanged, "bytes"},
     {"memcmp-memcpy", memcmpMemcpyChanged, "bytes"},
+    {"compress-change", compressChange, "calls"},
+    {"idle-turn", idleTurn, "calls"},
     {"handshake", handshake, "calls"},
     {"decode", decode, "calls"},
 };
@@ -149,6 +166,8 @@ void prepare() {
   BMP_SetFont(kFont8x8);
   flagNew = 255;
   wsscreen(record.txbuf);
+  packedRecord.deflateOn = 1;
+  screenFrame(&packedRecord);
   memcpy(older, BMP_DUMP, bmpFileSize());
   const char report[] = "mouse_X: 321\r\nmouse_Y: 123\r\n";
   const uint8_t key[4] = {0x12, 0x34, 0x56, 0x78};

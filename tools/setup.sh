@@ -4,13 +4,13 @@
 #   tools/setup.sh [base|browser|arm|fuzz|all]...
 set -euo pipefail
 
-need_base=(g++ cmake make libssl-dev libgtest-dev libgmock-dev clang-format)
+need_base=(g++ cmake make libssl-dev zlib1g-dev libgtest-dev libgmock-dev clang-format)
 # node and npm may come from another packaging of node that holds both in one
 # package and conflicts with Debian's npm: working commands are enough.
 need_browser=(chromium)
 command -v node >/dev/null || need_browser+=(nodejs)
 command -v npm >/dev/null || need_browser+=(npm)
-need_arm=(g++-arm-linux-gnueabihf qemu-user libssl-dev:armhf libstdc++6:armhf)
+need_arm=(g++-arm-linux-gnueabihf qemu-user libssl-dev:armhf zlib1g-dev:armhf libstdc++6:armhf)
 need_fuzz=(clang libclang-rt-14-dev)
 need_bench=(libbenchmark-dev valgrind python3)
 need_lint=(clang-tidy)

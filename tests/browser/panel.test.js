@@ -63,6 +63,10 @@ test('the page shows the panel and its presses draw in every open page', { timeo
     await waitForPanel(first);
     await waitForPanel(second);
     assert.strictEqual(await first.textContent('#size'), '640 × 480');
+    // The browser offered per-message compression and the server took it: the
+    // pictures arrive compressed and the presses below are sent compressed.
+    assert.strictEqual(await first.evaluate(() => socket.extensions),
+      'permessage-deflate; server_no_context_takeover; client_no_context_takeover');
 
     // "circle": the button may be seen pressed (for one control-loop turn),
     // then the grey outline appears in both pages.

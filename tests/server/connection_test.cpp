@@ -264,3 +264,52 @@ TEST_F(Server, SlotsAreReusedLowestFirst) {
   EXPECT_FALSE(slotTaken(3));
   EXPECT_EQ(slotsTaken(), 3);
 }
+
+// A client that offers compression gets it named in the reply, compressed
+// messages that inflate to the exact picture, and its compressed reports are
+// read; one that offers nothing gets the 129-byte reply and plain messages.
+TEST_F(Server, OfferedCompressionIsUsedBothWaysAndUnofferedIsNot) {
+  const uint16_t port = startServer();
+  WsClient packed, plain;
+  ASSERT_TRUE(packed.connect(port));
+  ASSERT_TRUE(packed.sendHandshake(kSampleKey, kDeflateOffer));
+  std::string reply;
+  ASSERT_TRUE(packed.readReply(&reply, 2000));
+  EXPECT_EQ(reply,
+            std::string("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: "
+                        "Upgrade\r\nSec-WebSocket-Accept: ") +
+                kSampleAccept +
+                "\r\nSec-WebSocket-Extensions: permessage-deflate; server_no_context_takeover; "
+                "client_no_context_takeover\r\n\r\n");
+  ASSERT_TRUE(packed.answerPing() && packed.answerPing());
+  ASSERT_TRUE(plain.openStreaming(port));
+  EXPECT_FALSE(plain.deflateOn());
+
+  WsFrame frame;
+  ASSERT_TRUE(packed.readFrame(&frame, 1500));
+  EXPECT_TRUE(frame.compressed);
+  EXPECT_EQ(frame.opcode, kOpBinary);
+  EXPECT_EQ(frame.payload, picture());
+  EXPECT_LT(frame.wireBytes, picture().size() / 4);
+  ASSERT_TRUE(plain.readFrame(&frame, 1500));
+  EXPECT_FALSE(frame.compressed);
+  EXPECT_EQ(frame.payload, picture());
+
+  // A compressed report, as a browser sends it once compression is on.
+  const std::string report = pointerReport(21, 43);
+  const std::vector<uint8_t> body = deflateBody(std::vector<uint8_t>(report.begin(), report.end()));
+  std::vector<uint8_t> sent = WsClient::maskedFrame(kOpText, std::string(body.begin(), body.end()));
+  sent[0] |= 0x40;
+  ASSERT_TRUE(packed.sendRaw(sent));
+  EXPECT_TRUE(eventually([] { return mX.load() == 21 && mY.load() == 43; }));
+
+  pthread_mutex_lock(&BMPmutex);
+  BMP_SetPixel(3, 4, 0, 255, 0);
+  pthread_mutex_unlock(&BMPmutex);
+  ASSERT_TRUE(packed.readFrame(&frame, 1500));
+  EXPECT_TRUE(frame.compressed);
+  EXPECT_EQ(frame.payload, picture());
+  ASSERT_TRUE(plain.readFrame(&frame, 1500));
+  EXPECT_FALSE(frame.compressed);
+  EXPECT_EQ(frame.payload, picture());
+}

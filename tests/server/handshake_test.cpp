@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "server/extensions.h"
 #include "server/key_value.h"
 
 using namespace std::string_literals;
@@ -40,7 +41,9 @@ const std::string kSampleRequest =
 
 }  // namespace
 
-TEST(Handshake, SampleKeyGivesTheKnownAcceptAndA129ByteReply) {
+// The browser's request offers compression: the reply is the 129-byte one
+// with the accepting line before its blank line.
+TEST(Handshake, SampleKeyGivesTheKnownAcceptAndAcceptsTheOfferedCompression) {
   auto record = withRequest(kSampleRequest);
   EXPECT_EQ(wsin(record.get()), 1);
   EXPECT_STREQ(record->wsKey, "dGhlIHNhbXBsZSBub25jZQ==");
@@ -48,10 +51,14 @@ TEST(Handshake, SampleKeyGivesTheKnownAcceptAndA129ByteReply) {
   EXPECT_STREQ(record->wsExtensions, "permessage-deflate;client_max_window_bits");
   EXPECT_EQ(wsout(record.get()), 0);
   EXPECT_STREQ(record->wsAccept, "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
-  EXPECT_EQ(record->replyLen, kReplyLength);
-  EXPECT_EQ(std::string(record->reply),
-            "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: "
-            "Upgrade\r\nSec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n");
+  const std::string expected =
+      "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: "
+      "Upgrade\r\nSec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n"
+      "Sec-WebSocket-Extensions: permessage-deflate; server_no_context_takeover; "
+      "client_no_context_takeover\r\n\r\n";
+  EXPECT_EQ(record->deflateOn, kOfferAccepted);
+  EXPECT_EQ(std::string(record->reply), expected);
+  EXPECT_EQ(record->replyLen, int(expected.size()));
 }
 
 TEST(Handshake, RequestWithoutHeadersStillGetsA129ByteReply) {

@@ -354,3 +354,40 @@ TEST_F(Hostile, RefusedUpgradesAndPageRequestsKeepNoSlot) {
   after.clear();
   expectUnharmed();
 }
+
+TEST_F(Hostile, ReservedBitsAndBadCompressedBodiesEndTheirConnection) {
+  const std::string report = "mouse_X: 1\r\nmouse_Y: 1\r\n";
+  const Bytes good = deflateBody(Bytes(report.begin(), report.end()));
+  const Bytes huge = deflateBody(Bytes(5000, 'm'));
+  struct Case {
+    const char* what;
+    bool offer;
+    uint8_t first;
+    Bytes body;
+  };
+  const std::vector<Case> cases = {
+      {"compressed without agreement", false, 0xC1, good},
+      {"second reserved bit", true, 0xA1, good},
+      {"third reserved bit", true, 0x91, good},
+      {"not deflate", true, 0xC1, randomBytes(60, 3)},
+      {"inflates past the receive bound", true, 0xC1, huge},
+      {"compressed pong cut short", true, 0xCA, Bytes(good.begin(), good.begin() + 3)},
+  };
+  for (size_t first = 0; first < cases.size(); first += kFreeSlots) {
+    std::vector<std::unique_ptr<WsClient>> peers;
+    for (size_t i = first; i < cases.size() && i < first + kFreeSlots; ++i) {
+      const Case& c = cases[i];
+      peers.push_back(std::make_unique<WsClient>());
+      ASSERT_TRUE(peers.back()->openStreaming(port_, c.offer ? kDeflateOffer : nullptr));
+      EXPECT_EQ(peers.back()->deflateOn(), c.offer) << c.what;
+      Bytes frame = WsClient::maskedFrame(kOpText, std::string(c.body.begin(), c.body.end()));
+      frame[0] = c.first;
+      EXPECT_TRUE(peers.back()->sendRaw(frame));
+    }
+    for (size_t i = 0; i < peers.size(); ++i) {
+      EXPECT_TRUE(endedByServer(*peers[i], 3000)) << cases[first + i].what << " was kept open";
+    }
+    expectClickWorks();
+  }
+  expectUnharmed();
+}

@@ -14,6 +14,7 @@
 #include "graphics/framebuffer.h"
 #include "server/records.h"
 #include "support/test_support.h"
+#include "support/ws_client.h"
 
 namespace {
 
@@ -154,4 +155,72 @@ TEST(Screen, FramesCarryOneConsistentPictureWhileDrawingGoesOn) {
   done = true;
   painter.join();
   EXPECT_GT(frames, 0);
+}
+
+// screenFrame: a connection gets the picture first, then a message only when
+// drawing changed bytes; redrawing the same pixels sends nothing, and a
+// compressed connection's message inflates to the same picture.
+TEST(Screen, SharedSnapshotSendsOnlyWhatDrawingChanged) {
+  ASSERT_EQ(loadBlankPicture(64, 48), kLoadOk);
+  flagNew = 255;
+  auto plain = record();
+  auto packed = record();
+  packed->deflateOn = 1;
+  auto setPixel = [](uint8_t red) {
+    pthread_mutex_lock(&BMPmutex);
+    BMP_SetPixel(5, 6, red, 0, 0);
+    pthread_mutex_unlock(&BMPmutex);
+  };
+  auto picture = [] { return std::vector<uint8_t>(BMP_DUMP, BMP_DUMP + bmpFileSize()); };
+  auto inflated = [](const wssession& rec, int length) {
+    std::vector<uint8_t> out;
+    EXPECT_EQ(rec.txbuf[0], 0xC2);
+    const uint32_t header = rec.txbuf[1] == 126 ? 4 : 2;
+    EXPECT_TRUE(inflateBody(std::vector<uint8_t>(rec.txbuf + header, rec.txbuf + length), &out));
+    return out;
+  };
+
+  const int first = screenFrame(plain.get());
+  EXPECT_EQ(first, int(bmpFileSize()) + 4);
+  EXPECT_EQ(plain->txbuf[0], 0x82);
+  EXPECT_TRUE(payloadIsPicture(*plain, 4));
+  const int firstPacked = screenFrame(packed.get());
+  ASSERT_GT(firstPacked, 0);
+  EXPECT_LT(firstPacked, first / 4);
+  EXPECT_EQ(inflated(*packed, firstPacked), picture());
+
+  struct Step {
+    const char* what;
+    int red;  // drawn at (5, 6) before both look; -1 draws nothing
+    bool sent;
+  };
+  const Step steps[] = {
+      {"nothing drawn", -1, false},   {"the same pixel drawn again", 0, false},
+      {"a changed pixel", 200, true}, {"the changed pixel drawn again", 200, false},
+      {"changed back", 0, true},
+  };
+  for (const Step& step : steps) {
+    if (step.red >= 0) setPixel(uint8_t(step.red));
+    const int plainLength = screenFrame(plain.get());
+    const int packedLength = screenFrame(packed.get());
+    EXPECT_EQ(plainLength > 0, step.sent) << step.what;
+    EXPECT_EQ(packedLength > 0, step.sent) << step.what;
+    if (plainLength > 0) {
+      EXPECT_TRUE(payloadIsPicture(*plain, 4)) << step.what;
+    }
+    if (packedLength > 0) {
+      EXPECT_EQ(inflated(*packed, packedLength), picture()) << step.what;
+    }
+  }
+  // The picture changes and changes back while one connection looks in
+  // between: the other, which missed it, holds the same picture and gets
+  // nothing.
+  setPixel(90);
+  EXPECT_GT(screenFrame(plain.get()), 0);
+  setPixel(0);
+  EXPECT_GT(screenFrame(plain.get()), 0);
+  EXPECT_EQ(screenFrame(packed.get()), 0);
+  // A new connection always gets the picture.
+  auto late = record();
+  EXPECT_GT(screenFrame(late.get()), 0);
 }

@@ -21,11 +21,11 @@ Viewer::~Viewer() {
   close();
 }
 
-bool Viewer::open(uint16_t port) {
+bool Viewer::open(uint16_t port, const char* offer) {
   close();
   stop_ = false;
   ended_ = false;
-  if (!client_.openStreaming(port)) return false;
+  if (!client_.openStreaming(port, offer)) return false;
   reader_ = std::thread([this] { takeIn(); });
   return true;
 }

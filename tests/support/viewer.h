@@ -22,8 +22,9 @@ class Viewer {
   Viewer(const Viewer&) = delete;
   Viewer& operator=(const Viewer&) = delete;
 
-  // Connects, answers both pings and starts taking in pictures.
-  bool open(uint16_t port);
+  // Connects, answers both pings and starts taking in pictures; with an
+  // extension offer, the request carries it.
+  bool open(uint16_t port, const char* offer = nullptr);
   void close();
 
   // Pictures received so far, and the latest of them.

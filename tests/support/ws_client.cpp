@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -68,10 +69,57 @@ bool WsClient::sendRaw(const std::string& text) {
   return sendRaw(std::vector<uint8_t>(text.begin(), text.end()));
 }
 
-bool WsClient::sendHandshake(const char* key) {
+bool WsClient::sendHandshake(const char* key, const char* extensions) {
+  const std::string offer =
+      extensions ? std::string("Sec-WebSocket-Extensions: ") + extensions + "\r\n" : "";
   return sendRaw(std::string("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n") +
                  "Connection: Upgrade\r\nSec-WebSocket-Key: " + key +
-                 "\r\nSec-WebSocket-Version: 13\r\n\r\n");
+                 "\r\nSec-WebSocket-Version: 13\r\n" + offer + "\r\n");
+}
+
+bool WsClient::readReply(std::string* reply, int timeoutMs) {
+  reply->clear();
+  while (reply->size() < 1024 && reply->find("\r\n\r\n") == std::string::npos) {
+    const std::vector<uint8_t> byte = readExact(1, timeoutMs);
+    if (byte.empty()) return false;
+    reply->push_back(char(byte[0]));
+  }
+  deflateOn_ = reply->find("Sec-WebSocket-Extensions: permessage-deflate") != std::string::npos;
+  return reply->size() >= kReplyBytes;
+}
+
+std::vector<uint8_t> deflateBody(const std::vector<uint8_t>& bytes) {
+  z_stream stream{};
+  deflateInit2(&stream, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  std::vector<uint8_t> out(deflateBound(&stream, uLong(bytes.size())) + 16);
+  stream.next_in = const_cast<Bytef*>(bytes.data());
+  stream.avail_in = uInt(bytes.size());
+  stream.next_out = out.data();
+  stream.avail_out = uInt(out.size());
+  deflate(&stream, Z_SYNC_FLUSH);
+  out.resize(out.size() - stream.avail_out - 4);  // the empty block's tail is left off
+  deflateEnd(&stream);
+  return out;
+}
+
+bool inflateBody(const std::vector<uint8_t>& body, std::vector<uint8_t>* out) {
+  std::vector<uint8_t> in = body;
+  in.insert(in.end(), {0x00, 0x00, 0xff, 0xff});
+  z_stream stream{};
+  if (inflateInit2(&stream, -15) != Z_OK) return false;
+  stream.next_in = in.data();
+  stream.avail_in = uInt(in.size());
+  out->clear();
+  int result = Z_OK;
+  while (result == Z_OK && stream.avail_in > 0) {
+    uint8_t chunk[65536];
+    stream.next_out = chunk;
+    stream.avail_out = sizeof chunk;
+    result = inflate(&stream, Z_SYNC_FLUSH);
+    out->insert(out->end(), chunk, chunk + (sizeof chunk - stream.avail_out));
+  }
+  inflateEnd(&stream);
+  return (result == Z_OK || result == Z_STREAM_END) && stream.avail_in == 0;
 }
 
 std::vector<uint8_t> WsClient::maskedFrame(uint8_t opcode, const std::string& payload) {
@@ -94,7 +142,14 @@ std::vector<uint8_t> WsClient::maskedFrame(uint8_t opcode, const std::string& pa
 }
 
 bool WsClient::sendFrame(uint8_t opcode, const std::string& payload) {
-  return sendRaw(maskedFrame(opcode, payload));
+  // Once compression is agreed, messages go compressed, as a browser sends
+  // them; control frames never are.
+  if (!deflateOn_ || opcode >= 0x8) return sendRaw(maskedFrame(opcode, payload));
+  const std::vector<uint8_t> body =
+      deflateBody(std::vector<uint8_t>(payload.begin(), payload.end()));
+  std::vector<uint8_t> frame = maskedFrame(opcode, std::string(body.begin(), body.end()));
+  frame[0] |= 0x40;
+  return sendRaw(frame);
 }
 
 std::vector<uint8_t> WsClient::readExact(size_t n, int timeoutMs) {
@@ -131,8 +186,15 @@ bool WsClient::readFrame(WsFrame* frame, int timeoutMs) {
     if (readExact(4, left()).size() < 4) return false;  // servers never mask; skip a key
   }
   frame->opcode = head[0] & 0x0f;
+  frame->compressed = (head[0] & 0x40) != 0;
+  frame->wireBytes = 2 + extra + size_t(length);
   frame->payload = readExact(size_t(length), left());
-  return frame->payload.size() == length;
+  if (frame->payload.size() != length) return false;
+  if (!frame->compressed) return true;
+  std::vector<uint8_t> plain;
+  if (!inflateBody(frame->payload, &plain)) return false;
+  frame->payload = std::move(plain);
+  return true;
 }
 
 bool WsClient::staysQuiet(int timeoutMs) {
@@ -173,8 +235,11 @@ bool WsClient::answerPing(int timeoutMs) {
   return sendFrame(0xa, std::string(ping.payload.begin(), ping.payload.end()));
 }
 
-bool WsClient::openStreaming(uint16_t port) {
-  return open(port) && answerPing() && answerPing();
+bool WsClient::openStreaming(uint16_t port, const char* extensions) {
+  if (!extensions) return open(port) && answerPing() && answerPing();
+  std::string reply;
+  return connect(port) && sendHandshake(kSampleKey, extensions) && readReply(&reply, 2000) &&
+         answerPing() && answerPing();
 }
 
 uint16_t freePort() {

@@ -11,10 +11,20 @@
 constexpr const char* kSampleKey = "dGhlIHNhbXBsZSBub25jZQ==";
 constexpr const char* kSampleAccept = "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=";
 
+// The offer a browser makes for per-message compression.
+constexpr const char* kDeflateOffer = "permessage-deflate; client_max_window_bits";
+
 struct WsFrame {
   uint8_t opcode = 0;
-  std::vector<uint8_t> payload;
+  bool compressed = false;       // the first reserved bit was set
+  size_t wireBytes = 0;          // header and payload as they came over the wire
+  std::vector<uint8_t> payload;  // inflated when compressed
 };
+
+// Raw DEFLATE as a compressed message carries it (no four-byte tail), and
+// back; false on data that does not inflate.
+std::vector<uint8_t> deflateBody(const std::vector<uint8_t>& bytes);
+bool inflateBody(const std::vector<uint8_t>& body, std::vector<uint8_t>* out);
 
 class WsClient {
  public:
@@ -30,15 +40,23 @@ class WsClient {
 
   bool sendRaw(const std::vector<uint8_t>& bytes);
   bool sendRaw(const std::string& text);
-  // The upgrade request with the given key.
-  bool sendHandshake(const char* key = kSampleKey);
+  // The upgrade request with the given key, and the extension offer when one
+  // is given.
+  bool sendHandshake(const char* key = kSampleKey, const char* extensions = nullptr);
+  // Reads the reply up to its blank line (bounded); notes whether it accepted
+  // compression.
+  bool readReply(std::string* reply, int timeoutMs);
+  bool deflateOn() const { return deflateOn_; }
   // One masked frame (final fragment) with the given opcode and payload.
   static std::vector<uint8_t> maskedFrame(uint8_t opcode, const std::string& payload);
+  // Sends one masked frame; a text or binary one compressed once compression
+  // is agreed.
   bool sendFrame(uint8_t opcode, const std::string& payload);
 
   // Reads exactly n bytes; fewer when the time ran out or the peer closed.
   std::vector<uint8_t> readExact(size_t n, int timeoutMs);
-  // Reads one whole server frame; false on a time-out or a closed peer.
+  // Reads one whole server frame, inflating a compressed one; false on a
+  // time-out, a closed peer or a body that does not inflate.
   bool readFrame(WsFrame* frame, int timeoutMs);
   // True when no byte arrives within timeoutMs (and the peer has not closed).
   bool staysQuiet(int timeoutMs);
@@ -54,10 +72,13 @@ class WsClient {
   // Reads a ping and answers it with a pong carrying its payload.
   bool answerPing(int timeoutMs = 2000);
   // open(), then both pings answered: the server streams from its next turn.
-  bool openStreaming(uint16_t port);
+  // With an extension offer, the request carries it and the reply may be
+  // longer.
+  bool openStreaming(uint16_t port, const char* extensions = nullptr);
 
  private:
   int fd_ = -1;
+  bool deflateOn_ = false;
 };
 
 // A free TCP port on loopback (bound once and released).
