@@ -17,12 +17,12 @@
 #include <vector>
 
 #include "app/panel.h"
-#include "bench_support.h"
 #include "floor_timing.h"
 #include "graphics/framebuffer.h"
 #include "server/deflate.h"
 #include "server/records.h"
 #include "server/screen.h"
+#include "tools/peer/screen_picture.h"
 #include "widgets/sliders.h"
 
 namespace {

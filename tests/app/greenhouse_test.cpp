@@ -11,8 +11,8 @@
 
 #include "support/server_process.h"
 #include "support/viewer.h"
-#include "support/ws_client.h"
-#include "tools/bmp_writer.h"
+#include "tools/peer/bmp_writer.h"
+#include "tools/peer/ws_client.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "support/server_process.h"
 #include "support/viewer.h"
-#include "support/ws_client.h"
+#include "tools/peer/ws_client.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "server/origin_policy.h"
 #include "support/server_process.h"
-#include "support/ws_client.h"
+#include "tools/peer/ws_client.h"
 
 namespace {
 

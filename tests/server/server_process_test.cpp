@@ -7,7 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "support/ws_client.h"
+#include "tools/peer/ws_client.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/bmp_writer.h"
+#include "tools/peer/bmp_writer.h"
 
 // A fresh file path in a temporary folder of this test process.
 std::string tempPath(const std::string& name);
