@@ -18,10 +18,10 @@
 #include <thread>
 #include <vector>
 
-#include "support/proc_stats.h"
-#include "support/server_process.h"
-#include "support/viewer.h"
 #include "tools/peer/clock.h"
+#include "tools/peer/proc_stats.h"
+#include "tools/peer/server_process.h"
+#include "tools/peer/viewer.h"
 #include "tools/peer/ws_client.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "support/server_process.h"
-#include "support/viewer.h"
+#include "tools/peer/server_process.h"
+#include "tools/peer/viewer.h"
 #include "tools/peer/bmp_writer.h"
 #include "tools/peer/ws_client.h"
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "server/wire.h"
-#include "support/server_process.h"
+#include "tools/peer/server_process.h"
 #include "support/test_support.h"
 #include "tools/peer/clock.h"
 #include "tools/peer/ws_client.h"

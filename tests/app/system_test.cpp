@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "support/server_process.h"
-#include "support/viewer.h"
+#include "tools/peer/server_process.h"
+#include "tools/peer/viewer.h"
 #include "tools/peer/ws_client.h"
 
 namespace {

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "server/wire.h"
-#include "support/proc_stats.h"
-#include "support/server_process.h"
-#include "support/viewer.h"
+#include "tools/peer/proc_stats.h"
+#include "tools/peer/server_process.h"
+#include "tools/peer/viewer.h"
 #include "tools/peer/ws_client.h"
 
 namespace {
@@ -133,8 +133,8 @@ TEST_F(Hostile, FramesAnnouncingMoreThanTheBufferHoldsEndTheirConnection) {
   // 16-bit lengths past the receive buffer, and 64-bit lengths up to 2^64 - 1:
   // none can ever arrive whole, so the server ends the connection.
   const std::vector<std::pair<uint64_t, bool>> lies = {
-      {1017, false},        {65535, false}, {0, true}, {65536, true}, {uint64_t(1) << 63, true},
-      {~uint64_t(0), true},
+      {1017, false},      {kMax16, false},           {0, true},
+      {kMax16 + 1, true}, {uint64_t(1) << 63, true}, {~uint64_t(0), true},
   };
   for (size_t first = 0; first < lies.size(); first += kFreeSlots) {
     std::vector<std::unique_ptr<WsClient>> peers;
@@ -349,12 +349,13 @@ TEST_F(Hostile, ReservedBitsAndBadCompressedBodiesEndTheirConnection) {
     Bytes body;
   };
   const std::vector<Case> cases = {
-      {"compressed without agreement", false, 0xC1, good},
-      {"second reserved bit", true, 0xA1, good},
-      {"third reserved bit", true, 0x91, good},
-      {"not deflate", true, 0xC1, randomBytes(60, 3)},
-      {"inflates past the receive bound", true, 0xC1, huge},
-      {"compressed pong cut short", true, 0xCA, Bytes(good.begin(), good.begin() + 3)},
+      {"compressed without agreement", false, kFinalBit | kFrameCompressed | kOpText, good},
+      {"second reserved bit", true, kFinalBit | kReserved2 | kOpText, good},
+      {"third reserved bit", true, kFinalBit | kReserved3 | kOpText, good},
+      {"not deflate", true, kFinalBit | kFrameCompressed | kOpText, randomBytes(60, 3)},
+      {"inflates past the receive bound", true, kFinalBit | kFrameCompressed | kOpText, huge},
+      {"compressed pong cut short", true, kFinalBit | kFrameCompressed | kOpPong,
+       Bytes(good.begin(), good.begin() + 3)},
   };
   for (size_t first = 0; first < cases.size(); first += kFreeSlots) {
     std::vector<std::unique_ptr<WsClient>> peers;

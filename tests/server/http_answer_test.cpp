@@ -13,7 +13,7 @@
 #include <string>
 
 #include "server/origin_policy.h"
-#include "support/server_process.h"
+#include "tools/peer/server_process.h"
 #include "tools/peer/ws_client.h"
 
 namespace {

@@ -6,9 +6,7 @@
 #include <vector>
 
 #include "tools/peer/bmp_writer.h"
-
-// A fresh file path in a temporary folder of this test process.
-std::string tempPath(const std::string& name);
+#include "tools/peer/temp_path.h"
 
 // Writes the picture to a temporary file and loads it into the frame buffer
 // (under BMPmutex); returns the loader's result. The report goes to stdout.

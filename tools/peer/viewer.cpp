@@ -1,4 +1,4 @@
-#include "support/viewer.h"
+#include "tools/peer/viewer.h"
 
 #include <poll.h>
 
