@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "tools/peer/bmp_writer.h"
 #include "tools/peer/server_process.h"
 #include "tools/peer/viewer.h"
-#include "tools/peer/bmp_writer.h"
 #include "tools/peer/ws_client.h"
 
 namespace {

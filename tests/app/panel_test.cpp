@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "server/wire.h"
-#include "tools/peer/server_process.h"
 #include "support/test_support.h"
 #include "tools/peer/clock.h"
+#include "tools/peer/server_process.h"
 #include "tools/peer/ws_client.h"
 
 namespace {
