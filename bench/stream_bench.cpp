@@ -25,6 +25,9 @@
 #include "tools/peer/screen_picture.h"
 #include "widgets/sliders.h"
 
+// The drawing colour, which main owns in the server: the panel draws with it.
+int32_t R, G, B;
+
 namespace {
 
 alignas(kPictureAlign) uint8_t floorCopy[kFrameBufferSize];
@@ -36,7 +39,7 @@ void drawPanel() {
   loadScreenPicture();
   if (drawn) return;
   R = G = B = 100;
-  panelCREATE();
+  panelApp.create();
   drawn = true;
 }
 
