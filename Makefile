@@ -138,7 +138,7 @@ SOAK_SECONDS ?= 180
 soak: setup
 	$(CMAKE) -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	$(CMAKE) --build build/test -j $(JOBS) --target panel-soak
-	build/test/tests/panel-soak $(SOAK_SECONDS)
+	build/test/panel-soak $(SOAK_SECONDS)
 
 # clang-tidy over the system's code (not tests, tools or generated tables).
 lint:

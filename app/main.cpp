@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
   printf("res = %i\n", bmpfilework("work.bmp"));
   setfont(kFont8x8);
   payloadReceiver.store(wsworkfunc);
-  if (startWSserver() < 0) return kServerFailed;
+  if (startWSserver() != kListening) return kServerFailed;
   takeStopSignals();
   panelApp.create();
   runControlLoop(panelApp.turn);

@@ -7,13 +7,14 @@
 #include <memory>
 #include <vector>
 
-#include "bench_support.h"
 #include "floor_timing.h"
 #include "graphics/framebuffer.h"
 #include "server/frames.h"
 #include "server/handshake.h"
 #include "server/records.h"
 #include "server/screen.h"
+#include "server/wire.h"
+#include "tools/peer/screen_picture.h"
 
 namespace {
 
@@ -103,7 +104,7 @@ BENCHMARK(Handshake);
 void DecodePointerFrame(benchmark::State& state) {
   const char report[] = "mouse_X: 321\r\nmouse_Y: 123\r\n";
   const uint8_t key[4] = {0x12, 0x34, 0x56, 0x78};
-  std::vector<uint8_t> frame{0x81, uint8_t(0x80 | (sizeof report - 1))};
+  std::vector<uint8_t> frame{kFinalBit | kOpText, uint8_t(kMaskBit | (sizeof report - 1))};
   frame.insert(frame.end(), key, key + 4);
   for (size_t k = 0; k + 1 < sizeof report; ++k) frame.push_back(uint8_t(report[k] ^ key[k % 4]));
   auto record = newRecord();

@@ -5,12 +5,12 @@
 
 #include <cstring>
 
-#include "bench_support.h"
 #include "floor_timing.h"
 #include "graphics/draw.h"
 #include "graphics/font.h"
 #include "graphics/framebuffer.h"
 #include "graphics/shapes.h"
+#include "tools/peer/screen_picture.h"
 
 namespace {
 

@@ -17,13 +17,16 @@
 #include <vector>
 
 #include "app/panel.h"
-#include "bench_support.h"
 #include "floor_timing.h"
 #include "graphics/framebuffer.h"
 #include "server/deflate.h"
 #include "server/records.h"
 #include "server/screen.h"
+#include "tools/peer/screen_picture.h"
 #include "widgets/sliders.h"
+
+// The drawing colour, which main owns in the server: the panel draws with it.
+int32_t R, G, B;
 
 namespace {
 
@@ -36,7 +39,7 @@ void drawPanel() {
   loadScreenPicture();
   if (drawn) return;
   R = G = B = 100;
-  panelCREATE();
+  panelApp.create();
   drawn = true;
 }
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "bench_support.h"
+#include "tools/peer/screen_picture.h"
 #include "widgets/buttons.h"
 #include "widgets/sliders.h"
 #include "widgets/widget_pointer.h"

@@ -11,6 +11,7 @@
 #include "server/extensions.h"
 #include "server/frames.h"
 #include "server/records.h"
+#include "server/wire.h"
 
 namespace {
 
@@ -29,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (length == 0 || length == kFrameBadBits || length == kFrameBadBody) return 0;
   if (length < 2 || length > kRxBufSize) abort();
   if (wsframeLength(plain, length) != length) abort();
-  if ((plain[0] & 0x70) != 0 || (plain[0] & 0x0F) != (frame[0] & 0x0F)) abort();
+  if ((plain[0] & kReservedBits) != 0 || (plain[0] & kOpcodeBits) != (frame[0] & kOpcodeBits))
+    abort();
   wsdecode(&session, plain, length);
   if (rdbuf[kRdBufSize - 1] != 0) abort();
   return 0;

@@ -31,9 +31,6 @@ constexpr uint8_t kStateFirstPing = 1;   // reply sent, first ping outstanding
 constexpr uint8_t kStateSecondPing = 2;  // one pong in, second ping outstanding
 constexpr uint8_t kStateStreaming = 255;
 
-// Final fragment, opcode ping, 5 unmasked payload bytes.
-constexpr uint8_t kPing[] = {0x89, 0x05, 'H', 'e', 'l', 'l', 'o'};
-
 // One record per slot: a slot's record belongs to the single thread that
 // holds the slot. Each is over 2 MiB, too large for a thread's stack.
 wssession sessions[kMaxClients];
@@ -122,11 +119,11 @@ bool readAndAct(Connection& con) {
   memset(record->rxbuf + con.kept, 0, size_t(kRxBufSize - con.kept));
   uint8_t peerClosed = 0;
   const int got = wssRd(con.sock, record->rxbuf + con.kept, kRxBufSize - con.kept, &peerClosed);
-  if (got == -2) return false;
+  if (got == kSocketError) return false;
   if (got < 0) {
     // A quiet read: ping while the exchange asks for it. A peer that has
     // closed its side also reads as quiet, and ends the connection.
-    if (record->pingOn != 0 && wssWr(con.sock, kPing, sizeof kPing) < 0) return false;
+    if (record->pingOn != 0 && wssWr(con.sock, kServerPing, sizeof kServerPing) < 0) return false;
     return peerClosed == 0;
   }
   const bool goOn =

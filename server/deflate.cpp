@@ -17,7 +17,6 @@ namespace {
 constexpr int kWindowBits = 15;  // negative below: raw DEFLATE, no wrapper
 constexpr int kMemoryLevel = 8;
 constexpr size_t kArenaAlign = 16;
-constexpr uint8_t kEmptyBlockTail[kInflateTailSize] = {0x00, 0x00, 0xFF, 0xFF};
 
 struct Arena {
   uint8_t* bytes;

@@ -39,6 +39,9 @@ int deflatePicture(const uint8_t* raw, uint32_t length, uint8_t* out, uint32_t o
 // slot picks the inflater; each slot's belongs to its connection thread.
 int inflateMessage(int slot, uint8_t* in, int inLength, uint8_t* out, int outSize);
 constexpr int kInflateTailSize = 4;
+// The tail every flushed message ends with: the sender leaves it off, the
+// receiver puts it back before inflating.
+constexpr uint8_t kEmptyBlockTail[kInflateTailSize] = {0x00, 0x00, 0xFF, 0xFF};
 
 // Bytes of the compressor's arena in use (its state, once it has started).
 size_t deflateArenaUsed();

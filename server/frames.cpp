@@ -14,19 +14,7 @@ thread_local uint8_t rdbuf[kRdBufSize];
 
 namespace {
 
-constexpr uint8_t kOpcodeText = 1;
-constexpr uint8_t kOpcodeBinary = 2;
-constexpr uint8_t kOpcodeClose = 8;
-constexpr uint8_t kOpcodePong = 10;
-
-constexpr uint8_t kLength16 = 126;  // length codes that announce a longer length field
-constexpr uint8_t kLength64 = 127;
-constexpr uint8_t kMaskBit = 0x80;
-constexpr uint8_t kFinalAndOpcode = 0x8F;
-constexpr uint8_t kReservedBits = 0x70;
-constexpr uint32_t kMax7 = 125;  // the longest length held in the first length field
-constexpr uint32_t kMax16 = 65535;
-constexpr int kMaskSize = 4;
+constexpr uint8_t kFinalAndOpcode = kFinalBit | kOpcodeBits;
 
 // A whole frame must fit the receive buffer, so every payload is shorter than
 // rdbuf and leaves room for the NUL after it.
@@ -44,17 +32,17 @@ struct FrameHeader {
 // end before the length field does. The masking key may still be missing.
 bool readHeader(const uint8_t* bytes, int available, FrameHeader* header) {
   if (available < 2) return false;
-  const uint8_t code = bytes[1] & 0x7F;
-  header->opcode = bytes[0] & 0x0F;
+  const uint8_t code = bytes[1] & kLengthBits;
+  header->opcode = bytes[0] & kOpcodeBits;
   header->masked = (bytes[1] & kMaskBit) != 0;
-  header->keyAt = code == kLength64 ? 10 : code == kLength16 ? 4 : 2;
+  header->keyAt = code == kLength64 ? kFrameHeaderMax : code == kLength16 ? 4 : 2;
   header->payloadAt = header->keyAt + (header->masked ? kMaskSize : 0);
   if (available < header->keyAt) return false;
   if (code == kLength16) {
     header->length = uint64_t(bytes[2]) << 8 | bytes[3];
   } else if (code == kLength64) {
     header->length = 0;
-    for (int i = 2; i < 10; ++i) header->length = header->length << 8 | bytes[i];
+    for (int i = 2; i < kFrameHeaderMax; ++i) header->length = header->length << 8 | bytes[i];
   } else {
     header->length = code;
   }
@@ -67,7 +55,7 @@ int wsframeLength(const uint8_t* bytes, int available) {
   if (available < 2) return 0;
   // The 64-bit form announces at least 65,536 bytes in a minimal frame: it can
   // never lie whole in the receive buffer.
-  if ((bytes[1] & 0x7F) == kLength64) return -1;
+  if ((bytes[1] & kLengthBits) == kLength64) return -1;
   FrameHeader header;
   if (!readHeader(bytes, available, &header)) return 0;
   const uint64_t whole = uint64_t(header.payloadAt) + header.length;
@@ -78,9 +66,9 @@ int wsframeLength(const uint8_t* bytes, int available) {
 int wsdecode(wssession* record, const uint8_t* frame, int frameLen) {
   memset(rdbuf, 0, sizeof rdbuf);
   if (frameLen < 1) return 0;
-  const uint8_t opcode = frame[0] & 0x0F;
-  if (opcode == kOpcodeClose) return kFrameClose;
-  if (opcode != kOpcodeText && opcode != kOpcodeBinary && opcode != kOpcodePong) return 0;
+  const uint8_t opcode = frame[0] & kOpcodeBits;
+  if (opcode == kOpClose) return kFrameClose;
+  if (opcode != kOpText && opcode != kOpBinary && opcode != kOpPong) return 0;
 
   FrameHeader header;
   if (readHeader(frame, frameLen, &header) && frameLen >= header.payloadAt) {
@@ -95,8 +83,8 @@ int wsdecode(wssession* record, const uint8_t* frame, int frameLen) {
       rdbuf[k] = header.masked ? payload[k] ^ record->maskKey[k % kMaskSize] : payload[k];
     }
   }
-  if (opcode == kOpcodePong) return kFramePong;
-  if (opcode == kOpcodeBinary) return 0;
+  if (opcode == kOpPong) return kFramePong;
+  if (opcode == kOpBinary) return 0;
   // Text: the bytes before the frame's first zero byte; at least 1, as the
   // frame's first byte carries the opcode.
   return int(strnlen(reinterpret_cast<const char*>(frame), size_t(frameLen)));

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "server/records.h"
+#include "server/wire.h"
 
 constexpr int kRdBufSize = 1024;
 
@@ -31,9 +32,6 @@ int wsframeLength(const uint8_t* bytes, int available);
 // the count of bytes before the first zero byte within frameLen (positive),
 // 0 for every other frame. rdbuf is cleared first, whatever the frame.
 int wsdecode(wssession* record, const uint8_t* frame, int frameLen);
-// The first reserved bit: set on the first frame of a compressed message.
-constexpr uint8_t kFrameCompressed = 0x40;
-
 // Writes the header of an unmasked frame: the first byte as given (final
 // bit, reserved bits, opcode) and the shortest length field for `length`;
 // returns the header's size (2, 4 or kFrameHeaderMax).

@@ -10,10 +10,10 @@
 #include <cstdint>
 
 #include "graphics/framebuffer.h"
+#include "server/wire.h"
 
 constexpr int kMaxClients = 5;
 constexpr int kRxBufSize = 1024;
-constexpr int kFrameHeaderMax = 10;
 // The transmit buffer holds the largest picture the frame buffer accepts plus
 // the 10-byte frame header, so every accepted picture streams.
 constexpr uint32_t kTxBufSize = kFrameBufferSize + kFrameHeaderMax;

@@ -19,10 +19,11 @@
 
 #include "server/deflate.h"
 #include "server/frames.h"
+#include "server/wire.h"
 
 namespace {
 
-constexpr uint8_t kBinaryFinal = 0x82;  // FIN set, opcode 2
+constexpr uint8_t kBinaryFinal = kFinalBit | kOpBinary;
 
 static_assert(kFrameBufferSize + kFrameHeaderMax <= kTxBufSize);
 

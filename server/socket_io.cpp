@@ -16,9 +16,6 @@
 
 namespace {
 
-constexpr int kQuiet = -1;  // nothing within the wait, or the peer is gone quietly
-constexpr int kError = -2;
-
 constexpr int kWaitReady = 1;
 constexpr int kWaitTimeout = 0;
 constexpr int kWaitError = -1;
@@ -54,16 +51,16 @@ int wssRd(int sock, uint8_t* buf, int len, uint8_t* peerClosed) {
   int total = 0;
   while (total < len) {
     const int wait = waitFor(sock, POLLIN);
-    if (wait == kWaitTimeout) return total > 0 ? total : kQuiet;
-    if (wait == kWaitError) return kError;
+    if (wait == kWaitTimeout) return total > 0 ? total : kSocketIdle;
+    if (wait == kWaitError) return kSocketError;
     const ssize_t got = recv(sock, buf + total, size_t(len - total), MSG_DONTWAIT);
     if (got > 0) {
       total += int(got);
     } else if (got == 0) {
       if (peerClosed) *peerClosed = 255;
-      return total > 0 ? total : kQuiet;
+      return total > 0 ? total : kSocketIdle;
     } else if (!isRetry(errno)) {
-      return kError;
+      return kSocketError;
     }
   }
   return total;
@@ -73,15 +70,15 @@ int wssWr(int sock, const uint8_t* buf, int len) {
   int total = 0;
   while (total < len) {
     const int wait = waitFor(sock, POLLOUT);
-    if (wait == kWaitTimeout) return kQuiet;
-    if (wait == kWaitError) return kError;
+    if (wait == kWaitTimeout) return kSocketIdle;
+    if (wait == kWaitError) return kSocketError;
     const ssize_t sent = send(sock, buf + total, size_t(len - total), MSG_DONTWAIT | MSG_NOSIGNAL);
     if (sent > 0) {
       total += int(sent);
     } else if (sent == 0) {
-      return kQuiet;
+      return kSocketIdle;
     } else if (!isRetry(errno)) {
-      return kError;
+      return kSocketError;
     }
   }
   return total;

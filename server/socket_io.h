@@ -6,11 +6,15 @@
 
 constexpr int kSocketWaitMicros = 300000;
 
-// Bytes read (1..len; 0 when len <= 0); -1 when nothing arrived within 0.3 s
-// or the peer had closed its side; -2 on an error. When peerClosed is given it
-// is set to 255 once the peer is seen to have closed its side.
+// Results of wssRd and wssWr besides a count.
+constexpr int kSocketIdle = -1;   // nothing moved within the wait (or the peer closed)
+constexpr int kSocketError = -2;  // the socket failed
+
+// Bytes read (1..len; 0 when len <= 0); kSocketIdle when nothing arrived
+// within 0.3 s or the peer had closed its side; kSocketError on an error. When peerClosed is given
+// it is set to 255 once the peer is seen to have closed its side.
 int wssRd(int sock, uint8_t* buf, int len, uint8_t* peerClosed = nullptr);
-// Bytes written (== len; 0 when len <= 0); -1 when the socket stayed
-// unwritable for 0.3 s or send returned 0; -2 on an error (a vanished peer
+// Bytes written (== len; 0 when len <= 0); kSocketIdle when the socket
+// stayed unwritable for 0.3 s or send returned 0; kSocketError on an error (a vanished peer
 // never raises SIGPIPE).
 int wssWr(int sock, const uint8_t* buf, int len);

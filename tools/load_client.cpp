@@ -42,18 +42,13 @@
 #include "graphics/framebuffer.h"
 #include "server/listener.h"
 #include "server/records.h"
-#include "support/ws_client.h"
-#include "tools/bmp_writer.h"
+#include "tools/peer/bmp_writer.h"
+#include "tools/peer/clock.h"
+#include "tools/peer/ws_client.h"
 
 namespace {
 
 constexpr int kClients = 5;
-
-double nowSeconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
 
 // User plus system time of the process, in clock ticks.
 long cpuTicks(int pid) {
@@ -504,7 +499,7 @@ int latency(int rounds) {
   }
   unlink(path.c_str());
   wsport = 0;
-  if (startWSserver() < 0) return 1;
+  if (startWSserver() != kListening) return 1;
   sockaddr_in address{};
   socklen_t size = sizeof address;
   getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "tools/bmp_writer.h"
+#include "tools/peer/bmp_writer.h"
 
 int main(int argc, char** argv) {
   if (argc != 2 && argc != 4) {

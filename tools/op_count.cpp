@@ -12,7 +12,6 @@
 #include <utility>
 #include <vector>
 
-#include "bench/bench_support.h"
 #include "graphics/font.h"
 #include "graphics/framebuffer.h"
 #include "graphics/shapes.h"
@@ -20,6 +19,8 @@
 #include "server/handshake.h"
 #include "server/records.h"
 #include "server/screen.h"
+#include "server/wire.h"
+#include "tools/peer/screen_picture.h"
 
 namespace {
 
@@ -171,7 +172,8 @@ void prepare() {
   memcpy(older, BMP_DUMP, bmpFileSize());
   const char report[] = "mouse_X: 321\r\nmouse_Y: 123\r\n";
   const uint8_t key[4] = {0x12, 0x34, 0x56, 0x78};
-  pointerFrame = {0x81, uint8_t(0x80 | (sizeof report - 1)), key[0], key[1], key[2], key[3]};
+  pointerFrame = {
+      kFinalBit | kOpText, uint8_t(kMaskBit | (sizeof report - 1)), key[0], key[1], key[2], key[3]};
   for (size_t k = 0; k + 1 < sizeof report; ++k)
     pointerFrame.push_back(uint8_t(report[k] ^ key[k % 4]));
 }

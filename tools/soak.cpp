@@ -18,10 +18,11 @@
 #include <thread>
 #include <vector>
 
-#include "support/proc_stats.h"
-#include "support/server_process.h"
-#include "support/viewer.h"
-#include "support/ws_client.h"
+#include "tools/peer/clock.h"
+#include "tools/peer/proc_stats.h"
+#include "tools/peer/server_process.h"
+#include "tools/peer/viewer.h"
+#include "tools/peer/ws_client.h"
 
 namespace {
 
@@ -31,12 +32,6 @@ constexpr long kResidentMarginKib = 2048;
 constexpr int kSettleMs = 8000;
 constexpr int kClickMs = 8000;
 constexpr useconds_t kRestMicros = 1500000;  // every ended connection's thread is gone
-
-double nowSeconds() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
 
 struct Tally {
   std::atomic<long> connections{0};

@@ -10,7 +10,7 @@
 #include "graphics/font.h"
 #include "graphics/framebuffer.h"
 #include "graphics/shapes.h"
-#include "tools/bmp_writer.h"
+#include "tools/peer/bmp_writer.h"
 #include "tools/png_writer.h"
 
 namespace {

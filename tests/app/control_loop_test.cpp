@@ -5,13 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstring>
 #include <thread>
 
 #include "app/pointer.h"
 #include "server/records.h"
 #include "support/test_support.h"
+#include "tools/peer/clock.h"
 #include "widgets/buttons.h"
 #include "widgets/sliders.h"
 #include "widgets/widget_pointer.h"
@@ -31,14 +31,11 @@ void sendReport(const char* text) {
 }
 
 // Waits a few control periods at most for the condition.
+constexpr int kControlWaitMs = 3000;
+constexpr int kControlStepMs = 10;
 template <typename Condition>
 bool waitFor(Condition done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
+  return eventually(done, kControlWaitMs, kControlStepMs);
 }
 
 TEST(ControlLoop, ReportsFromAnotherThreadMoveASliderAndClickAButton) {

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "support/server_process.h"
-#include "support/viewer.h"
-#include "support/ws_client.h"
-#include "tools/bmp_writer.h"
+#include "tools/peer/bmp_writer.h"
+#include "tools/peer/server_process.h"
+#include "tools/peer/viewer.h"
+#include "tools/peer/ws_client.h"
 
 namespace {
 

@@ -10,16 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "support/server_process.h"
+#include "server/wire.h"
 #include "support/test_support.h"
-#include "support/ws_client.h"
+#include "tools/peer/clock.h"
+#include "tools/peer/server_process.h"
+#include "tools/peer/ws_client.h"
 
 namespace {
 
-constexpr uint8_t kOpText = 0x1;
-constexpr uint8_t kOpBinary = 0x2;
-constexpr uint8_t kOpPing = 0x9;
-constexpr uint8_t kOpPong = 0xa;
 constexpr int kWaitMs = 4000;  // a click needs two polls and a connection turn
 
 constexpr uint32_t kGrey = 0x646464;  // the start colour (100, 100, 100)
@@ -42,12 +40,6 @@ uint32_t shade(uint32_t colour, int shift) {
   const uint32_t g = ((colour >> 8) & 0xff) >> shift;
   const uint32_t b = (colour & 0xff) >> shift;
   return (r << 16) | (g << 8) | b;
-}
-
-int64_t nowMillis() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 struct ButtonPlace {

@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "support/server_process.h"
-#include "support/viewer.h"
-#include "support/ws_client.h"
+#include "tools/peer/server_process.h"
+#include "tools/peer/viewer.h"
+#include "tools/peer/ws_client.h"
 
 namespace {
 

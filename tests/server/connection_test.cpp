@@ -13,34 +13,25 @@
 #include "graphics/framebuffer.h"
 #include "server/listener.h"
 #include "server/records.h"
+#include "server/wire.h"
 #include "support/test_support.h"
-#include "support/ws_client.h"
+#include "tools/peer/clock.h"
+#include "tools/peer/ws_client.h"
 
 namespace {
 
-constexpr int kPingBytes = 7;
-constexpr uint8_t kPing[kPingBytes] = {0x89, 0x05, 'H', 'e', 'l', 'l', 'o'};
-constexpr uint8_t kOpText = 0x1, kOpBinary = 0x2, kOpClose = 0x8, kOpPing = 0x9, kOpPong = 0xa;
+constexpr int kPingBytes = sizeof kServerPing;
 
 // Starts the server on a port of the system's choosing; returns that port.
 uint16_t startServer() {
   EXPECT_EQ(loadBlankPicture(64, 48), kLoadOk);
   wsport = 0;
   payloadReceiver.store(wsworkfunc);
-  EXPECT_EQ(startWSserver(), 0);
+  EXPECT_EQ(startWSserver(), kListening);
   sockaddr_in address{};
   socklen_t size = sizeof address;
   getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
   return ntohs(address.sin_port);
-}
-
-template <typename Condition>
-bool eventually(Condition condition, int timeoutMs = 2000) {
-  for (int waited = 0; waited < timeoutMs; waited += 20) {
-    if (condition()) return true;
-    usleep(20000);
-  }
-  return condition();
 }
 
 int slotsTaken() {
@@ -135,7 +126,8 @@ TEST_F(Server, PingsFollowOnlyEmptyReads) {
   // Once quiet, a ping after every empty read while it goes unanswered.
   for (int ping = 0; ping < 2; ping++) {
     const std::vector<uint8_t> bytes = client.readExact(kPingBytes, 1500);
-    ASSERT_EQ(bytes, std::vector<uint8_t>(kPing, kPing + kPingBytes)) << "ping " << ping;
+    ASSERT_EQ(bytes, std::vector<uint8_t>(kServerPing, kServerPing + kPingBytes))
+        << "ping " << ping;
   }
 }
 
@@ -209,7 +201,8 @@ TEST_F(Server, EndsOnACloseFrameOrAFrameThatCanNeverFit) {
   EXPECT_TRUE(closing.closedByPeer(2000));
 
   // Only the header of a 5000-byte text frame: it could never be read whole.
-  ASSERT_TRUE(oversized.sendRaw(std::vector<uint8_t>{0x81, 0x80 | 126, 0x13, 0x88, 1, 2, 3, 4}));
+  ASSERT_TRUE(oversized.sendRaw(
+      std::vector<uint8_t>{kFinalBit | kOpText, kMaskBit | kLength16, 0x13, 0x88, 1, 2, 3, 4}));
   EXPECT_TRUE(oversized.closesWithin(2000));
   EXPECT_TRUE(eventually([] { return slotsTaken() == 0; }));
 }
@@ -299,7 +292,7 @@ TEST_F(Server, OfferedCompressionIsUsedBothWaysAndUnofferedIsNot) {
   const std::string report = pointerReport(21, 43);
   const std::vector<uint8_t> body = deflateBody(std::vector<uint8_t>(report.begin(), report.end()));
   std::vector<uint8_t> sent = WsClient::maskedFrame(kOpText, std::string(body.begin(), body.end()));
-  sent[0] |= 0x40;
+  sent[0] |= kFrameCompressed;
   ASSERT_TRUE(packed.sendRaw(sent));
   EXPECT_TRUE(eventually([] { return mX.load() == 21 && mY.load() == 43; }));
 

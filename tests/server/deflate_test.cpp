@@ -15,10 +15,13 @@
 #include "graphics/shapes.h"
 #include "server/extensions.h"
 #include "server/frames.h"
+#include "server/wire.h"
 #include "support/test_support.h"
-#include "support/ws_client.h"
+#include "tools/peer/ws_client.h"
 
 namespace {
+
+constexpr uint8_t kText = kFinalBit | kOpText;  // a whole text message
 
 using Bytes = std::vector<uint8_t>;
 
@@ -86,16 +89,17 @@ TEST(Deflate, ReceivedFramesAreInflatedOrEndTheConnection) {
     std::string expected;  // the payload read from an inflated frame
   };
   const Case cases[] = {
-      {"plain frame", 0, 0x81, Bytes(report.begin(), report.end()), 0, ""},
-      {"compressed report", kOfferAccepted, 0xC1, good, 1, report},
-      {"largest message", kOfferAccepted, 0xC1, largest, 1, longest},
-      {"compressed without agreement", 0, 0xC1, good, kFrameBadBits, ""},
-      {"second reserved bit", kOfferAccepted, 0xA1, good, kFrameBadBits, ""},
-      {"third reserved bit", kOfferAccepted, 0x91, good, kFrameBadBits, ""},
-      {"all reserved bits", kOfferAccepted, 0xF1, good, kFrameBadBits, ""},
-      {"not deflate", kOfferAccepted, 0xC1, garbage, kFrameBadBody, ""},
-      {"cut short", kOfferAccepted, 0xC1, truncated, kFrameBadBody, ""},
-      {"inflates past the bound", kOfferAccepted, 0xC1, tooLarge, kFrameBadBody, ""},
+      {"plain frame", 0, kText, Bytes(report.begin(), report.end()), 0, ""},
+      {"compressed report", kOfferAccepted, kText | kFrameCompressed, good, 1, report},
+      {"largest message", kOfferAccepted, kText | kFrameCompressed, largest, 1, longest},
+      {"compressed without agreement", 0, kText | kFrameCompressed, good, kFrameBadBits, ""},
+      {"second reserved bit", kOfferAccepted, kText | kReserved2, good, kFrameBadBits, ""},
+      {"third reserved bit", kOfferAccepted, kText | kReserved3, good, kFrameBadBits, ""},
+      {"all reserved bits", kOfferAccepted, kText | kReservedBits, good, kFrameBadBits, ""},
+      {"not deflate", kOfferAccepted, kText | kFrameCompressed, garbage, kFrameBadBody, ""},
+      {"cut short", kOfferAccepted, kText | kFrameCompressed, truncated, kFrameBadBody, ""},
+      {"inflates past the bound", kOfferAccepted, kText | kFrameCompressed, tooLarge, kFrameBadBody,
+       ""},
   };
   for (const Case& c : cases) {
     record->deflateOn = c.deflateOn;
@@ -107,7 +111,7 @@ TEST(Deflate, ReceivedFramesAreInflatedOrEndTheConnection) {
       continue;
     }
     ASSERT_GT(length, 0) << c.what;
-    EXPECT_EQ(plain[0], 0x81) << c.what;
+    EXPECT_EQ(plain[0], kText) << c.what;
     EXPECT_EQ(wsframeLength(plain, length), length) << c.what;
     wsdecode(record.get(), plain, length);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(rdbuf)), c.expected) << c.what;

@@ -12,28 +12,30 @@
 #include <thread>
 #include <vector>
 
+#include "server/wire.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
 enum class Form { k7, k16, k64 };
 
-constexpr uint8_t kKey[4] = {0x37, 0xFA, 0x21, 0x3D};
+constexpr uint8_t kKey[kMaskSize] = {0x37, 0xFA, 0x21, 0x3D};
 
 // A frame as a browser sends it: FIN set unless told otherwise, masked with
 // kKey unless told otherwise, the length in the smallest form or the one given.
 Bytes frame(uint8_t opcode, const std::string& payload, bool masked = true, bool fin = true,
             Form form = Form::k7) {
   const uint64_t length = payload.size();
-  if (form == Form::k7 && length > 125) form = length > 65535 ? Form::k64 : Form::k16;
-  Bytes bytes{uint8_t((fin ? 0x80 : 0) | opcode)};
-  const uint8_t mask = masked ? 0x80 : 0;
+  if (form == Form::k7 && length > kMax7) form = length > kMax16 ? Form::k64 : Form::k16;
+  Bytes bytes{uint8_t((fin ? kFinalBit : 0) | opcode)};
+  const uint8_t mask = masked ? kMaskBit : 0;
   if (form == Form::k7) {
     bytes.push_back(uint8_t(mask | length));
   } else if (form == Form::k16) {
-    bytes.insert(bytes.end(), {uint8_t(mask | 126), uint8_t(length >> 8), uint8_t(length)});
+    bytes.insert(bytes.end(), {uint8_t(mask | kLength16), uint8_t(length >> 8), uint8_t(length)});
   } else {
-    bytes.push_back(uint8_t(mask | 127));
+    bytes.push_back(uint8_t(mask | kLength64));
     for (int shift = 56; shift >= 0; shift -= 8) bytes.push_back(uint8_t(length >> shift));
   }
   if (masked) bytes.insert(bytes.end(), kKey, kKey + 4);
@@ -75,7 +77,7 @@ void dirtyRdbuf() {
 TEST(FrameDecode, MaskedTextIsUnmaskedAndFollowedByZeros) {
   auto rec = record();
   dirtyRdbuf();
-  EXPECT_GT(decode(rec.get(), frame(1, "Hello")), 0);
+  EXPECT_GT(decode(rec.get(), frame(kOpText, "Hello")), 0);
   EXPECT_EQ(rdText(), "Hello");
   EXPECT_EQ(memcmp(rec->maskKey, kKey, 4), 0);
   for (int k = 5; k < kRdBufSize; ++k) ASSERT_EQ(rdbuf[k], 0) << k;
@@ -84,8 +86,8 @@ TEST(FrameDecode, MaskedTextIsUnmaskedAndFollowedByZeros) {
 TEST(FrameDecode, SixteenBitLengthsMaskedAndPlain) {
   auto rec = record();
   const std::string payload(126, 'p');
-  const Bytes masked = frame(1, payload);
-  ASSERT_EQ(masked[1], 0x80 | 126);
+  const Bytes masked = frame(kOpText, payload);
+  ASSERT_EQ(masked[1], kMaskBit | kLength16);
   EXPECT_EQ(masked[2], 0);
   EXPECT_EQ(masked[3], 126);
   EXPECT_EQ(wsframeLength(masked.data(), int(masked.size())), 8 + 126);
@@ -93,7 +95,7 @@ TEST(FrameDecode, SixteenBitLengthsMaskedAndPlain) {
   EXPECT_EQ(rdText(), payload);
 
   const std::string longer(1000, 'q');
-  const Bytes plain = frame(2, longer, false);
+  const Bytes plain = frame(kOpBinary, longer, false);
   EXPECT_EQ(wsframeLength(plain.data(), int(plain.size())), 4 + 1000);
   EXPECT_EQ(decode(rec.get(), plain), 0);
   EXPECT_EQ(rdText(), longer);
@@ -101,14 +103,14 @@ TEST(FrameDecode, SixteenBitLengthsMaskedAndPlain) {
 
 TEST(FrameDecode, PlainPayloadIsCopiedUnchanged) {
   auto rec = record();
-  EXPECT_GT(decode(rec.get(), frame(1, "mouse_X: 10\n", false)), 0);
+  EXPECT_GT(decode(rec.get(), frame(kOpText, "mouse_X: 10\n", false)), 0);
   EXPECT_EQ(rdText(), "mouse_X: 10\n");
 }
 
 TEST(FrameDecode, EmptyTextIsPositiveWithRdbufClear) {
   auto rec = record();
   dirtyRdbuf();
-  const Bytes empty = frame(1, "");
+  const Bytes empty = frame(kOpText, "");
   EXPECT_EQ(wsframeLength(empty.data(), int(empty.size())), 6);
   EXPECT_GT(decode(rec.get(), empty), 0);
   EXPECT_TRUE(rdbufClear());
@@ -117,14 +119,14 @@ TEST(FrameDecode, EmptyTextIsPositiveWithRdbufClear) {
 TEST(FrameDecode, ControlAndOtherOpcodesGiveTheirResults) {
   auto rec = record();
   dirtyRdbuf();
-  EXPECT_EQ(decode(rec.get(), frame(8, "\x03\xe8 bye")), kFrameClose);
+  EXPECT_EQ(decode(rec.get(), frame(kOpClose, "\x03\xe8 bye")), kFrameClose);
   EXPECT_TRUE(rdbufClear());
   dirtyRdbuf();
-  EXPECT_EQ(decode(rec.get(), frame(9, "ping")), 0);
+  EXPECT_EQ(decode(rec.get(), frame(kOpPing, "ping")), 0);
   EXPECT_TRUE(rdbufClear());
-  EXPECT_EQ(decode(rec.get(), frame(10, "Hello")), kFramePong);
+  EXPECT_EQ(decode(rec.get(), frame(kOpPong, "Hello")), kFramePong);
   EXPECT_EQ(rdText(), "Hello");
-  EXPECT_EQ(decode(rec.get(), frame(2, "bin")), 0);
+  EXPECT_EQ(decode(rec.get(), frame(kOpBinary, "bin")), 0);
   EXPECT_EQ(rdText(), "bin");
   for (uint8_t opcode : {0, 3, 4, 5, 6, 7, 11, 12, 13, 14, 15}) {
     dirtyRdbuf();
@@ -135,7 +137,7 @@ TEST(FrameDecode, ControlAndOtherOpcodesGiveTheirResults) {
 
 TEST(FrameDecode, FirstFragmentDecodesLikeAWholeMessage) {
   auto rec = record();
-  EXPECT_GT(decode(rec.get(), frame(1, "mouse_X: 1", true, false)), 0);
+  EXPECT_GT(decode(rec.get(), frame(kOpText, "mouse_X: 1", true, false)), 0);
   EXPECT_EQ(rdText(), "mouse_X: 1");
   EXPECT_EQ(decode(rec.get(), frame(0, "00\n", true, true)), 0);
   EXPECT_TRUE(rdbufClear());
@@ -143,8 +145,8 @@ TEST(FrameDecode, FirstFragmentDecodesLikeAWholeMessage) {
 
 TEST(FrameSplit, TwoFramesInOneReadAreEachDecodedInOrder) {
   auto rec = record();
-  Bytes read = frame(1, "first");
-  const Bytes second = frame(10, "Hello");
+  Bytes read = frame(kOpText, "first");
+  const Bytes second = frame(kOpPong, "Hello");
   read.insert(read.end(), second.begin(), second.end());
   const int firstLength = wsframeLength(read.data(), int(read.size()));
   ASSERT_EQ(firstLength, 11);
@@ -158,8 +160,8 @@ TEST(FrameSplit, TwoFramesInOneReadAreEachDecodedInOrder) {
 }
 
 TEST(FrameSplit, FrameCutAnywhereNeedsMoreBytes) {
-  for (const Bytes& whole : {frame(1, "Hello"), frame(1, std::string(300, 'x')),
-                             frame(1, std::string(300, 'x'), false)}) {
+  for (const Bytes& whole : {frame(kOpText, "Hello"), frame(kOpText, std::string(300, 'x')),
+                             frame(kOpText, std::string(300, 'x'), false)}) {
     for (int cut = 0; cut < int(whole.size()); ++cut) {
       ASSERT_EQ(wsframeLength(whole.data(), cut), 0) << cut;
     }
@@ -169,22 +171,22 @@ TEST(FrameSplit, FrameCutAnywhereNeedsMoreBytes) {
 
 TEST(FrameSplit, LengthsThatCanNeverFitTheReceiveBufferAreRefused) {
   // Every 64-bit form, even one announcing a few bytes.
-  const Bytes small64 = frame(1, "Hi", true, true, Form::k64);
+  const Bytes small64 = frame(kOpText, "Hi", true, true, Form::k64);
   EXPECT_EQ(wsframeLength(small64.data(), int(small64.size())), -1);
   EXPECT_EQ(wsframeLength(small64.data(), 2), -1);
   // A 16-bit length past the receive buffer, with only its header present.
-  const Bytes oversize = {0x81, 0x80 | 126, 0x07, 0xD0};
+  const Bytes oversize = {kFinalBit | kOpText, kMaskBit | kLength16, 0x07, 0xD0};
   EXPECT_EQ(wsframeLength(oversize.data(), int(oversize.size())), -1);
   // The largest frame that fits, and one byte more.
-  const Bytes largest = frame(1, std::string(kRxBufSize - 4, 'L'), false);
+  const Bytes largest = frame(kOpText, std::string(kRxBufSize - 4, 'L'), false);
   EXPECT_EQ(wsframeLength(largest.data(), int(largest.size())), kRxBufSize);
-  const Bytes tooLarge = frame(1, std::string(kRxBufSize - 8 + 1, 'L'));
+  const Bytes tooLarge = frame(kOpText, std::string(kRxBufSize - 8 + 1, 'L'));
   EXPECT_EQ(wsframeLength(tooLarge.data(), 8), -1);
 }
 
 TEST(FrameDecode, LargestFrameLeavesANulAfterItsPayload) {
   auto rec = record();
-  const Bytes largest = frame(1, std::string(kRxBufSize - 4, 'L'), false);
+  const Bytes largest = frame(kOpText, std::string(kRxBufSize - 4, 'L'), false);
   memcpy(rec->rxbuf, largest.data(), kRxBufSize);
   EXPECT_EQ(wsfunc(rec.get()), kRxBufSize);
   EXPECT_EQ(rdText(), std::string(kRxBufSize - 4, 'L'));
@@ -193,7 +195,7 @@ TEST(FrameDecode, LargestFrameLeavesANulAfterItsPayload) {
 TEST(FrameDecode, LyingLengthsReadOnlyTheBytesPresent) {
   auto rec = record();
   // A text frame announcing 60,000 bytes, of which the read holds five.
-  const uint8_t lying[] = {0x81, 126, 0xEA, 0x60, 'a', 'b', 'c', 'd', 'e'};
+  const uint8_t lying[] = {kFinalBit | kOpText, kLength16, 0xEA, 0x60, 'a', 'b', 'c', 'd', 'e'};
   EXPECT_GT(wsdecode(rec.get(), lying, sizeof lying), 0);
   EXPECT_EQ(rdText(), "abcde");
   // The same at the start of rxbuf: wsfunc reads within its 1,024 bytes.
@@ -202,7 +204,7 @@ TEST(FrameDecode, LyingLengthsReadOnlyTheBytesPresent) {
   EXPECT_EQ(wsfunc(rec.get()), kRxBufSize);
   EXPECT_EQ(rdText(), std::string(kRxBufSize - 4, 'r'));
   // A pong in the 64-bit form keeps its result, with the payload present.
-  const Bytes pong64 = frame(10, "Hello", true, true, Form::k64);
+  const Bytes pong64 = frame(kOpPong, "Hello", true, true, Form::k64);
   memset(rec->rxbuf, 0, kRxBufSize);
   memcpy(rec->rxbuf, pong64.data(), pong64.size());
   EXPECT_EQ(wsfunc(rec.get()), kFramePong);
@@ -216,10 +218,10 @@ TEST(FrameDecode, LyingLengthsReadOnlyTheBytesPresent) {
 TEST(FrameDecode, EachThreadDecodesIntoItsOwnRdbuf) {
   auto ours = record();
   auto theirs = record();
-  decode(ours.get(), frame(1, "mouse_X: 1"));
+  decode(ours.get(), frame(kOpText, "mouse_X: 1"));
   std::string seenThere;
   std::thread other([&] {
-    decode(theirs.get(), frame(1, "mouse_X: 2"));
+    decode(theirs.get(), frame(kOpText, "mouse_X: 2"));
     seenThere = rdText();
   });
   other.join();

@@ -6,22 +6,21 @@
 // button; afterwards the server holds no more descriptors or threads than
 // before and has printed no sanitizer report.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <memory>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "support/proc_stats.h"
-#include "support/server_process.h"
-#include "support/viewer.h"
-#include "support/ws_client.h"
+#include "server/wire.h"
+#include "tools/peer/proc_stats.h"
+#include "tools/peer/server_process.h"
+#include "tools/peer/viewer.h"
+#include "tools/peer/ws_client.h"
 
 namespace {
 
@@ -34,8 +33,6 @@ constexpr int kClickAttempts = 3;
 constexpr int kSettleMs = 6000;
 constexpr int kReplyBytes = 129;
 constexpr int kFreeSlots = 4;  // five, less the viewer's
-
-constexpr uint8_t kOpText = 0x1;
 
 class Hostile : public ::testing::Test {
  protected:
@@ -105,12 +102,12 @@ class Hostile : public ::testing::Test {
 // The header of a masked text frame announcing `length` bytes in the 16-bit
 // or 64-bit form, with its masking key; the payload is left to the caller.
 Bytes lyingHeader(uint64_t length, bool wide) {
-  Bytes bytes{0x80 | kOpText};
+  Bytes bytes{kFinalBit | kOpText};
   if (wide) {
-    bytes.push_back(0x80 | 127);
+    bytes.push_back(kMaskBit | kLength64);
     for (int shift = 56; shift >= 0; shift -= 8) bytes.push_back(uint8_t(length >> shift));
   } else {
-    bytes.insert(bytes.end(), {0x80 | 126, uint8_t(length >> 8), uint8_t(length)});
+    bytes.insert(bytes.end(), {kMaskBit | kLength16, uint8_t(length >> 8), uint8_t(length)});
   }
   bytes.insert(bytes.end(), {1, 2, 3, 4});
   return bytes;
@@ -121,20 +118,6 @@ Bytes randomBytes(size_t count, uint32_t seed) {
   Bytes bytes(count);
   for (uint8_t& byte : bytes) byte = uint8_t(generator());
   return bytes;
-}
-
-// Reads and drops whatever comes (pings, pictures) until the server ends the
-// connection; false when it is still open after timeoutMs.
-bool endedByServer(WsClient& peer, int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    pollfd entry{peer.fd(), POLLIN, 0};
-    if (left.count() <= 0 || poll(&entry, 1, int(left.count())) <= 0) return false;
-    uint8_t chunk[4096];
-    if (recv(peer.fd(), chunk, sizeof chunk, 0) <= 0) return true;
-  }
 }
 
 // Drops the connection with a reset instead of an orderly close.
@@ -150,8 +133,8 @@ TEST_F(Hostile, FramesAnnouncingMoreThanTheBufferHoldsEndTheirConnection) {
   // 16-bit lengths past the receive buffer, and 64-bit lengths up to 2^64 - 1:
   // none can ever arrive whole, so the server ends the connection.
   const std::vector<std::pair<uint64_t, bool>> lies = {
-      {1017, false},        {65535, false}, {0, true}, {65536, true}, {uint64_t(1) << 63, true},
-      {~uint64_t(0), true},
+      {1017, false},      {kMax16, false},           {0, true},
+      {kMax16 + 1, true}, {uint64_t(1) << 63, true}, {~uint64_t(0), true},
   };
   for (size_t first = 0; first < lies.size(); first += kFreeSlots) {
     std::vector<std::unique_ptr<WsClient>> peers;
@@ -163,7 +146,7 @@ TEST_F(Hostile, FramesAnnouncingMoreThanTheBufferHoldsEndTheirConnection) {
       EXPECT_TRUE(peers.back()->sendRaw(bytes));
     }
     for (size_t i = 0; i < peers.size(); ++i) {
-      EXPECT_TRUE(endedByServer(*peers[i], 3000))
+      EXPECT_TRUE(peers[i]->closesWithin(3000))
           << "length " << lies[first + i].first << " was kept open";
     }
     expectClickWorks();
@@ -340,7 +323,7 @@ TEST_F(Hostile, RefusedUpgradesAndPageRequestsKeepNoSlot) {
       const std::string status = "HTTP/1.1 " + attempts[first + i].second;
       const Bytes head = peers[i]->readExact(status.size(), 3000);
       EXPECT_EQ(std::string(head.begin(), head.end()), status) << "attempt " << first + i;
-      EXPECT_TRUE(endedByServer(*peers[i], 3000)) << "attempt " << first + i << " was kept open";
+      EXPECT_TRUE(peers[i]->closesWithin(3000)) << "attempt " << first + i << " was kept open";
     }
   }
   EXPECT_EQ(countOf(server_.output(), "Refused a connection: "), 4) << server_.output();
@@ -366,12 +349,13 @@ TEST_F(Hostile, ReservedBitsAndBadCompressedBodiesEndTheirConnection) {
     Bytes body;
   };
   const std::vector<Case> cases = {
-      {"compressed without agreement", false, 0xC1, good},
-      {"second reserved bit", true, 0xA1, good},
-      {"third reserved bit", true, 0x91, good},
-      {"not deflate", true, 0xC1, randomBytes(60, 3)},
-      {"inflates past the receive bound", true, 0xC1, huge},
-      {"compressed pong cut short", true, 0xCA, Bytes(good.begin(), good.begin() + 3)},
+      {"compressed without agreement", false, kFinalBit | kFrameCompressed | kOpText, good},
+      {"second reserved bit", true, kFinalBit | kReserved2 | kOpText, good},
+      {"third reserved bit", true, kFinalBit | kReserved3 | kOpText, good},
+      {"not deflate", true, kFinalBit | kFrameCompressed | kOpText, randomBytes(60, 3)},
+      {"inflates past the receive bound", true, kFinalBit | kFrameCompressed | kOpText, huge},
+      {"compressed pong cut short", true, kFinalBit | kFrameCompressed | kOpPong,
+       Bytes(good.begin(), good.begin() + 3)},
   };
   for (size_t first = 0; first < cases.size(); first += kFreeSlots) {
     std::vector<std::unique_ptr<WsClient>> peers;
@@ -385,7 +369,7 @@ TEST_F(Hostile, ReservedBitsAndBadCompressedBodiesEndTheirConnection) {
       EXPECT_TRUE(peers.back()->sendRaw(frame));
     }
     for (size_t i = 0; i < peers.size(); ++i) {
-      EXPECT_TRUE(endedByServer(*peers[i], 3000)) << cases[first + i].what << " was kept open";
+      EXPECT_TRUE(peers[i]->closesWithin(3000)) << cases[first + i].what << " was kept open";
     }
     expectClickWorks();
   }

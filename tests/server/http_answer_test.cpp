@@ -13,8 +13,8 @@
 #include <string>
 
 #include "server/origin_policy.h"
-#include "support/server_process.h"
-#include "support/ws_client.h"
+#include "tools/peer/server_process.h"
+#include "tools/peer/ws_client.h"
 
 namespace {
 

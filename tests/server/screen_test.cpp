@@ -13,10 +13,13 @@
 
 #include "graphics/framebuffer.h"
 #include "server/records.h"
+#include "server/wire.h"
 #include "support/test_support.h"
-#include "support/ws_client.h"
+#include "tools/peer/ws_client.h"
 
 namespace {
+
+constexpr uint8_t kBinary = kFinalBit | kOpBinary;  // a whole binary message
 
 std::unique_ptr<wssession> record() {
   auto made = std::make_unique<wssession>();
@@ -61,10 +64,10 @@ TEST(Screen, HeaderFormsFollowThePictureSize) {
     std::vector<uint8_t> header;
   };
   const Case cases[] = {
-      {125, {0x82, 125}},
-      {126, {0x82, 126, 0, 126}},
-      {65535, {0x82, 126, 0xFF, 0xFF}},
-      {65536, {0x82, 127, 0, 0, 0, 0, 0, 1, 0, 0}},
+      {kMax7, {kBinary, kMax7}},
+      {kMax7 + 1, {kBinary, kLength16, 0, kMax7 + 1}},
+      {kMax16, {kBinary, kLength16, 0xFF, 0xFF}},
+      {kMax16 + 1, {kBinary, kLength64, 0, 0, 0, 0, 0, 1, 0, 0}},
   };
   for (const Case& c : cases) {
     loadPictureOfSize(c.size);
@@ -174,15 +177,15 @@ TEST(Screen, SharedSnapshotSendsOnlyWhatDrawingChanged) {
   auto picture = [] { return std::vector<uint8_t>(BMP_DUMP, BMP_DUMP + bmpFileSize()); };
   auto inflated = [](const wssession& rec, int length) {
     std::vector<uint8_t> out;
-    EXPECT_EQ(rec.txbuf[0], 0xC2);
-    const uint32_t header = rec.txbuf[1] == 126 ? 4 : 2;
+    EXPECT_EQ(rec.txbuf[0], kBinary | kFrameCompressed);
+    const uint32_t header = rec.txbuf[1] == kLength16 ? 4 : 2;
     EXPECT_TRUE(inflateBody(std::vector<uint8_t>(rec.txbuf + header, rec.txbuf + length), &out));
     return out;
   };
 
   const int first = screenFrame(plain.get());
   EXPECT_EQ(first, int(bmpFileSize()) + 4);
-  EXPECT_EQ(plain->txbuf[0], 0x82);
+  EXPECT_EQ(plain->txbuf[0], kBinary);
   EXPECT_TRUE(payloadIsPicture(*plain, 4));
   const int firstPacked = screenFrame(packed.get());
   ASSERT_GT(firstPacked, 0);

@@ -1,5 +1,5 @@
 // The server binary as a whole: its start, its port and its stop.
-#include "support/server_process.h"
+#include "tools/peer/server_process.h"
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -7,7 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "support/ws_client.h"
+#include "tools/peer/ws_client.h"
 
 namespace {
 

@@ -59,7 +59,7 @@ TEST(SocketRead, SilentPeerGivesMinusOneAfterTheWait) {
   uint8_t buf[1024];
   int result = 0;
   const auto took = timed([&] { result = wssRd(pair.ours, buf, sizeof buf); });
-  EXPECT_EQ(result, -1);
+  EXPECT_EQ(result, kSocketIdle);
   EXPECT_GE(took, kWaitedFully);
 }
 
@@ -72,7 +72,7 @@ TEST(SocketRead, SignalDuringTheWaitIsNotAnError) {
   uint8_t buf[64];
   int result = 0;
   const auto took = timed([&] { result = wssRd(pair.ours, buf, sizeof buf); });
-  EXPECT_EQ(result, -1);
+  EXPECT_EQ(result, kSocketIdle);
   EXPECT_GE(took, kWaitedFully);
   signal(SIGALRM, SIG_DFL);
 }
@@ -100,7 +100,7 @@ TEST(SocketRead, BytesThenCloseGiveTheBytesThenMinusOneWithPeerClosed) {
   closed = 0;
   int result = 0;
   const auto took = timed([&] { result = wssRd(pair.ours, buf, sizeof buf, &closed); });
-  EXPECT_EQ(result, -1);
+  EXPECT_EQ(result, kSocketIdle);
   EXPECT_EQ(closed, 255);
   EXPECT_LT(took, kAtOnce);
 }
@@ -133,7 +133,7 @@ TEST(SocketRead, ResetConnectionGivesMinusTwo) {
   ASSERT_EQ(setsockopt(client, SOL_SOCKET, SO_LINGER, &abort, sizeof abort), 0);
   close(client);
   uint8_t buf[64];
-  EXPECT_EQ(wssRd(accepted, buf, sizeof buf), -2);
+  EXPECT_EQ(wssRd(accepted, buf, sizeof buf), kSocketError);
   close(accepted);
   close(server);
 }
@@ -144,8 +144,8 @@ TEST(SocketRead, ClosedDescriptorGivesMinusTwo) {
   close(stale);
   pair.ours = -1;
   uint8_t buf[16];
-  EXPECT_EQ(wssRd(stale, buf, sizeof buf), -2);
-  EXPECT_EQ(wssWr(stale, buf, sizeof buf), -2);
+  EXPECT_EQ(wssRd(stale, buf, sizeof buf), kSocketError);
+  EXPECT_EQ(wssWr(stale, buf, sizeof buf), kSocketError);
 }
 
 TEST(SocketReadWrite, ZeroOrNegativeLengthGivesZeroWithoutWaiting) {
@@ -174,7 +174,7 @@ TEST(SocketWrite, PeerThatStopsReadingGivesMinusOne) {
   std::vector<uint8_t> big(16 << 20, 0x42);
   int result = 0;
   const auto took = timed([&] { result = wssWr(pair.ours, big.data(), int(big.size())); });
-  EXPECT_EQ(result, -1);
+  EXPECT_EQ(result, kSocketIdle);
   EXPECT_GE(took, kWaitedFully);
 }
 
@@ -182,6 +182,6 @@ TEST(SocketWrite, VanishedPeerGivesMinusTwoAndTheProcessLives) {
   SocketPair pair;
   pair.closePeer();
   const uint8_t text[] = "Hello";
-  EXPECT_EQ(wssWr(pair.ours, text, 5), -2);
-  EXPECT_EQ(wssWr(pair.ours, text, 5), -2);
+  EXPECT_EQ(wssWr(pair.ours, text, 5), kSocketError);
+  EXPECT_EQ(wssWr(pair.ours, text, 5), kSocketError);
 }

@@ -9,16 +9,6 @@
 
 #include "graphics/framebuffer.h"
 
-std::string tempPath(const std::string& name) {
-  static std::string folder;
-  if (folder.empty()) {
-    char pattern[] = "/tmp/panel-test-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    folder = made ? made : "/tmp";
-  }
-  return folder + "/" + name;
-}
-
 int loadPicture(const std::vector<uint8_t>& bytes) {
   const std::string path = tempPath("picture.bmp");
   if (!writeBytes(path, bytes)) return -100;

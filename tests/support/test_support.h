@@ -5,10 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/bmp_writer.h"
-
-// A fresh file path in a temporary folder of this test process.
-std::string tempPath(const std::string& name);
+#include "tools/peer/bmp_writer.h"
+#include "tools/peer/temp_path.h"
 
 // Writes the picture to a temporary file and loads it into the frame buffer
 // (under BMPmutex); returns the loader's result. The report goes to stdout.

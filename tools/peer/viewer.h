@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/ws_client.h"
+#include "tools/peer/ws_client.h"
 
 class Viewer {
  public:

@@ -1,12 +1,13 @@
-#include "support/viewer.h"
+#include "tools/peer/viewer.h"
 
 #include <poll.h>
 
 #include <chrono>
 
+#include "server/wire.h"
+
 namespace {
 
-constexpr uint8_t kOpBinary = 0x2;
 constexpr int kLookMs = 100;     // how often the reader looks at its stop flag
 constexpr int kFrameMs = 20000;  // a frame that has begun arrives whole within this
 constexpr int kStillMs = 1000;   // no new picture for this long: the panel is at rest
@@ -79,7 +80,7 @@ bool Viewer::waitUntil(const std::function<bool(const std::vector<uint8_t>&)>& r
 }
 
 bool Viewer::report(int32_t x, int32_t y) {
-  return client_.sendFrame(0x1, pointerReport(x, y));
+  return client_.sendFrame(kOpText, pointerReport(x, y));
 }
 
 bool Viewer::click(int32_t x, int32_t y, int timeoutMs) {

@@ -1,4 +1,4 @@
-#include "support/server_process.h"
+#include "tools/peer/server_process.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -9,7 +9,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "support/test_support.h"
+#include "tools/peer/bmp_writer.h"
+#include "tools/peer/temp_path.h"
 
 namespace {
 

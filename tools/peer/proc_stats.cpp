@@ -1,4 +1,4 @@
-#include "support/proc_stats.h"
+#include "tools/peer/proc_stats.h"
 
 #include <dirent.h>
 #include <unistd.h>
@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "tools/peer/clock.h"
 
 namespace {
 
@@ -53,13 +55,11 @@ ProcessCounts processCounts(pid_t pid) {
 
 bool settlesTo(pid_t pid, ProcessCounts limit, int timeoutMs, ProcessCounts* seen) {
   constexpr int kStepMs = 50;
-  for (int waited = 0;; waited += kStepMs) {
-    *seen = processCounts(pid);
-    if (seen->descriptors >= 0 && seen->descriptors <= limit.descriptors && seen->threads >= 0 &&
-        seen->threads <= limit.threads) {
-      return true;
-    }
-    if (waited >= timeoutMs) return false;
-    usleep(kStepMs * 1000);
-  }
+  return eventually(
+      [&] {
+        *seen = processCounts(pid);
+        return seen->descriptors >= 0 && seen->descriptors <= limit.descriptors &&
+               seen->threads >= 0 && seen->threads <= limit.threads;
+      },
+      timeoutMs, kStepMs);
 }

@@ -1,4 +1,4 @@
-#include "support/ws_client.h"
+#include "tools/peer/ws_client.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -11,15 +11,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "server/deflate.h"
+#include "server/wire.h"
+#include "tools/peer/clock.h"
+
 namespace {
 
 constexpr size_t kReplyBytes = 129;
-
-int64_t nowMillis() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
 sockaddr_in loopback(uint16_t port) {
   sockaddr_in address{};
@@ -97,14 +95,15 @@ std::vector<uint8_t> deflateBody(const std::vector<uint8_t>& bytes) {
   stream.next_out = out.data();
   stream.avail_out = uInt(out.size());
   deflate(&stream, Z_SYNC_FLUSH);
-  out.resize(out.size() - stream.avail_out - 4);  // the empty block's tail is left off
+  out.resize(out.size() - stream.avail_out -
+             kInflateTailSize);  // the empty block's tail is left off
   deflateEnd(&stream);
   return out;
 }
 
 bool inflateBody(const std::vector<uint8_t>& body, std::vector<uint8_t>* out) {
   std::vector<uint8_t> in = body;
-  in.insert(in.end(), {0x00, 0x00, 0xff, 0xff});
+  in.insert(in.end(), kEmptyBlockTail, kEmptyBlockTail + kInflateTailSize);
   z_stream stream{};
   if (inflateInit2(&stream, -15) != Z_OK) return false;
   stream.next_in = in.data();
@@ -123,32 +122,32 @@ bool inflateBody(const std::vector<uint8_t>& body, std::vector<uint8_t>* out) {
 }
 
 std::vector<uint8_t> WsClient::maskedFrame(uint8_t opcode, const std::string& payload) {
-  static constexpr uint8_t kMask[4] = {0x37, 0xfa, 0x21, 0x3d};
-  std::vector<uint8_t> frame{uint8_t(0x80 | opcode)};
+  static constexpr uint8_t kMask[kMaskSize] = {0x37, 0xfa, 0x21, 0x3d};
+  std::vector<uint8_t> frame{uint8_t(kFinalBit | opcode)};
   const size_t n = payload.size();
-  if (n <= 125) {
-    frame.push_back(uint8_t(0x80 | n));
-  } else if (n <= 0xffff) {
-    frame.push_back(0x80 | 126);
+  if (n <= kMax7) {
+    frame.push_back(uint8_t(kMaskBit | n));
+  } else if (n <= kMax16) {
+    frame.push_back(kMaskBit | kLength16);
     frame.push_back(uint8_t(n >> 8));
     frame.push_back(uint8_t(n));
   } else {
-    frame.push_back(0x80 | 127);
+    frame.push_back(kMaskBit | kLength64);
     for (int shift = 56; shift >= 0; shift -= 8) frame.push_back(uint8_t(uint64_t(n) >> shift));
   }
-  frame.insert(frame.end(), kMask, kMask + 4);
-  for (size_t k = 0; k < n; k++) frame.push_back(uint8_t(payload[k]) ^ kMask[k % 4]);
+  frame.insert(frame.end(), kMask, kMask + kMaskSize);
+  for (size_t k = 0; k < n; k++) frame.push_back(uint8_t(payload[k]) ^ kMask[k % kMaskSize]);
   return frame;
 }
 
 bool WsClient::sendFrame(uint8_t opcode, const std::string& payload) {
   // Once compression is agreed, messages go compressed, as a browser sends
   // them; control frames never are.
-  if (!deflateOn_ || opcode >= 0x8) return sendRaw(maskedFrame(opcode, payload));
+  if (!deflateOn_ || opcode >= kOpClose) return sendRaw(maskedFrame(opcode, payload));
   const std::vector<uint8_t> body =
       deflateBody(std::vector<uint8_t>(payload.begin(), payload.end()));
   std::vector<uint8_t> frame = maskedFrame(opcode, std::string(body.begin(), body.end()));
-  frame[0] |= 0x40;
+  frame[0] |= kFrameCompressed;
   return sendRaw(frame);
 }
 
@@ -174,19 +173,20 @@ bool WsClient::readFrame(WsFrame* frame, int timeoutMs) {
   auto left = [&] { return int(std::max<int64_t>(0, deadline - nowMillis())); };
   std::vector<uint8_t> head = readExact(2, left());
   if (head.size() < 2) return false;
-  uint64_t length = head[1] & 0x7f;
-  const size_t extra = length == 126 ? 2 : length == 127 ? 8 : 0;
+  uint64_t length = head[1] & kLengthBits;
+  const size_t extra = length == kLength16 ? 2 : length == kLength64 ? 8 : 0;
   if (extra > 0) {
     std::vector<uint8_t> more = readExact(extra, left());
     if (more.size() < extra) return false;
     length = 0;
     for (uint8_t byte : more) length = (length << 8) | byte;
   }
-  if (head[1] & 0x80) {
-    if (readExact(4, left()).size() < 4) return false;  // servers never mask; skip a key
+  if (head[1] & kMaskBit) {
+    if (readExact(kMaskSize, left()).size() < kMaskSize)
+      return false;  // servers never mask; skip a key
   }
-  frame->opcode = head[0] & 0x0f;
-  frame->compressed = (head[0] & 0x40) != 0;
+  frame->opcode = head[0] & kOpcodeBits;
+  frame->compressed = (head[0] & kFrameCompressed) != 0;
   frame->wireBytes = 2 + extra + size_t(length);
   frame->payload = readExact(size_t(length), left());
   if (frame->payload.size() != length) return false;
@@ -210,16 +210,12 @@ bool WsClient::closedByPeer(int timeoutMs) {
 }
 
 bool WsClient::closesWithin(int timeoutMs) {
-  timespec start;
-  clock_gettime(CLOCK_MONOTONIC, &start);
+  const int64_t deadline = nowMillis() + timeoutMs;
   for (;;) {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const long elapsed =
-        (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
-    if (elapsed >= timeoutMs) return false;
+    const int64_t left = deadline - nowMillis();
+    if (left <= 0) return false;
     pollfd entry{fd_, POLLIN, 0};
-    if (poll(&entry, 1, int(timeoutMs - elapsed)) <= 0) return false;
+    if (poll(&entry, 1, int(left)) <= 0) return false;
     uint8_t chunk[4096];
     if (recv(fd_, chunk, sizeof chunk, 0) <= 0) return true;
   }

@@ -1,4 +1,4 @@
-#include "tools/bmp_writer.h"
+#include "tools/peer/bmp_writer.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "bench_support.h"
+#include "tools/peer/screen_picture.h"
 
 #include <unistd.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 
 #include "graphics/framebuffer.h"
-#include "tools/bmp_writer.h"
+#include "tools/peer/bmp_writer.h"
 
 void loadScreenPicture() {
   static bool loaded = false;

@@ -1,4 +1,5 @@
-// Helpers shared by the benchmarks.
+// Loads the default screen picture into the frame buffer, for the benchmarks
+// and the instruction counts.
 #pragma once
 
 #include <cstdint>
