@@ -34,9 +34,8 @@ std::unique_ptr<wssession> newRecord() {
 alignas(kPictureAlign) uint8_t floorCopy[kFrameBufferSize];
 
 void flipLastByte() {
-  pthread_mutex_lock(&BMPmutex);
+  FrameLock lock;
   BMP_DUMP[bmpFileSize() - 1] ^= 1;
-  pthread_mutex_unlock(&BMPmutex);
 }
 
 // wsscreen against the plain memory operations it stands for, on the same

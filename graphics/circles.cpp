@@ -1,7 +1,8 @@
 // Circle outlines and discs, both from the midpoint circle iteration with
 // second-order differences. Outlines are drawn point by point through the
-// pixel primitive; discs are drawn as horizontal runs, each of half-width w
-// covering columns cx - w to cx + w - 1. A negative radius draws nothing.
+// pixel primitive, their bounding box noted as written once; discs are drawn as horizontal runs,
+// each of half-width w covering columns cx - w to cx + w - 1. A negative radius draws nothing.
+#include "graphics/clip.h"
 #include "graphics/framebuffer.h"
 #include "graphics/shapes.h"
 
@@ -44,7 +45,7 @@ struct Midpoint {
 void discRun(int64_t cx, int64_t row, int64_t half, uint8_t r, uint8_t g, uint8_t b) {
   const int64_t start = cx - half;
   const int64_t count = 2 * half;
-  if (count <= 0 || start < 0 || row < 0 || start > UINT32_MAX || row > UINT32_MAX) return;
+  if (count <= 0 || !clipContains(start, row)) return;
   BMP_hline(uint32_t(start), uint32_t(row), count > UINT32_MAX ? UINT32_MAX : uint32_t(count), r, g,
             b);
 }
@@ -75,19 +76,20 @@ void BMP_Circle(int32_t cx, int32_t cy, int32_t radius, uint8_t r, uint8_t g, ui
   Midpoint m(radius);
   const int64_t x0 = cx;
   const int64_t y0 = cy;
+  clipNoteBox(x0 - radius, y0 - radius, x0 + radius + 1, y0 + radius + 1);
   // Each distinct point of the eight symmetric ones is drawn once.
   do {
     const int64_t x = m.x;
     const int64_t y = m.y;
-    iBMP_SetPixel(x0 + x, y0 + y, r, g, b);
-    if (x != 0) iBMP_SetPixel(x0 - x, y0 + y, r, g, b);
-    if (y != 0) iBMP_SetPixel(x0 + x, y0 - y, r, g, b);
-    if (x != 0 && y != 0) iBMP_SetPixel(x0 - x, y0 - y, r, g, b);
+    bmpPutPixel(x0 + x, y0 + y, r, g, b);
+    if (x != 0) bmpPutPixel(x0 - x, y0 + y, r, g, b);
+    if (y != 0) bmpPutPixel(x0 + x, y0 - y, r, g, b);
+    if (x != 0 && y != 0) bmpPutPixel(x0 - x, y0 - y, r, g, b);
     if (x != y) {
-      iBMP_SetPixel(x0 + y, y0 + x, r, g, b);
-      if (x != 0) iBMP_SetPixel(x0 + y, y0 - x, r, g, b);
-      if (y != 0) iBMP_SetPixel(x0 - y, y0 + x, r, g, b);
-      if (x != 0 && y != 0) iBMP_SetPixel(x0 - y, y0 - x, r, g, b);
+      bmpPutPixel(x0 + y, y0 + x, r, g, b);
+      if (x != 0) bmpPutPixel(x0 + y, y0 - x, r, g, b);
+      if (y != 0) bmpPutPixel(x0 - y, y0 + x, r, g, b);
+      if (x != 0 && y != 0) bmpPutPixel(x0 - y, y0 - x, r, g, b);
     }
     m.step();
   } while (m.x <= m.y);

@@ -6,19 +6,6 @@
 #include "graphics/framebuffer.h"
 #include "graphics/shapes.h"
 
-namespace {
-
-// Holds BMPmutex for the lifetime of one drawing call.
-class FrameLock {
- public:
-  FrameLock() { pthread_mutex_lock(&BMPmutex); }
-  ~FrameLock() { pthread_mutex_unlock(&BMPmutex); }
-  FrameLock(const FrameLock&) = delete;
-  FrameLock& operator=(const FrameLock&) = delete;
-};
-
-}  // namespace
-
 int setpixel(int64_t x, int64_t y, uint8_t r, uint8_t g, uint8_t b) {
   FrameLock lock;
   return BMP_SetPixel(x, y, r, g, b);

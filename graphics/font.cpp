@@ -1,8 +1,10 @@
 // The current font and text drawing: font selection, one glyph drawn pixel by
-// pixel through the clipped pixel primitive, and a row of glyphs. The glyph
+// pixel through the clipped pixel primitive (its cell noted as written once),
+// and a row of glyphs. The glyph
 // tables themselves are generated data (graphics/font_*_table.cpp).
 #include "graphics/font.h"
 
+#include "graphics/clip.h"
 #include "graphics/framebuffer.h"
 
 int32_t FontBits;
@@ -47,15 +49,17 @@ void BMP_outchar(uint8_t code, int32_t x, int32_t y, uint8_t fr, uint8_t fg, uin
   if (!AddrFont) return;
   // Positions are worked out in 64 bits: a glyph near the 32-bit edge is
   // clipped, not wrapped.
+  const int64_t left = FontLR ? int64_t(x) : int64_t(x) + 1;
+  clipNoteBox(left, int64_t(y) + 1, left + FontBits, int64_t(y) + FontByts + 1);
   for (int32_t i = 0; i < FontByts; i++) {
     uint8_t row = uint8_t(AddrFont[code * FontByts + i] << FontNBit);
     const int64_t ty = int64_t(y) + FontByts - i;
     for (int32_t j = 0; j < FontBits; j++) {
       const int64_t tx = FontLR ? int64_t(x) + j : int64_t(x) + FontBits - j;
       if (row & 0x80) {
-        BMP_SetPixel(tx, ty, fr, fg, fb);
+        bmpPutPixel(tx, ty, fr, fg, fb);
       } else if (drawBack) {
-        BMP_SetPixel(tx, ty, br, bg, bb);
+        bmpPutPixel(tx, ty, br, bg, bb);
       }
       row = uint8_t(row << 1);
     }

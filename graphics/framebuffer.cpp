@@ -1,6 +1,8 @@
 // Frame-buffer state and the pixel primitives.
 #include "graphics/framebuffer.h"
 
+#include "graphics/clip.h"
+
 alignas(kPictureAlign) uint8_t BMP_DUMP[kFrameBufferSize];
 BmpFileHeader bhfi;
 uint8_t bhfor[kInfoHeaderMax];
@@ -18,17 +20,6 @@ namespace {
 
 constexpr uint8_t kExtraByte = 255;  // bytes past blue, green, red: opaque alpha
 
-// The pixel test: inside when x < x2_clip and y < y2_clip, compared unsigned,
-// so negative coordinates are always outside.
-bool insideClip(int64_t x, int64_t y) {
-  return uint64_t(x) < uint64_t(int64_t(x2_clip)) && uint64_t(y) < uint64_t(int64_t(y2_clip));
-}
-
-uint8_t* pixelAt(int64_t x, int64_t y) {
-  return BMP_DUMP + bmpPixelOffset() + uint64_t(y) * bmppar.stride +
-         uint64_t(x) * bmppar.bytesPerPixel;
-}
-
 }  // namespace
 
 void BMP_GSetClip(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
@@ -42,11 +33,16 @@ void BMP_GSetClip(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
   if (y1_clip < 0) y1_clip = 0;
 }
 
-int BMP_SetPixel(int64_t x, int64_t y, uint8_t r, uint8_t g, uint8_t b) {
-  if (!insideClip(x, y)) return -1;
+int bmpPutPixel(int64_t x, int64_t y, uint8_t r, uint8_t g, uint8_t b) {
+  if (!clipContains(x, y)) return -1;
   const uint8_t colour[3] = {b, g, r};
-  uint8_t* p = pixelAt(x, y);
+  uint8_t* p = bmpPixelAddress(uint32_t(x), uint32_t(y));
   for (uint32_t i = 0; i < bmppar.bytesPerPixel; i++) p[i] = i < 3 ? colour[i] : kExtraByte;
+  return 0;
+}
+
+int BMP_SetPixel(int64_t x, int64_t y, uint8_t r, uint8_t g, uint8_t b) {
+  if (bmpPutPixel(x, y, r, g, b) != 0) return -1;
   bmpNoteWritten(uint32_t(x), uint32_t(y), 1, 1);
   return 0;
 }
@@ -56,8 +52,8 @@ int iBMP_SetPixel(int64_t x, int64_t y, uint8_t r, uint8_t g, uint8_t b) {
 }
 
 int BMP_GetPixel(int64_t x, int64_t y, uint8_t* r, uint8_t* g, uint8_t* b) {
-  if (!insideClip(x, y)) return -1;
-  const uint8_t* p = pixelAt(x, y);
+  if (!clipContains(x, y)) return -1;
+  const uint8_t* p = bmpPixelAddress(uint32_t(x), uint32_t(y));
   const uint32_t n = bmppar.bytesPerPixel;
   // Components the pixel does not hold read as 0.
   *b = n > 0 ? p[0] : 0;
@@ -68,12 +64,12 @@ int BMP_GetPixel(int64_t x, int64_t y, uint8_t* r, uint8_t* g, uint8_t* b) {
 
 int BMP_XchangePixel(int64_t x, int64_t y, uint8_t newR, uint8_t newG, uint8_t newB, uint8_t oldR,
                      uint8_t oldG, uint8_t oldB) {
-  if (!insideClip(x, y)) return -1;
+  if (!clipContains(x, y)) return -1;
   const uint8_t oldColour[3] = {oldB, oldG, oldR};
   const uint8_t newColour[3] = {newB, newG, newR};
   // Only the colour bytes take part; a fourth byte keeps its own value.
   const uint32_t n = bmppar.bytesPerPixel < 3 ? bmppar.bytesPerPixel : 3;
-  uint8_t* p = pixelAt(x, y);
+  uint8_t* p = bmpPixelAddress(uint32_t(x), uint32_t(y));
   for (uint32_t i = 0; i < n; i++) {
     if (p[i] != oldColour[i]) return 0;
   }

@@ -86,6 +86,16 @@ extern int32_t x1_clip, y1_clip, x2_clip, y2_clip;
 extern pthread_mutex_t BMPmutex;
 extern pthread_t thBMP;
 
+// Holds BMPmutex for its own lifetime: the one way the lock is taken. The
+// lock is not recursive: never make one while holding BMPmutex.
+class FrameLock {
+ public:
+  FrameLock() { pthread_mutex_lock(&BMPmutex); }
+  ~FrameLock() { pthread_mutex_unlock(&BMPmutex); }
+  FrameLock(const FrameLock&) = delete;
+  FrameLock& operator=(const FrameLock&) = delete;
+};
+
 // Start-up: creates the lock, loads the file under it, starts the idle thread.
 int bmpfilework(const char* fileName);
 // Loads the file under BMPmutex.
@@ -101,6 +111,11 @@ inline uint32_t bmpFileSize() {
 }
 inline uint32_t bmpPixelOffset() {
   return bhfi.offsetLow | (uint32_t(bhfi.offsetHigh) << 16);
+}
+
+// The first byte of pixel (x, y) in BMP_DUMP; the caller has clipped (x, y).
+inline uint8_t* bmpPixelAddress(uint32_t x, uint32_t y) {
+  return BMP_DUMP + bmpPixelOffset() + size_t(y) * bmppar.stride + size_t(x) * bmppar.bytesPerPixel;
 }
 
 // The area written since the screen last took it, so that only that area is
@@ -120,8 +135,8 @@ extern BmpDirtyArea bmpDirty;
 extern std::atomic<bool> bmpWritten;
 
 // Widens bmpDirty by count pixels in each of rows rows from (x, y); the
-// caller holds BMPmutex and has clipped the block. Called for every pixel a
-// line or a glyph sets, so it only takes minima and maxima.
+// caller holds BMPmutex and has clipped the block. Called for every pixel
+// BMP_SetPixel sets, so it only takes minima and maxima.
 inline void bmpNoteWritten(uint32_t x, uint32_t y, uint32_t count, uint32_t rows) {
   BmpDirtyArea& area = bmpDirty;
   area.left = x < area.left ? x : area.left;
@@ -141,6 +156,10 @@ void BMP_GSetClip(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
 // Pixel primitives: 0 when done, -1 when (x, y) lies outside the clip.
 int BMP_SetPixel(int64_t x, int64_t y, uint8_t r, uint8_t g, uint8_t b);
 int iBMP_SetPixel(int64_t x, int64_t y, uint8_t r, uint8_t g, uint8_t b);
+// BMP_SetPixel without widening bmpDirty, for the shapes that set pixels one
+// at a time: they note an area holding every pixel they may set first
+// (clipNoteBox in graphics/clip.h), then set them through this.
+int bmpPutPixel(int64_t x, int64_t y, uint8_t r, uint8_t g, uint8_t b);
 int BMP_GetPixel(int64_t x, int64_t y, uint8_t* r, uint8_t* g, uint8_t* b);
 int BMP_XchangePixel(int64_t x, int64_t y, uint8_t newR, uint8_t newG, uint8_t newB, uint8_t oldR,
                      uint8_t oldG, uint8_t oldB);

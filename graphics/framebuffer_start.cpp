@@ -10,10 +10,8 @@ constexpr useconds_t kIdleSleepMicros = 500000;
 }
 
 int dumpBMPinit(const char* fileName) {
-  pthread_mutex_lock(&BMPmutex);
-  const int result = BMP_FileAnalise(fileName);
-  pthread_mutex_unlock(&BMPmutex);
-  return result;
+  FrameLock lock;
+  return BMP_FileAnalise(fileName);
 }
 
 int bmpfilework(const char* fileName) {

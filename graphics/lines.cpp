@@ -1,6 +1,7 @@
 // Lines and triangles. An axis-aligned line is a run that leaves out its far
 // end; any other line is a Bresenham line with both ends drawn, point by point
-// through the pixel primitive.
+// through the pixel primitive, its bounding box noted as written once.
+#include "graphics/clip.h"
 #include "graphics/framebuffer.h"
 #include "graphics/shapes.h"
 
@@ -12,6 +13,14 @@ int64_t sign(int64_t v) {
 
 int64_t magnitude(int64_t v) {
   return v < 0 ? -v : v;
+}
+
+int64_t smaller(int64_t a, int64_t b) {
+  return a < b ? a : b;
+}
+
+int64_t larger(int64_t a, int64_t b) {
+  return a < b ? b : a;
 }
 
 // Bresenham line from (x1, y1) to (x2, y2), both ends drawn. The major axis is
@@ -39,11 +48,10 @@ void do_line(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint8_t r, uint8_t 
   }
 
   // Steps first..last keep the major coordinate within 0 .. majorBound - 1.
-  int64_t first = majorStep > 0 ? -majorStart : majorStart - (majorBound - 1);
-  int64_t last = majorStep > 0 ? majorBound - 1 - majorStart : majorStart;
-  if (first < 0) first = 0;
-  if (last > bigDelta) last = bigDelta;
-  if (first > last) return;
+  int64_t first = 0;
+  int64_t last = 0;
+  if (!clipSteps(majorStart, majorStep, bigDelta, majorBound, &first, &last)) return;
+  clipNoteBox(smaller(x1, x2), smaller(y1, y2), larger(x1, x2) + 1, larger(y1, y2) + 1);
 
   // After i steps the minor coordinate has moved floor((2 m i + M) / 2M)
   // times (m, M the small and big deltas); with m i = q M + rest that is
@@ -58,9 +66,9 @@ void do_line(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint8_t r, uint8_t 
 
   for (int64_t i = first; i <= last; i++) {
     if (xMajor) {
-      iBMP_SetPixel(major, minor, r, g, b);
+      bmpPutPixel(major, minor, r, g, b);
     } else {
-      iBMP_SetPixel(minor, major, r, g, b);
+      bmpPutPixel(minor, major, r, g, b);
     }
     if (decision >= 0) {
       minor += minorStep;

@@ -1,6 +1,7 @@
 // Rectangles: the outline and the filled rectangle in unsigned coordinates,
 // built from runs; the clipped filled rectangle and the colour exchange in
 // signed coordinates, cut to the clip rectangle on all sides.
+#include "graphics/clip.h"
 #include "graphics/framebuffer.h"
 #include "graphics/runs.h"
 #include "graphics/shapes.h"
@@ -21,25 +22,6 @@ void order(T& low, T& high) {
 uint32_t spanLength(uint32_t low, uint32_t high) {
   const uint64_t length = uint64_t(high) - low + 1;
   return length > UINT32_MAX ? UINT32_MAX : uint32_t(length);
-}
-
-// A signed rectangle cut to columns 0 .. x2_clip - 1 and rows 0 .. y2_clip - 1,
-// corners included.
-struct ClippedRect {
-  int32_t x1, y1, x2, y2;
-};
-
-// Orders the corners and cuts the rectangle to the clip; false when nothing
-// of it is left.
-bool clipSigned(int32_t x1, int32_t y1, int32_t x2, int32_t y2, ClippedRect* out) {
-  order(x1, x2);
-  order(y1, y2);
-  if (x1 >= x2_clip || y1 >= y2_clip || x2 < 0 || y2 < 0) return false;
-  out->x1 = x1 < 0 ? 0 : x1;
-  out->y1 = y1 < 0 ? 0 : y1;
-  out->x2 = x2 < x2_clip ? x2 : x2_clip - 1;
-  out->y2 = y2 < y2_clip ? y2 : y2_clip - 1;
-  return out->x1 <= out->x2 && out->y1 <= out->y2;
 }
 
 }  // namespace
@@ -65,7 +47,7 @@ void BMP_rect_filled(uint32_t x1, uint32_t y1, uint32_t x2, uint32_t y2, uint8_t
 void BMP_RectFilledPX(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint8_t r, uint8_t g,
                       uint8_t b) {
   ClippedRect c;
-  if (!clipSigned(x1, y1, x2, y2, &c)) return;
+  if (!clipRect(x1, y1, x2, y2, &c)) return;
   fillRuns(uint32_t(c.x1), uint32_t(c.y1), uint32_t(c.x2 - c.x1 + 1), uint32_t(c.y2 - c.y1 + 1), r,
            g, b);
 }
@@ -73,7 +55,7 @@ void BMP_RectFilledPX(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint8_t r,
 void BMP_rectXchange(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint8_t newR, uint8_t newG,
                      uint8_t newB, uint8_t oldR, uint8_t oldG, uint8_t oldB) {
   ClippedRect c;
-  if (!clipSigned(x1, y1, x2, y2, &c)) return;
+  if (!clipRect(x1, y1, x2, y2, &c)) return;
   for (int32_t row = c.y1; row <= c.y2; row++) {
     for (int32_t column = c.x1; column <= c.x2; column++) {
       BMP_XchangePixel(column, row, newR, newG, newB, oldR, oldG, oldB);

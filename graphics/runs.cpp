@@ -10,22 +10,11 @@
 
 #include <cstring>
 
+#include "graphics/clip.h"
 #include "graphics/framebuffer.h"
 #include "graphics/shapes.h"
 
 namespace {
-
-uint8_t* pixelAddress(uint32_t x, uint32_t y) {
-  return BMP_DUMP + bmpPixelOffset() + size_t(y) * bmppar.stride + size_t(x) * bmppar.bytesPerPixel;
-}
-
-// Pixels from start (inclusive) up to the clip bound limit that a run of count
-// pixels reaches; 0 when it starts at or beyond the bound.
-uint32_t visibleCount(uint32_t start, uint32_t count, int32_t limit) {
-  const uint32_t bound = uint32_t(limit);
-  if (start >= bound) return 0;
-  return count < bound - start ? count : bound - start;
-}
 
 // True when every byte of the pixel at p is the same, so a row of it is a
 // memset.
@@ -55,14 +44,14 @@ void repeatPixel(uint8_t* p, uint32_t count) {
 
 void fillRuns(uint32_t x, uint32_t y, uint32_t count, uint32_t rows, uint8_t r, uint8_t g,
               uint8_t b) {
-  count = visibleCount(x, count, x2_clip);
-  rows = visibleCount(y, rows, y2_clip);
+  count = clipRunLength(x, count, x2_clip);
+  rows = clipRunLength(y, rows, y2_clip);
   if (count == 0 || rows == 0 || bmppar.bytesPerPixel == 0) return;
   // The first pixel is written by the pixel primitive, so a run stores
   // exactly the bytes a single pixel would; the rest is copied from it.
-  BMP_SetPixel(x, y, r, g, b);
   bmpNoteWritten(x, y, count, rows);
-  uint8_t* first = pixelAddress(x, y);
+  bmpPutPixel(x, y, r, g, b);
+  uint8_t* first = bmpPixelAddress(x, y);
   const size_t rowBytes = size_t(count) * bmppar.bytesPerPixel;
   if (rowBytes == bmppar.stride) {
     // Whole rows without padding lie end to end: one run covers the block.
@@ -82,12 +71,12 @@ void BMP_hline(uint32_t x, uint32_t y, uint32_t count, uint8_t r, uint8_t g, uin
 }
 
 void BMP_vline(uint32_t x, uint32_t y, uint32_t count, uint8_t r, uint8_t g, uint8_t b) {
-  if (x >= uint32_t(x2_clip)) return;
-  count = visibleCount(y, count, y2_clip);
+  if (clipRunLength(x, 1, x2_clip) == 0) return;
+  count = clipRunLength(y, count, y2_clip);
   if (count == 0 || bmppar.bytesPerPixel == 0) return;
-  BMP_SetPixel(x, y, r, g, b);
   bmpNoteWritten(x, y, 1, count);
-  uint8_t* first = pixelAddress(x, y);
+  bmpPutPixel(x, y, r, g, b);
+  uint8_t* first = bmpPixelAddress(x, y);
   uint8_t* p = first;
   for (uint32_t i = 1; i < count; i++) {
     p += bmppar.stride;
@@ -96,14 +85,13 @@ void BMP_vline(uint32_t x, uint32_t y, uint32_t count, uint8_t r, uint8_t g, uin
 }
 
 void BMP_HLinePX(int32_t x, int32_t y, int32_t count, uint8_t r, uint8_t g, uint8_t b) {
-  if (x >= x2_clip || y >= y2_clip || y < 0) return;
   int64_t start = x;
   int64_t length = count;
   if (start < 0) {
     length += start;  // the part left of column 0 is cut off
     start = 0;
   }
-  if (length < 0) return;
-  if (start + length >= x2_clip) length = x2_clip - start;
+  // The run clips the rest; a row above row 0 is outside.
+  if (length <= 0 || !clipContains(start, y)) return;
   fillRuns(uint32_t(start), uint32_t(y), uint32_t(length), 1, r, g, b);
 }

@@ -62,27 +62,28 @@ bool takeSpan(uint32_t from, uint32_t to) {
 // the caller holds screenMutex.
 void refreshSnapshot() {
   if (snapshotVersion != 0 && !bmpWritten.load(std::memory_order_acquire)) return;
-  pthread_mutex_lock(&BMPmutex);
-  const BmpDirtyArea area = bmpDirty;
-  bmpDirty = kBmpCleanArea;
-  bmpWritten.store(false, std::memory_order_relaxed);
-  const uint32_t length = pictureLength();
   bool changed = false;
-  if (snapshotVersion == 0 || area.whole || length != snapshotLength) {
-    changed = snapshotVersion == 0 || length != snapshotLength;
-    snapshotLength = length;
-    changed = takeSpan(0, length) || changed;
-  } else if (area.right != 0) {
-    const uint32_t bytes = bmppar.bytesPerPixel;
-    for (uint32_t y = area.top; y < area.bottom; ++y) {
-      const uint64_t row = uint64_t(bmpPixelOffset()) + uint64_t(y) * bmppar.stride;
-      const uint64_t from = row + uint64_t(area.left) * bytes;
-      const uint64_t to = row + uint64_t(area.right) * bytes;
-      if (from >= length) break;
-      changed = takeSpan(uint32_t(from), uint32_t(to < length ? to : length)) || changed;
+  {
+    FrameLock lock;
+    const BmpDirtyArea area = bmpDirty;
+    bmpDirty = kBmpCleanArea;
+    bmpWritten.store(false, std::memory_order_relaxed);
+    const uint32_t length = pictureLength();
+    if (snapshotVersion == 0 || area.whole || length != snapshotLength) {
+      changed = snapshotVersion == 0 || length != snapshotLength;
+      snapshotLength = length;
+      changed = takeSpan(0, length) || changed;
+    } else if (area.right != 0) {
+      const uint32_t bytes = bmppar.bytesPerPixel;
+      for (uint32_t y = area.top; y < area.bottom; ++y) {
+        const uint64_t row = uint64_t(bmpPixelOffset()) + uint64_t(y) * bmppar.stride;
+        const uint64_t from = row + uint64_t(area.left) * bytes;
+        const uint64_t to = row + uint64_t(area.right) * bytes;
+        if (from >= length) break;
+        changed = takeSpan(uint32_t(from), uint32_t(to < length ? to : length)) || changed;
+      }
     }
   }
-  pthread_mutex_unlock(&BMPmutex);
   if (changed) {
     snapshotVersion = snapshotVersion == UINT32_MAX ? 1 : snapshotVersion + 1;
     publishedVersion.store(snapshotVersion, std::memory_order_release);
@@ -93,13 +94,12 @@ void refreshSnapshot() {
 
 int wsscreen(uint8_t* txbuf) {
   if (flagNew.load(std::memory_order_acquire) == 0) return 0;
-  pthread_mutex_lock(&BMPmutex);
+  FrameLock lock;
   const uint32_t length = pictureLength();
   const uint32_t header = wsframeHeader(txbuf, kBinaryFinal, length);
   uint8_t* copy = txbuf + header;
   const bool changed = memcmp(BMP_DUMP, copy, length) != 0;
   if (changed) memcpy(copy, BMP_DUMP, length);
-  pthread_mutex_unlock(&BMPmutex);
   return changed ? int(header + length) : 0;
 }
 

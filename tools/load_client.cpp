@@ -512,9 +512,10 @@ int latency(int rounds) {
     // Spread the drawings over the server's turn.
     usleep(useconds_t(37000 * (round % 11)));
     const double drawn = nowSeconds();
-    pthread_mutex_lock(&BMPmutex);
-    BMP_SetPixel(round % 640, 0, uint8_t(round), 0, 0);
-    pthread_mutex_unlock(&BMPmutex);
+    {
+      FrameLock lock;
+      BMP_SetPixel(round % 640, 0, uint8_t(round), 0, 0);
+    }
     if (!client.readFrame(&frame, 3000)) return 1;
     millis.push_back((nowSeconds() - drawn) * 1000.0);
   }

@@ -1,10 +1,7 @@
 // The locked, clipped drawing frame shared by the buttons and the sliders.
 #include "widgets/widget_canvas.h"
 
-#include "graphics/framebuffer.h"
-
 WidgetCanvas::WidgetCanvas(int32_t x, int32_t y, int32_t w, int32_t h) {
-  pthread_mutex_lock(&BMPmutex);
   savedX1 = x1_clip;
   savedY1 = y1_clip;
   savedX2 = x2_clip;
@@ -13,6 +10,6 @@ WidgetCanvas::WidgetCanvas(int32_t x, int32_t y, int32_t w, int32_t h) {
 }
 
 WidgetCanvas::~WidgetCanvas() {
+  // The clip is put back before the lock member lets BMPmutex go.
   BMP_GSetClip(savedX1, savedY1, savedX2, savedY2);
-  pthread_mutex_unlock(&BMPmutex);
 }

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "graphics/framebuffer.h"
+
 // Locks BMPmutex, saves the four clip globals and clips to (x, y, x + w, y + h)
 // for the lifetime of the object; restores the clip and unlocks on the way
 // out. The lock is not recursive: never create one while holding BMPmutex.
@@ -17,6 +19,7 @@ class WidgetCanvas {
   WidgetCanvas& operator=(const WidgetCanvas&) = delete;
 
  private:
+  FrameLock lock;
   int32_t savedX1, savedY1, savedX2, savedY2;
 };
 

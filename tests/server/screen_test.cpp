@@ -11,11 +11,14 @@
 #include <thread>
 #include <vector>
 
+#include "graphics/draw.h"
+#include "graphics/font.h"
 #include "graphics/framebuffer.h"
 #include "server/records.h"
 #include "server/wire.h"
 #include "support/test_support.h"
 #include "tools/peer/ws_client.h"
+#include "widgets/buttons.h"
 
 namespace {
 
@@ -226,4 +229,42 @@ TEST(Screen, SharedSnapshotSendsOnlyWhatDrawingChanged) {
   // A new connection always gets the picture.
   auto late = record();
   EXPECT_GT(screenFrame(late.get()), 0);
+}
+
+// Every kind of drawing reaches the shared snapshot whole: after each one the
+// next message carries exactly the picture, so no byte was written outside
+// the area the drawing noted. Shapes reach past the picture's edges, where
+// the noted area is cut to the clip.
+TEST(Screen, EveryKindOfDrawingReachesTheSnapshot) {
+  ASSERT_EQ(loadBlankPicture(64, 48), kLoadOk);
+  flagNew = 255;
+  auto viewer = record();
+  ASSERT_GT(screenFrame(viewer.get()), 0);
+  struct Case {
+    const char* what;
+    void (*draw)(uint8_t red);
+  };
+  const Case cases[] = {
+      {"pixel", [](uint8_t red) { setpixel(63, 47, red, 1, 2); }},
+      {"line", [](uint8_t red) { line(-20, 50, 70, -3, red, 1, 2); }},
+      {"steep line", [](uint8_t red) { line(3, -10, 9, 60, red, 1, 2); }},
+      {"circle", [](uint8_t red) { circle(60, 5, 12, red, 1, 2); }},
+      {"disc", [](uint8_t red) { circlefill(2, 40, 9, red, 1, 2); }},
+      {"rectangle", [](uint8_t red) { rectangle(10, 10, 90, 30, red, 1, 2); }},
+      {"filled rectangle", [](uint8_t red) { rectanglefill(30, 20, 40, 60, red, 1, 2); }},
+      {"triangle", [](uint8_t red) { triangle(-5, 20, 30, 2, 70, 45, red, 1, 2); }},
+      {"text", [](uint8_t red) { textout("Ag", 58, 40, red, 1, 2, 3, 4, 5, 255); }},
+      {"glyph without background",
+       [](uint8_t red) { outchar('W', -3, 42, red, 1, 2, 0, 0, 0, 0); }},
+      {"button", [](uint8_t red) { buttonPOP(20, 30, 40, 16, "go", red, 1, 2, 9, 9, 9); }},
+  };
+  setfont(kFont8x8);
+  uint8_t red = 10;
+  for (const Case& c : cases) {
+    red = uint8_t(red + 20);
+    c.draw(red);
+    const int length = screenFrame(viewer.get());
+    ASSERT_GT(length, 0) << c.what;
+    EXPECT_TRUE(payloadIsPicture(*viewer, 4)) << c.what;
+  }
 }
