@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "server/extensions.h"
+#include "server/records.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Exactly the input's bytes, so any read past them is caught.
@@ -14,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int terms = chooseDeflateOffer(offers.data(), offers.size());
   if (terms != kOfferNone && terms != kOfferAccepted && terms != kOfferAcceptedWindow15) abort();
 
-  char reply[320] = "HTTP/1.1 101 Switching Protocols\r\nA: b\r\n\r\n";
+  char reply[sizeof(wssession::reply)] = "HTTP/1.1 101 Switching Protocols\r\nA: b\r\n\r\n";
   const int before = int(strlen(reply));
   const int after = addAcceptedExtension(reply, before, sizeof reply, terms);
   if (after != int(strlen(reply)) || after < before) abort();
