@@ -113,9 +113,14 @@ inline uint32_t bmpPixelOffset() {
   return bhfi.offsetLow | (uint32_t(bhfi.offsetHigh) << 16);
 }
 
-// The first byte of pixel (x, y) in BMP_DUMP; the caller has clipped (x, y).
+// Where pixel (x, y) starts in the file image, as a byte index and as an
+// address in BMP_DUMP; the caller has clipped (x, y) (a column one past the
+// clip gives the end of a row's span).
+inline size_t bmpPixelIndex(uint32_t x, uint32_t y) {
+  return bmpPixelOffset() + size_t(y) * bmppar.stride + size_t(x) * bmppar.bytesPerPixel;
+}
 inline uint8_t* bmpPixelAddress(uint32_t x, uint32_t y) {
-  return BMP_DUMP + bmpPixelOffset() + size_t(y) * bmppar.stride + size_t(x) * bmppar.bytesPerPixel;
+  return BMP_DUMP + bmpPixelIndex(x, y);
 }
 
 // The area written since the screen last took it, so that only that area is

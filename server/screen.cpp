@@ -74,11 +74,10 @@ void refreshSnapshot() {
       snapshotLength = length;
       changed = takeSpan(0, length) || changed;
     } else if (area.right != 0) {
-      const uint32_t bytes = bmppar.bytesPerPixel;
+      // The area lies inside the clip, so every index is inside the file.
       for (uint32_t y = area.top; y < area.bottom; ++y) {
-        const uint64_t row = uint64_t(bmpPixelOffset()) + uint64_t(y) * bmppar.stride;
-        const uint64_t from = row + uint64_t(area.left) * bytes;
-        const uint64_t to = row + uint64_t(area.right) * bytes;
+        const size_t from = bmpPixelIndex(area.left, y);
+        const size_t to = bmpPixelIndex(area.right, y);
         if (from >= length) break;
         changed = takeSpan(uint32_t(from), uint32_t(to < length ? to : length)) || changed;
       }
