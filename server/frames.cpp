@@ -49,6 +49,16 @@ bool readHeader(const uint8_t* bytes, int available, FrameHeader* header) {
   return true;
 }
 
+// Copies count payload bytes to dst, unmasked with the frame's key when the
+// header says it is masked.
+void unmask(uint8_t* dst, const uint8_t* frame, const FrameHeader& header, size_t count) {
+  const uint8_t* payload = frame + header.payloadAt;
+  const uint8_t* key = frame + header.keyAt;
+  for (size_t k = 0; k < count; ++k) {
+    dst[k] = header.masked ? payload[k] ^ key[k % kMaskSize] : payload[k];
+  }
+}
+
 }  // namespace
 
 int wsframeLength(const uint8_t* bytes, int available) {
@@ -78,10 +88,7 @@ int wsdecode(wssession* record, const uint8_t* frame, int frameLen) {
     if (count > uint64_t(frameLen - header.payloadAt))
       count = uint64_t(frameLen - header.payloadAt);
     if (count > kRdBufSize - 1) count = kRdBufSize - 1;
-    const uint8_t* payload = frame + header.payloadAt;
-    for (size_t k = 0; k < count; ++k) {
-      rdbuf[k] = header.masked ? payload[k] ^ record->maskKey[k % kMaskSize] : payload[k];
-    }
+    unmask(rdbuf, frame, header, size_t(count));
   }
   if (opcode == kOpPong) return kFramePong;
   if (opcode == kOpBinary) return 0;
@@ -103,11 +110,7 @@ int wsplainFrame(wssession* record, const uint8_t* frame, int frameLen, uint8_t*
   // The body unmasked, with room for the tail the inflater adds.
   uint8_t body[kRxBufSize + kInflateTailSize];
   const int bodyLength = int(header.length);
-  const uint8_t* payload = frame + header.payloadAt;
-  const uint8_t* key = frame + header.keyAt;
-  for (int k = 0; k < bodyLength; ++k) {
-    body[k] = header.masked ? payload[k] ^ key[k % kMaskSize] : payload[k];
-  }
+  unmask(body, frame, header, size_t(bodyLength));
   // Inflated after room for the largest header it can need, then moved up
   // behind the header it does need: an unmasked frame of the same kind.
   constexpr int kRoom = 4;
