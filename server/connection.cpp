@@ -95,13 +95,10 @@ bool actOnFrames(Connection& con, int filled) {
   return true;
 }
 
-// The first read, whole, is the request. A page request, or an upgrade the
-// origin policy refuses, gets its HTTP answer and ends the connection; any
-// other read is answered as the upgrade request. False when the connection
-// ends.
-bool answerHandshake(Connection& con, int got) {
+// Sends the 101 reply built from the upgrade request in rxbuf and starts the
+// two pings; false when the reply did not go out.
+bool beginWebSocket(Connection& con) {
   wssession* record = con.record;
-  if (answerFirstRead(con.sock, record->rxbuf, got) != kFirstReadUpgrade) return false;
   wsin(record);
   wsout(record);
   if (wssWr(con.sock, reinterpret_cast<const uint8_t*>(record->reply), record->replyLen) < 0) {
@@ -110,6 +107,16 @@ bool answerHandshake(Connection& con, int got) {
   record->pingOn = 255;
   con.state = kStateFirstPing;
   return true;
+}
+
+// The first read, whole, is the request, read here once. A page request, or
+// an upgrade the server refuses, gets its HTTP answer and ends the
+// connection; any other read is answered as the upgrade request. False when
+// the connection ends.
+bool answerRequest(Connection& con, int got) {
+  const HttpRequest request = readHttpRequest(con.record->rxbuf, got);
+  if (answerHttp(con.sock, request) != kFirstReadUpgrade) return false;
+  return beginWebSocket(con);
 }
 
 // One turn after the screen: read, then act on what arrived. False ends the
@@ -127,7 +134,7 @@ bool readAndAct(Connection& con) {
     return peerClosed == 0;
   }
   const bool goOn =
-      con.state == kStateHandshake ? answerHandshake(con, got) : actOnFrames(con, con.kept + got);
+      con.state == kStateHandshake ? answerRequest(con, got) : actOnFrames(con, con.kept + got);
   return goOn && peerClosed == 0;
 }
 

@@ -99,31 +99,18 @@ int writeAnswer(int sock, const HttpAnswer& answer) {
                                 "Content-Security-Policy: %s\r\nReferrer-Policy: no-referrer\r\n%s"
                                 "Connection: close\r\n\r\n",
                                 answer.status, answer.reason, answer.type, bodySize, policy,
-                                answer.status == 405 ? "Allow: GET\r\n" : "");
+                                answer.status == 405 ? "Allow: GET, HEAD\r\n" : "");
   if (headSize <= 0 || headSize >= int(sizeof head)) return -1;
+  if (answer.headOnly) bodySize = 0;
   const bool sent = wssWr(sock, reinterpret_cast<const uint8_t*>(head), headSize) == headSize &&
-                    wssWr(sock, bodyBytes, bodySize) == bodySize;
+                    (bodySize == 0 || wssWr(sock, bodyBytes, bodySize) == bodySize);
   shutdown(sock, SHUT_WR);
   dropPending(sock);
   return sent ? 0 : -1;
 }
 
-}  // namespace
-
-HttpAnswer answerFor(const HttpRequest& request, bool peerOnLoopback) {
-  if (!request.isHttp) return {};
-  if (!spanIs(request.method, "GET"))
-    return textAnswer(405, "Method Not Allowed", "method not allowed");
-  if (isUpgrade(request)) {
-    const int refusal = checkOrigin(request, peerOnLoopback);
-    if (refusal == kOriginAccepted) return {};
-    HttpAnswer answer = textAnswer(403, "Forbidden", originRefusalText(refusal));
-    answer.refusal = refusal;
-    return answer;
-  }
-  if (!request.headersComplete) {
-    return textAnswer(431, "Request Header Fields Too Large", "request headers too long");
-  }
+// A page or one of its files, or 404.
+HttpAnswer fileAnswer(const HttpRequest& request) {
   for (const ServedPath& served : kServedPaths) {
     const int length = int(strlen(served.path));
     if (request.path.length == length &&
@@ -142,8 +129,30 @@ HttpAnswer answerFor(const HttpRequest& request, bool peerOnLoopback) {
   return textAnswer(404, "Not Found", "not found");
 }
 
-int answerFirstRead(int sock, const uint8_t* bytes, int length) {
-  const HttpRequest request = readHttpRequest(bytes, length);
+}  // namespace
+
+HttpAnswer answerFor(const HttpRequest& request, bool peerOnLoopback) {
+  if (!request.isHttp) return {};
+  const bool head = spanIs(request.method, "HEAD");
+  if (!head && !spanIs(request.method, "GET")) {
+    return textAnswer(405, "Method Not Allowed", "method not allowed");
+  }
+  // An upgrade is a GET; a HEAD that names one gets the page's headers.
+  if (!head && isUpgrade(request)) {
+    const int refusal = checkOrigin(request, peerOnLoopback);
+    if (refusal == kOriginAccepted) return {};
+    HttpAnswer answer = textAnswer(403, "Forbidden", originRefusalText(refusal));
+    answer.refusal = refusal;
+    return answer;
+  }
+  HttpAnswer answer = request.headersComplete ? fileAnswer(request)
+                                              : textAnswer(431, "Request Header Fields Too Large",
+                                                           "request headers too long");
+  answer.headOnly = head;
+  return answer;
+}
+
+int answerHttp(int sock, const HttpRequest& request) {
   // Only a browser's request names an Origin; the peer is looked up for it.
   const bool onLoopback = request.origin.count > 0 && peerIsLoopback(sock);
   const HttpAnswer answer = answerFor(request, onLoopback);

@@ -1,7 +1,8 @@
-// The answer to a connection's first read when it is not an upgrade the
-// server goes on with: the page and its files for a plain GET, 404 for other
-// paths, 405 for other methods, 431 for a GET whose headers do not end in the
-// read, and 403 for an upgrade the origin policy refuses. Each is a whole
+// The answer to a connection's request when it is not an upgrade the server
+// goes on with: the page and its files for a plain GET (and their headers
+// alone for HEAD), 404 for other paths, 405 for other methods, 431 for a
+// request whose headers do not end in the read, and 403 for an upgrade the
+// origin policy refuses. Each is a whole
 // HTTP/1.1 answer after which the connection ends.
 #pragma once
 
@@ -20,6 +21,7 @@ struct HttpAnswer {
   const EmbeddedFile* file = nullptr;  // the body, or null for `text`
   const char* text = nullptr;          // a short text body
   int refusal = 0;                     // the origin policy's reason for a 403
+  bool headOnly = false;               // HEAD: the headers GET would get, no body
   TextSpan host;  // for the page: the Host it was asked under, when a local name
 };
 
@@ -27,7 +29,7 @@ struct HttpAnswer {
 // upgrade, as every first read was before the page was served.
 HttpAnswer answerFor(const HttpRequest& request, bool peerOnLoopback);
 
-// Reads the first `length` bytes of `bytes` as a request and, unless it is an
+// Unless the request (read once from the connection's first read) is an
 // upgrade to go on with, writes its answer and ends the sending side.
 // kFirstReadUpgrade or kFirstReadAnswered.
-int answerFirstRead(int sock, const uint8_t* bytes, int length);
+int answerHttp(int sock, const HttpRequest& request);

@@ -96,6 +96,7 @@ HttpRequest readHttpRequest(const uint8_t* bytes, int length) {
     const int end = lineEnd(text, length, from);
     if (isBlankLine(text, from, end)) {
       request.headersComplete = true;
+      request.bodyStart = end;
       break;
     }
     const bool cut = end == length && text[end - 1] != '\n';
@@ -103,6 +104,9 @@ HttpRequest readHttpRequest(const uint8_t* bytes, int length) {
     takeIfNamed(text, from, end, cut, "Origin", &request.origin);
     takeIfNamed(text, from, end, cut, "Upgrade", &request.upgrade);
     takeIfNamed(text, from, end, cut, "Sec-WebSocket-Key", &request.key);
+    takeIfNamed(text, from, end, cut, "Content-Length", &request.contentLength);
+    takeIfNamed(text, from, end, cut, "Cookie", &request.cookie);
+    takeIfNamed(text, from, end, cut, "Authorization", &request.authorization);
     from = end;
   }
   return request;

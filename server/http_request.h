@@ -24,16 +24,20 @@ struct HeaderValue {
 struct HttpRequest {
   bool isHttp = false;           // the read opens with "<METHOD> " (upper-case letters)
   bool headersComplete = false;  // the blank line that ends the headers is in the read
+  int bodyStart = 0;             // with headersComplete: index just past the blank line
   TextSpan method;
   TextSpan path;  // the request target up to "?" or "#"
   HeaderValue host;
   HeaderValue origin;
   HeaderValue upgrade;
   HeaderValue key;  // Sec-WebSocket-Key
+  HeaderValue contentLength;
+  HeaderValue cookie;
+  HeaderValue authorization;
 };
 
-// Reads the request line and the Host, Origin, Upgrade and Sec-WebSocket-Key
-// headers from the first `length` bytes of `bytes`.
+// Reads the request line and the Host, Origin, Upgrade, Sec-WebSocket-Key,
+// Content-Length, Cookie and Authorization headers from the first `length` bytes of `bytes`.
 HttpRequest readHttpRequest(const uint8_t* bytes, int length);
 
 // True when the span holds exactly `word`, letters compared without case.
