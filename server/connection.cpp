@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "server/access_key.h"
 #include "server/frames.h"
 #include "server/handshake.h"
 #include "server/http_answer.h"
@@ -63,8 +64,10 @@ bool actOnFrame(Connection& con, const uint8_t* frame, int frameLen) {
       }
       break;
     default: {
+      // A view session sees the picture; its reports are dropped.
       const PayloadReceiver receive = payloadReceiver.load();
-      if (receive != nullptr) receive(reinterpret_cast<char*>(rdbuf), kRdBufSize);
+      if (receive != nullptr && con.record->viewOnly == 0)
+        receive(reinterpret_cast<char*>(rdbuf), kRdBufSize);
       break;
     }
   }
@@ -114,8 +117,14 @@ bool beginWebSocket(Connection& con) {
 // connection; any other read is answered as the upgrade request. False when
 // the connection ends.
 bool answerRequest(Connection& con, int got) {
-  const HttpRequest request = readHttpRequest(con.record->rxbuf, got);
-  if (answerHttp(con.sock, request) != kFirstReadUpgrade) return false;
+  wssession* record = con.record;
+  const HttpRequest request = readHttpRequest(record->rxbuf, got);
+  int access = kAccessNone;
+  if (answerHttp(con.sock, request, {record->rxbuf, got, kRxBufSize}, &access) !=
+      kFirstReadUpgrade) {
+    return false;
+  }
+  record->viewOnly = access == kAccessView ? 255 : 0;
   return beginWebSocket(con);
 }
 
@@ -167,6 +176,7 @@ void* server_con(void* arg) {
   record->pingOn = 0;
   record->deflateOn = 0;
   record->sentVersion = 0;
+  record->viewOnly = 0;
   Connection con{record, record->slot.sock, kStateHandshake, 0};
 
   while (runCopy != 0) {

@@ -46,3 +46,17 @@ bool spanIs(TextSpan span, const char* word);
 bool spansMatch(TextSpan a, TextSpan b);
 // True when the span holds `word` anywhere, letters compared without case.
 bool spanHas(TextSpan span, const char* word);
+
+// The value of the cookie `name` in a Cookie header ("a=1; b=2"), or an
+// empty span when it is absent or empty.
+TextSpan cookieValue(TextSpan header, const char* name);
+// The token of "Bearer <token>" (scheme without case), or an empty span.
+TextSpan bearerToken(TextSpan header);
+// The raw value of `name` in a form body ("a=1&b=2"), or an empty span.
+TextSpan formField(TextSpan body, const char* name);
+// Percent-decodes a form value ("+" is a space) into out; its length, or
+// -1 when it does not fit in `size` bytes or holds a bad escape.
+int formDecode(TextSpan value, char* out, int size);
+// A Content-Length value: 0 or more, or -1 when it is not plain digits or
+// exceeds `most`.
+int contentLengthOf(TextSpan value, int most);
