@@ -12,6 +12,7 @@
 #include "graphics/draw.h"
 #include "graphics/font.h"
 #include "graphics/framebuffer.h"
+#include "server/access_key.h"
 #include "server/listener.h"
 #include "server/origin_policy.h"
 #include "server/records.h"
@@ -33,6 +34,7 @@ int main(int argc, char** argv) {
   const int scan = scanArguments(argc, argv);
   if (scan != kScanRun) return scan;
   if (readOriginsSetting() != 0 || readListenSetting() != 0) return kSettingFailed;
+  if (readKeyFileSetting() < 0) return kServerFailed;
 
   catchStopSignals();
   printf("res = %i\n", bmpfilework("work.bmp"));

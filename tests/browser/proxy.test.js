@@ -1,8 +1,9 @@
 // The page over HTTPS through a real reverse proxy: Debian's nginx, run by
 // the test with a certificate the test makes, in front of the server that
-// listens on loopback only and allows the proxy's origin. Chromium sees the
-// picture and is obeyed; a page of another origin and a sandboxed frame,
-// both through the same proxy, are refused.
+// listens on loopback only, allows the proxy's origin and wants an access
+// key made by panel-key. Chromium opens the address with #key=, gets a
+// secure session cookie, sees the picture and is obeyed; a page of another
+// origin and a sandboxed frame, both through the same proxy, are refused.
 'use strict';
 
 const { test, after } = require('node:test');
@@ -80,6 +81,15 @@ http {
 `;
 }
 
+// A control key in a key file of its own folder: { file, key }.
+function makeKey() {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-keys-'));
+  after(() => fs.rmSync(folder, { recursive: true, force: true }));
+  const file = path.join(folder, 'keys');
+  const printed = execFileSync(process.env.PANEL_KEY_BIN, [file], { encoding: 'utf8' });
+  return { file, key: /^Key: (\S+)$/m.exec(printed)[1] };
+}
+
 async function startProxy(panelPort, otherPort, serverPort) {
   const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-proxy-'));
   let nginx = null;
@@ -109,14 +119,15 @@ async function startProxy(panelPort, otherPort, serverPort) {
   }
 }
 
-test('the page through nginx over HTTPS is obeyed; other origins are refused',
+test('the page through nginx over HTTPS with a key is obeyed; other origins are refused',
   { timeout: 60000, skip: missingTools() }, async () => {
     const panelPort = await freePort();
     const otherPort = await freePort();
     const panelOrigin = `https://localhost:${panelPort}`;
+    const access = makeKey();
     const server = await startServer({
       width: 640, height: 480,
-      env: { PANEL_LISTEN: '127.0.0.1', PANEL_ORIGINS: panelOrigin },
+      env: { PANEL_LISTEN: '127.0.0.1', PANEL_ORIGINS: panelOrigin, PANEL_KEY_FILE: access.file },
     });
     after(() => server.stop());
     const proxy = await startProxy(panelPort, otherPort, server.port);
@@ -124,11 +135,17 @@ test('the page through nginx over HTTPS is obeyed; other origins are refused',
 
     // The test's certificate is trusted by this browser only.
     const options = { device: { ignoreHTTPSErrors: true } };
-    const browser = await openUrl(panelOrigin + '/', { width: 1000, height: 700 }, options);
+    const started = Date.now();
+    const browser = await openUrl(`${panelOrigin}/#key=${access.key}`, { width: 1000, height: 700 }, options);
     after(() => browser.stop());
     const page = browser.page;
     await waitForPanel(page);
+    console.log(`key in the address to the live picture through nginx: ${Date.now() - started} ms`);
     assert.strictEqual(await page.evaluate(() => socket.url), `wss://localhost:${panelPort}/`);
+    const cookies = await page.context().cookies();
+    const session = cookies.find((cookie) => cookie.name === 'panel_session');
+    assert.ok(session && session.secure && session.httpOnly && session.sameSite === 'Strict',
+      JSON.stringify(cookies));
     await pressAt(page, CIRCLE_BUTTON);
     await waitForColour(page, { x: 320, y: 290 }, GREY);
 
