@@ -121,9 +121,15 @@ bool readOrigin(const char* text, int length, char* out) {
   if (!secure && !plain) return false;
   const int hostStart = secure ? 8 : 7;
   int hostEnd = hostStart;
+  char address[INET6_ADDRSTRLEN] = {};  // an IPv6 host as a browser writes it
   if (text[hostStart] == '[') {
     while (hostEnd < length && text[hostEnd] != ']') ++hostEnd;
-    if (hostEnd == length || !isBracketedIpv6(text + hostStart, hostEnd + 1 - hostStart)) {
+    const int inner = hostEnd - hostStart - 1;
+    in6_addr parsed{};
+    if (hostEnd == length || inner >= int(sizeof address)) return false;
+    memcpy(address, text + hostStart + 1, size_t(inner));
+    if (inet_pton(AF_INET6, address, &parsed) != 1 ||
+        !inet_ntop(AF_INET6, &parsed, address, sizeof address)) {
       return false;
     }
     ++hostEnd;
@@ -143,10 +149,11 @@ bool readOrigin(const char* text, int length, char* out) {
     if (port < 1 || port > kPortLargest) return false;
   }
   int written = 0;
-  for (int i = 0; i < hostEnd; ++i) {
+  for (int i = 0; i < (address[0] ? hostStart : hostEnd); ++i) {
     const char c = text[i];
     out[written++] = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
   }
+  if (address[0]) written += snprintf(out + written, sizeof address + 2, "[%s]", address);
   const bool defaultPort = port == (secure ? kHttpsPort : kHttpPort);
   if (!defaultPort)
     snprintf(out + written, kAllowedOriginLongest + 1 - size_t(written), ":%d", port);
