@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <string>
 
 #include "tools/peer/server_process.h"
@@ -77,6 +78,8 @@ TEST(Listener, AServerOnAllIpv6AddressesTakesBothLoopbacks) {
         << "IPv6: " << ipv6 << "\n"
         << std::string(reply.begin(), reply.end());
   }
+  EXPECT_EQ(server.signal(SIGTERM) ? server.waitExit(kStopMs) : -1, 0);
+  EXPECT_FALSE(sanitizerReported(server.errors())) << server.errors();
 }
 
 TEST(Listener, AMalformedSettingStopsTheStart) {
