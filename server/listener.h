@@ -12,8 +12,8 @@ extern sockaddr_in svr_addr;
 extern pthread_t hlistenWSprocess;
 
 // The address to listen on, from PANEL_LISTEN: family AF_UNSPEC (the setting
-// not made) means every IPv4 interface; AF_INET6 serves IPv4 peers as well
-// (as v4-mapped addresses) unless the address is an IPv6-only one.
+// not made) means every IPv4 interface. An IPv6 address is listened on with
+// IPV6_V6ONLY off, so "::" takes IPv4 peers too (as v4-mapped addresses).
 struct ListenAddress {
   int family = 0;  // AF_UNSPEC, AF_INET or AF_INET6
   in_addr v4{};
