@@ -10,8 +10,8 @@
 namespace {
 
 int check(const std::string& host, const std::string& origin, bool loopback,
-          const AllowedOrigins& allowed) {
-  std::string text = "GET / HTTP/1.1\r\nUpgrade: websocket\r\nSec-WebSocket-Key: a2V5\r\n";
+          const AllowedOrigins& allowed, const std::string& more = "") {
+  std::string text = "GET / HTTP/1.1\r\nUpgrade: websocket\r\nSec-WebSocket-Key: a2V5\r\n" + more;
   if (!host.empty()) text += "Host: " + host + "\r\n";
   if (!origin.empty()) text += "Origin: " + origin + "\r\n";
   text += "\r\n";
@@ -85,6 +85,14 @@ TEST(OriginPolicy, EachUpgradeGetsItsAnswer) {
   for (const Case& c : cases) {
     EXPECT_EQ(check(c.host, c.origin, c.loopback, c.allowed), c.expected) << c.what;
   }
+  // Headers a proxy (or anyone) may add are never read.
+  const std::string forwarded =
+      "X-Forwarded-Host: panel.example.com\r\nX-Forwarded-Proto: https\r\n"
+      "Forwarded: host=panel.example.com;proto=https\r\nX-Forwarded-Origin: "
+      "https://panel.example.com\r\n";
+  EXPECT_EQ(check("panel.example.com", "https://evil.example", true, proxied, forwarded),
+            kOriginForeignHost);
+  EXPECT_EQ(check("10.0.0.5", "https://10.0.0.5", false, none, forwarded), kOriginForeignOrigin);
   EXPECT_STREQ(originRefusalText(kOriginNullListed), "Origin null while PANEL_ORIGINS is set");
 }
 
