@@ -14,10 +14,12 @@
 #include "graphics/framebuffer.h"
 #include "server/access_key.h"
 #include "server/listener.h"
+#include "server/origin_policy.h"
 #include "server/records.h"
 
 namespace {
 constexpr int kServerFailed = -3;
+constexpr int kSettingFailed = -4;         // a PANEL_* setting is malformed
 constexpr unsigned kStopPauseSeconds = 1;  // lets every connection end its turn
 constexpr int32_t kStartColour = 100;      // the panel's first shapes are grey
 }  // namespace
@@ -31,6 +33,7 @@ int main(int argc, char** argv) {
   R = G = B = kStartColour;
   const int scan = scanArguments(argc, argv);
   if (scan != kScanRun) return scan;
+  if (readOriginsSetting() != 0 || readListenSetting() != 0) return kSettingFailed;
   if (readKeyFileSetting() < 0) return kServerFailed;
 
   catchStopSignals();

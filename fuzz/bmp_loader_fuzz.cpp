@@ -26,6 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fclose(file);
 
   const int result = dumpBMPinit(scratchFile().c_str());
+  remove(scratchFile().c_str());  // the loader keeps its own copy: no file outlives the run
   if (result != kLoadOk) {
     if (bmpFileSize() != 0 || bmppar.stride != 0) abort();  // a refusal keeps nothing
     return 0;

@@ -15,11 +15,12 @@
 
 namespace {
 
-constexpr int kHeadBound = 1024;   // the status line and headers of one answer
 constexpr int kTextBound = 128;    // a short text body
 constexpr int kDrainBound = 4096;  // request bytes dropped before the close
-constexpr int kPolicyBound = 640;  // the page's Content-Security-Policy
-constexpr int kHostLongest = 100;  // a longer Host is not named in the policy
+// The page's Content-Security-Policy, with room for every allowed origin.
+constexpr int kPolicyBound = 640 + kOriginSourcesBound;
+constexpr int kHeadBound = kPolicyBound + 384;  // the status line and headers of one answer
+constexpr int kHostLongest = 100;               // a longer Host is not named in the policy
 
 constexpr char kTextType[] = "text/plain; charset=utf-8";
 constexpr char kHeadLine[] = "<head>\n";  // the page's marker line follows it
@@ -48,15 +49,19 @@ bool isUpgrade(const HttpRequest& request) {
 // manifest and icons, and WebSocket connections to the host it came from.
 // That host is also named as a ws:// source, since not every browser lets
 // 'self' cover WebSocket addresses; only a local name (letters, digits,
-// dots, hyphens, colons, brackets) is ever written into the header.
+// dots, hyphens, colons, brackets) is ever written into the header. The
+// origins of PANEL_ORIGINS follow as wss:// (or ws://) sources: behind a
+// proxy the Host need not be the page's, and an https page needs wss://.
 int pagePolicy(char* out, int size, TextSpan host) {
   const bool named = host.length > 0 && host.length <= kHostLongest;
+  char listed[kOriginSourcesBound] = {};
+  writeOriginSources(listed, int(sizeof listed));
   return snprintf(out, size_t(size),
                   "default-src 'none'; script-src %s; style-src %s; img-src 'self'; "
-                  "manifest-src 'self'; connect-src 'self'%s%.*s; base-uri 'none'; "
+                  "manifest-src 'self'; connect-src 'self'%s%.*s%s; base-uri 'none'; "
                   "form-action 'none'; frame-ancestors 'none'",
                   kPageScriptSource, kPageStyleSource, named ? " ws://" : "",
-                  named ? host.length : 0, named ? host.text : "");
+                  named ? host.length : 0, named ? host.text : "", listed);
 }
 
 // Drops what the peer has already sent, without waiting, so closing the

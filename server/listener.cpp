@@ -2,11 +2,14 @@
 // gets the lowest free of five slots and a detached thread of its own.
 #include "server/listener.h"
 
+#include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "server/connection.h"
 #include "server/records.h"
@@ -15,6 +18,7 @@ int32_t wsport;
 int32_t listener;
 sockaddr_in svr_addr;
 pthread_t hlistenWSprocess;
+ListenAddress listenAddress;
 
 namespace {
 
@@ -22,6 +26,7 @@ constexpr int kBacklog = 5;
 constexpr int kWakeMillis = 300;                   // look at work this often while idle
 constexpr useconds_t kAcceptPauseMicros = 100000;  // at most one new connection per 100 ms
 constexpr unsigned kStartPauseSeconds = 1;
+constexpr int kAddressLongest = 64;  // longer than any address literal
 
 // Gives the connection the lowest free slot and its thread; the caller holds
 // serverWSmutex. A connection that gets no thread is closed at once, unanswered.
@@ -50,22 +55,78 @@ void takeIn(int sock) {
   close(sock);
 }
 
+// A socket bound to the port on listenAddress (every IPv4 interface when
+// the setting is not made; an IPv6 address serves IPv4 peers too): the
+// socket, kNoSocket or kBindFailed.
+int boundSocket() {
+  const bool v6 = listenAddress.family == AF_INET6;
+  const int sock = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (sock < 0) return kNoSocket;
+  const int reuse = 1;
+  setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+  int bound = -1;
+  if (v6) {
+    const int v6Only = 0;
+    setsockopt(sock, IPPROTO_IPV6, IPV6_V6ONLY, &v6Only, sizeof v6Only);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = listenAddress.v6;
+    address.sin6_port = htons(uint16_t(wsport));
+    bound = bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  } else {
+    svr_addr = {};
+    svr_addr.sin_family = AF_INET;
+    svr_addr.sin_addr.s_addr =
+        listenAddress.family == AF_INET ? listenAddress.v4.s_addr : htonl(INADDR_ANY);
+    svr_addr.sin_port = htons(uint16_t(wsport));
+    bound = bind(sock, reinterpret_cast<sockaddr*>(&svr_addr), sizeof svr_addr);
+  }
+  if (bound == -1) {
+    close(sock);
+    return kBindFailed;
+  }
+  return sock;
+}
+
 }  // namespace
 
+int readListenAddress(const char* text, ListenAddress& out) {
+  out = {};
+  const int length = text ? int(strnlen(text, kAddressLongest + 1)) : 0;
+  if (length == 0 || length > kAddressLongest) return kListenAddressBad;
+  char bare[kAddressLongest + 1] = {};
+  const bool bracketed = length > 2 && text[0] == '[' && text[length - 1] == ']';
+  memcpy(bare, bracketed ? text + 1 : text, size_t(bracketed ? length - 2 : length));
+  if (!bracketed && inet_pton(AF_INET, bare, &out.v4) == 1) {
+    out.family = AF_INET;
+    return 0;
+  }
+  if (inet_pton(AF_INET6, bare, &out.v6) == 1) {
+    out.family = AF_INET6;
+    return 0;
+  }
+  out = {};
+  return kListenAddressBad;
+}
+
+int readListenSetting() {
+  const char* value = getenv("PANEL_LISTEN");
+  if (!value || !*value) return 0;  // an empty value is no setting
+  if (readListenAddress(value, listenAddress) == 0) return 0;
+  fprintf(stderr,
+          "PANEL_LISTEN: \"%s\" is not an IPv4 or IPv6 address such as 127.0.0.1, 0.0.0.0, ::1 "
+          "or ::\n",
+          value);
+  return kListenAddressBad;
+}
+
 int startWSserver() {
-  listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (listener < 0) {
+  listener = boundSocket();
+  if (listener == kNoSocket) {
     printf("not socket.\n");
     return kNoSocket;
   }
-  const int reuse = 1;
-  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-  svr_addr = {};
-  svr_addr.sin_family = AF_INET;
-  svr_addr.sin_addr.s_addr = htonl(INADDR_ANY);
-  svr_addr.sin_port = htons(uint16_t(wsport));
-  if (bind(listener, reinterpret_cast<sockaddr*>(&svr_addr), sizeof svr_addr) == -1) {
-    close(listener);
+  if (listener == kBindFailed) {
     printf("error bind.\n");
     return kBindFailed;
   }

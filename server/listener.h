@@ -11,6 +11,26 @@ extern int32_t listener;
 extern sockaddr_in svr_addr;
 extern pthread_t hlistenWSprocess;
 
+// The address to listen on, from PANEL_LISTEN: family AF_UNSPEC (the setting
+// not made) means every IPv4 interface. An IPv6 address is listened on with
+// IPV6_V6ONLY off, so "::" takes IPv4 peers too (as v4-mapped addresses).
+struct ListenAddress {
+  int family = 0;  // AF_UNSPEC, AF_INET or AF_INET6
+  in_addr v4{};
+  in6_addr v6{};
+};
+// Set once by readListenSetting before the server starts.
+extern ListenAddress listenAddress;
+
+constexpr int kListenAddressBad = -1;  // not an IPv4 or IPv6 literal
+
+// Reads an IPv4 literal ("127.0.0.1") or an IPv6 literal ("::", "::1", with
+// or without brackets) into `out`: 0 or kListenAddressBad.
+int readListenAddress(const char* text, ListenAddress& out);
+// Reads PANEL_LISTEN into listenAddress: 0, or kListenAddressBad after a
+// line on stderr naming the bad value.
+int readListenSetting();
+
 // Results of startWSserver.
 constexpr int kListening = 0;
 constexpr int kNoSocket = -1;      // "not socket."

@@ -4,18 +4,33 @@
 // site can also make its own name resolve to the device (DNS rebinding), so
 // its pages look like the device's own: the Host header then carries the
 // site's name, which is why only names that no outside site controls are
-// taken as the device's.
+// taken as the device's. Behind a reverse proxy the Host is the proxy's
+// choice and the page's origin is https://, so the owner lists the page's
+// origins in PANEL_ORIGINS instead; an Origin is compared with that list
+// only, never with headers a proxy or client adds.
 #include "server/origin_policy.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+AllowedOrigins allowedOrigins;
 
 namespace {
 
 constexpr char kPageScheme[] = "http://";
+constexpr char kSecureScheme[] = "https://";
+constexpr int kPortLargest = 65535;
+constexpr int kPortDigits = 5;
+constexpr int kHttpPort = 80;
+constexpr int kHttpsPort = 443;
+// Name endings reserved for private networks: no outside site can register
+// a name under them, so no outside site can make one point here.
+constexpr const char* kPrivateSuffixes[] = {".local", ".home.arpa", ".internal"};
 constexpr int kIpv4Parts = 4;
 constexpr int kIpv4PartLargest = 255;
 constexpr int kIpv4PartDigits = 3;
@@ -60,19 +75,91 @@ bool isBracketedIpv6(const char* text, int length) {
   return true;
 }
 
-// Labels of letters, digits and hyphens: one alone, or ending in ".local".
-bool isLocalName(const char* text, int length) {
-  int dots = 0;
+bool endsWith(const char* text, int length, const char* suffix) {
+  const int suffixLength = int(strlen(suffix));
+  return length > suffixLength && spanIs({text + length - suffixLength, suffixLength}, suffix);
+}
+
+// Labels of letters, digits and hyphens, none empty.
+bool isDottedName(const char* text, int length, int* dots) {
+  *dots = 0;
   for (int i = 0; i < length; ++i) {
     if (text[i] == '.') {
       if (i == 0 || text[i - 1] == '.') return false;
-      ++dots;
+      ++*dots;
     } else if (!isLabelChar(text[i])) {
       return false;
     }
   }
-  if (length == 0 || text[length - 1] == '.') return false;
-  return dots == 0 || (length > 6 && spanIs({text + length - 6, 6}, ".local"));
+  return length > 0 && text[length - 1] != '.';
+}
+
+// One label alone, or a name under a private-network suffix.
+bool isLocalName(const char* text, int length) {
+  int dots = 0;
+  if (!isDottedName(text, length, &dots)) return false;
+  if (dots == 0) return true;
+  for (const char* suffix : kPrivateSuffixes) {
+    if (endsWith(text, length, suffix)) return true;
+  }
+  return false;
+}
+
+bool listed(TextSpan origin, const AllowedOrigins& allowed) {
+  for (int i = 0; i < allowed.count; ++i) {
+    const TextSpan entry{allowed.text[i], int(strlen(allowed.text[i]))};
+    if (spansMatch(origin, entry)) return true;
+  }
+  return false;
+}
+
+// Reads "http(s)://host[:port]" from text[0, length) into out, in lower case
+// and without a default port; false when it is anything else.
+bool readOrigin(const char* text, int length, char* out) {
+  const bool secure = length > 8 && spanIs({text, 8}, kSecureScheme);
+  const bool plain = length > 7 && spanIs({text, 7}, kPageScheme);
+  if (!secure && !plain) return false;
+  const int hostStart = secure ? 8 : 7;
+  int hostEnd = hostStart;
+  char address[INET6_ADDRSTRLEN] = {};  // an IPv6 host as a browser writes it
+  if (text[hostStart] == '[') {
+    while (hostEnd < length && text[hostEnd] != ']') ++hostEnd;
+    const int inner = hostEnd - hostStart - 1;
+    in6_addr parsed{};
+    if (hostEnd == length || inner >= int(sizeof address)) return false;
+    memcpy(address, text + hostStart + 1, size_t(inner));
+    if (inet_pton(AF_INET6, address, &parsed) != 1 ||
+        !inet_ntop(AF_INET6, &parsed, address, sizeof address)) {
+      return false;
+    }
+    ++hostEnd;
+  } else {
+    while (hostEnd < length && text[hostEnd] != ':') ++hostEnd;
+    int dots = 0;
+    if (!isDottedName(text + hostStart, hostEnd - hostStart, &dots)) return false;
+  }
+  int port = secure ? kHttpsPort : kHttpPort;
+  if (hostEnd < length) {
+    if (text[hostEnd] != ':' || length - hostEnd - 1 > kPortDigits) return false;
+    port = 0;
+    for (int i = hostEnd + 1; i < length; ++i) {
+      if (!isDigit(text[i])) return false;
+      port = port * 10 + (text[i] - '0');
+    }
+    if (port < 1 || port > kPortLargest) return false;
+  }
+  int written = 0;
+  for (int i = 0; i < (address[0] ? hostStart : hostEnd); ++i) {
+    const char c = text[i];
+    out[written++] = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+  }
+  if (address[0]) written += snprintf(out + written, sizeof address + 2, "[%s]", address);
+  const bool defaultPort = port == (secure ? kHttpsPort : kHttpPort);
+  if (!defaultPort)
+    snprintf(out + written, kAllowedOriginLongest + 1 - size_t(written), ":%d", port);
+  else
+    out[written] = 0;
+  return true;
 }
 
 }  // namespace
@@ -95,15 +182,72 @@ bool hostIsLocalName(TextSpan host) {
          isLocalName(host.text, nameLength);
 }
 
+// An empty list is no setting.
+int readAllowedOrigins(const char* list, AllowedOrigins& out) {
+  out = {};
+  AllowedOrigins read;
+  const int length = list ? int(strlen(list)) : 0;
+  for (int start = 0; start < length;) {
+    int end = start;
+    while (end < length && list[end] != ',') ++end;
+    int first = start;
+    int last = end;
+    while (first < last && list[first] == ' ') ++first;
+    while (last > first && list[last - 1] == ' ') --last;
+    if (read.count == kAllowedOriginsMost) return kOriginsTooMany;
+    if (last - first > kAllowedOriginLongest) return kOriginsTooLong;
+    if (!readOrigin(list + first, last - first, read.text[read.count])) return kOriginsBadEntry;
+    ++read.count;
+    start = end + 1;
+    if (end < length && start == length) return kOriginsBadEntry;  // a comma at the end
+  }
+  out = read;
+  return out.count;
+}
+
+int readOriginsSetting() {
+  const char* value = getenv("PANEL_ORIGINS");
+  const int read = readAllowedOrigins(value, allowedOrigins);
+  if (read >= 0) return 0;
+  fprintf(stderr,
+          "PANEL_ORIGINS: \"%s\" is not a comma-separated list of at most %d origins such as "
+          "https://panel.example.com or https://panel.example.com:8443 (scheme http or https, "
+          "a host, an optional port, no path, at most %d characters each)\n",
+          value, kAllowedOriginsMost, kAllowedOriginLongest);
+  return read;
+}
+
+int writeOriginSources(char* out, int size) {
+  int written = 0;
+  if (size > 0) out[0] = 0;
+  for (int i = 0; i < allowedOrigins.count; ++i) {
+    const char* origin = allowedOrigins.text[i];
+    const bool secure = strncmp(origin, kSecureScheme, sizeof kSecureScheme - 1) == 0;
+    const char* host = origin + (secure ? sizeof kSecureScheme : sizeof kPageScheme) - 1;
+    const int added =
+        snprintf(out + written, size_t(size - written), " %s%s", secure ? "wss://" : "ws://", host);
+    if (added < 0 || added >= size - written) return -1;
+    written += added;
+  }
+  return written;
+}
+
 int checkOrigin(const HttpRequest& request, bool peerOnLoopback) {
+  return checkOriginWith(request, peerOnLoopback, allowedOrigins);
+}
+
+int checkOriginWith(const HttpRequest& request, bool peerOnLoopback,
+                    const AllowedOrigins& allowed) {
   if (request.origin.count == 0) {
     const bool keyMayBeUsed = request.key.count > 0 && request.key.whole;
     return !request.headersComplete && keyMayBeUsed ? kOriginCutRequest : kOriginAccepted;
   }
   if (request.origin.count > 1 || request.host.count > 1) return kOriginRepeated;
   if (spanIs(request.origin.value, "null")) {
+    if (allowed.count > 0) return kOriginNullListed;
     return peerOnLoopback ? kOriginAccepted : kOriginNullRemote;
   }
+  if (listed(request.origin.value, allowed)) return kOriginAccepted;
   if (request.host.count == 0) return kOriginNoHost;
   if (!hostIsLocalName(request.host.value)) return kOriginForeignHost;
   const int schemeLength = int(sizeof kPageScheme) - 1;
@@ -123,6 +267,7 @@ const char* originRefusalText(int reason) {
     case kOriginNoHost: return "Origin without Host";
     case kOriginForeignHost: return "Host names another site";
     case kOriginForeignOrigin: return "Origin is another site";
+    case kOriginNullListed: return "Origin null while PANEL_ORIGINS is set";
     default: return "accepted";
   }
 }

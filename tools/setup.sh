@@ -7,7 +7,9 @@ set -euo pipefail
 need_base=(g++ cmake make libssl-dev zlib1g-dev libgtest-dev libgmock-dev clang-format)
 # node and npm may come from another packaging of node that holds both in one
 # package and conflicts with Debian's npm: working commands are enough.
-need_browser=(chromium)
+# The browser group also holds the reverse proxy of the end-to-end proxy test
+# (nginx, with openssl to make its certificate).
+need_browser=(chromium nginx openssl)
 command -v node >/dev/null || need_browser+=(nodejs)
 command -v npm >/dev/null || need_browser+=(npm)
 need_arm=(g++-arm-linux-gnueabihf qemu-user libssl-dev:armhf zlib1g-dev:armhf libstdc++6:armhf)
@@ -54,5 +56,14 @@ if [ $needs_armhf -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx arm
   dpkg --add-architecture armhf
 fi
 export DEBIAN_FRONTEND=noninteractive
+# Installing nginx would start it as a system service on port 80; the tests
+# run their own. Where no policy says otherwise, services are not started
+# during this install (the policy file is removed again after it).
+policy=/usr/sbin/policy-rc.d
+if [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' >"$policy"
+  chmod 755 "$policy"
+  trap 'rm -f "$policy"' EXIT
+fi
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}"

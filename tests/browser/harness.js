@@ -50,31 +50,35 @@ async function waitForPort(port, timeoutMs) {
 
 // Starts the server with a picture of width x height made by the picture tool,
 // or with the given picture file, on the given port or a free one, with `env`
-// added to its environment. Resolves to { port, folder, output(), stop() };
-// stop() may be called more than once.
+// added to its environment. Resolves to
+// { port, folder, output(), stop() }; stop() may be called more than once.
 async function startServer({ width = 640, height = 480, picture, port: wanted, env = {} } = {}) {
   const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-browser-'));
-  const work = path.join(folder, 'work.bmp');
-  if (picture) fs.copyFileSync(picture, work);
-  else execFileSync(makePicture, [work, String(width), String(height)]);
-  const port = wanted || (await freePort());
-  const child = spawn(serverBin, ['-p', String(port)],
-    { cwd: folder, stdio: ['ignore', 'pipe', 'inherit'], env: { ...process.env, ...env } });
-  let printed = '';
-  child.stdout.on('data', (chunk) => { printed += chunk; });
-  const exited = new Promise((resolve) => child.once('exit', resolve));
-  // The probe's connection ends at its first turn: the server sees it closed.
-  await waitForPort(port, 5000);
-  return {
-    port,
-    folder,
-    output: () => printed,
-    stop: async () => {
-      if (child.exitCode === null) child.kill('SIGKILL');
-      await exited;
-      fs.rmSync(folder, { recursive: true, force: true });
-    },
+  let child = null;
+  let exited = Promise.resolve();
+  const stop = async () => {
+    if (child && child.exitCode === null && child.signalCode === null) child.kill('SIGKILL');
+    await exited;
+    fs.rmSync(folder, { recursive: true, force: true });
   };
+  try {
+    const work = path.join(folder, 'work.bmp');
+    if (picture) fs.copyFileSync(picture, work);
+    else execFileSync(makePicture, [work, String(width), String(height)]);
+    const port = wanted || (await freePort());
+    child = spawn(serverBin, ['-p', String(port)], {
+      cwd: folder, stdio: ['ignore', 'pipe', 'inherit'], env: { ...process.env, ...env },
+    });
+    let printed = '';
+    child.stdout.on('data', (chunk) => { printed += chunk; });
+    exited = new Promise((resolve) => child.once('exit', resolve));
+    // The probe's connection ends at its first turn: the server sees it closed.
+    await waitForPort(port, 5000);
+    return { port, folder, output: () => printed, stop };
+  } catch (error) {
+    await stop();  // a start that fails leaves no server and no folder behind
+    throw error;
+  }
 }
 
 // Opens one page in a fresh profile and lets `load` fill it. `device` adds
@@ -82,22 +86,26 @@ async function startServer({ width = 640, height = 480, picture, port: wanted, e
 // `args` more command-line flags. Resolves to { page, stop() }.
 async function openBrowser(load, viewport, { device = {}, args = [] } = {}) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-profile-'));
-  const context = await chromium.launchPersistentContext(profile, {
-    executablePath: chromiumPath,
-    headless: true,
-    args: [...chromiumFlags, ...args],
-    viewport,
-    ...device,
-  });
-  const page = context.pages()[0] || (await context.newPage());
-  await load(page);
-  return {
-    page,
-    stop: async () => {
-      await context.close();
-      fs.rmSync(profile, { recursive: true, force: true });
-    },
+  let context = null;
+  const stop = async () => {
+    if (context) await context.close();
+    fs.rmSync(profile, { recursive: true, force: true });
   };
+  try {
+    context = await chromium.launchPersistentContext(profile, {
+      executablePath: chromiumPath,
+      headless: true,
+      args: [...chromiumFlags, ...args],
+      viewport,
+      ...device,
+    });
+    const page = context.pages()[0] || (await context.newPage());
+    await load(page);
+    return { page, stop };
+  } catch (error) {
+    await stop();  // a browser that fails to open leaves no profile behind
+    throw error;
+  }
 }
 
 // A page with the given HTML.
@@ -111,4 +119,4 @@ function openUrl(url, viewport, options) {
   return openBrowser((page) => page.goto(url), viewport, options);
 }
 
-module.exports = { startServer, openPage, openUrl, freePort };
+module.exports = { startServer, openPage, openUrl, freePort, waitForPort };

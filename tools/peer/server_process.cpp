@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -48,6 +49,7 @@ bool ServerProcess::start(const std::string& name, const std::vector<uint8_t>& p
     if (err < 0) _exit(120);
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
+    for (const auto& [name, value] : environment_) setenv(name.c_str(), value.c_str(), 1);
     std::vector<char*> argv{const_cast<char*>(program_.c_str())};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);

@@ -23,6 +23,10 @@ class ServerProcess {
   // the picture; false when it could not be started.
   bool start(const std::string& name, const std::vector<uint8_t>& picture,
              const std::vector<std::string>& args);
+  // Sets an environment variable for the program started next.
+  void setEnvironment(const std::string& name, const std::string& value) {
+    environment_.emplace_back(name, value);
+  }
   // Starts on the port with a plain picture of the given size.
   bool startOnPort(const std::string& name, int32_t port, int32_t width = 64, int32_t height = 48);
   // Sends the signal; false when the process is gone.
@@ -40,6 +44,7 @@ class ServerProcess {
   std::string program_;
   pid_t pid_ = -1;
   std::string folder_;
+  std::vector<std::pair<std::string, std::string>> environment_;
 };
 
 // True when an error stream holds a report of AddressSanitizer,

@@ -39,14 +39,25 @@ void WsClient::close() {
 }
 
 bool WsClient::connect(uint16_t port, int timeoutMs) {
+  const sockaddr_in address = loopback(port);
+  return connectTo(&address, sizeof address, timeoutMs);
+}
+
+bool WsClient::connectIpv6(uint16_t port, int timeoutMs) {
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_addr = in6addr_loopback;
+  address.sin6_port = htons(port);
+  return connectTo(&address, sizeof address, timeoutMs);
+}
+
+bool WsClient::connectTo(const void* address, unsigned size, int timeoutMs) {
   close();
   const int64_t deadline = nowMillis() + timeoutMs;
-  const sockaddr_in address = loopback(port);
+  const auto* where = static_cast<const sockaddr*>(address);
   do {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-      return true;
-    }
+    fd_ = socket(where->sa_family, SOCK_STREAM, 0);
+    if (::connect(fd_, where, socklen_t(size)) == 0) return true;
     close();
     usleep(20000);
   } while (nowMillis() < deadline);

@@ -35,6 +35,8 @@ class WsClient {
 
   // Connects to 127.0.0.1:port, retrying until the server listens (bounded).
   bool connect(uint16_t port, int timeoutMs = 3000);
+  // Connects to [::1]:port the same way.
+  bool connectIpv6(uint16_t port, int timeoutMs = 3000);
   void close();
   int fd() const { return fd_; }
 
@@ -80,6 +82,7 @@ class WsClient {
   bool openStreaming(uint16_t port, const char* extensions = nullptr);
 
  private:
+  bool connectTo(const void* address, unsigned size, int timeoutMs);
   int fd_ = -1;
   bool deflateOn_ = false;
   std::string headers_;
