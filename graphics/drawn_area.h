@@ -32,10 +32,10 @@ constexpr uint32_t kWholeBeatMillis = 2000;
 
 // Notes a panel's own write into BMP_DUMP: pixel columns [x, x + width) of
 // rows [y, y + height), counted as the drawing primitives count them (y = 0
-// the first stored row), cut to the picture. Call it while holding BMPmutex,
-// in the same hold as the write, so no viewer can be sent the write before
-// it is noted; the noted area goes out at the next turn. A write that is not
-// noted still goes out, within the slow beat.
+// the first stored row), cut to the picture. Call it while holding BMPmutex
+// (the record is guarded by it), in the same hold as the write, so the
+// write and its area are taken together and go out at the next turn. A
+// write that is not noted still goes out, within the slow beat.
 void bmpNoteWrite(int32_t x, int32_t y, int32_t width, int32_t height);
 
 // True when the screen has an area to take: something was noted since it

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "graphics/drawn_area.h"
 #include "graphics/font.h"
 #include "graphics/framebuffer.h"
 #include "graphics/shapes.h"
@@ -108,6 +109,16 @@ void idleTurn() {
   if (screenFrame(&packedRecord) != 0) abort();
 }
 
+// A turn at the slow beat: every pixel counts as written and is compared
+// with the shared snapshot; the picture is unchanged, so nothing is sent.
+void beatTurn() {
+  {
+    FrameLock lock;
+    bmpNoteWrite(0, 0, kWidth, kHeight);
+  }
+  if (screenFrame(&packedRecord) != 0) abort();
+}
+
 constexpr char kRequest[] =
     "GET /chat HTTP/1.1\r\nHost: panel.local:8080\r\nUpgrade: websocket\r\n"
     "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
@@ -157,6 +168,7 @@ constexpr Operation kOperations[] = {
     {"memcmp-memcpy", memcmpMemcpyChanged, "bytes"},
     {"compress-change", compressChange, "calls"},
     {"idle-turn", idleTurn, "calls"},
+    {"beat-turn", beatTurn, "bytes"},
     {"handshake", handshake, "calls"},
     {"decode", decode, "calls"},
 };
