@@ -8,6 +8,7 @@
 
 BmpDirtyArea bmpDirty = kBmpCleanArea;
 std::atomic<bool> bmpWritten{false};
+std::atomic<uint32_t> bmpBeatMillis{kWholeBeatMillis};
 
 namespace {
 
@@ -23,6 +24,7 @@ uint32_t clockMillis() {
 }
 
 bool beatDue(uint32_t now) {
+  if (bmpBeatMillis.load(std::memory_order_relaxed) == 0) return false;
   const uint32_t next = nextBeat.load(std::memory_order_relaxed);
   return next == 0 || int32_t(now - next) >= 0;
 }
@@ -48,7 +50,7 @@ BmpDirtyArea bmpTakeArea() {
   BmpDirtyArea area = bmpDirty;
   const uint32_t now = clockMillis();
   if (beatDue(now)) {
-    const uint32_t next = now + kWholeBeatMillis;
+    const uint32_t next = now + bmpBeatMillis.load(std::memory_order_relaxed);
     nextBeat.store(next != 0 ? next : 1, std::memory_order_relaxed);
     if (bhfo.width > 0 && bhfo.height > 0 && bmppar.bytesPerPixel > 0) {
       area.left = area.top = 0;

@@ -29,6 +29,11 @@ constexpr BmpDirtyArea kBmpCleanArea{UINT32_MAX, UINT32_MAX, 0, 0, false};
 // the wait for an un-noted write may be; the comparison costs a few
 // milliseconds of a device's core at most (docs/PERFORMANCE.md).
 constexpr uint32_t kWholeBeatMillis = 2000;
+// The beat's period in milliseconds: kWholeBeatMillis, or 0 to stop the beat
+// where a run must not depend on how fast the machine is (the instruction
+// counts of tools/op_count.cpp, whose runs under an emulator's log are slow
+// enough for a beat to fall due in the middle of a count).
+extern std::atomic<uint32_t> bmpBeatMillis;
 
 // Notes a panel's own write into BMP_DUMP: pixel columns [x, x + width) of
 // rows [y, y + height), counted as the drawing primitives count them (y = 0
@@ -44,7 +49,7 @@ bool bmpAreaPending();
 // Takes the area written since the last take and leaves the record clean;
 // when the slow beat is due the area covers every pixel of the picture (the
 // whole file when the picture has no pixel geometry), and the next beat is
-// due kWholeBeatMillis later. The caller holds BMPmutex.
+// due bmpBeatMillis later. The caller holds BMPmutex.
 BmpDirtyArea bmpTakeArea();
 
 // Guarded by BMPmutex.
