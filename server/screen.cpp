@@ -1,14 +1,15 @@
 // The screen message: the whole BMP file image as one binary frame.
 //
 // The connections share one snapshot of the picture. Whoever looks first
-// after something was drawn compares the drawn area (graphics/framebuffer.h)
+// after something was drawn compares the drawn area (graphics/drawn_area.h)
 // with the snapshot under BMPmutex, copies what differs and gives the
 // snapshot a new version; the compressed body is made from the snapshot
 // once per version, outside BMPmutex, so drawing never waits for it. Each
 // connection keeps the version and the body it was sent last in its own
 // transmit buffer, and gets a frame only when the version moved on and the
 // body differs from that one: equal bodies from one compressor mean equal
-// pictures. screenMutex is always taken before BMPmutex, never after.
+// pictures. screenMutex is always taken before BMPmutex, never after. At
+// the slow beat the drawn area covers the whole picture.
 //
 // wsscreen is the first form of the check: the payload area of a
 // connection's transmit buffer is its copy of the picture, compared whole
@@ -17,6 +18,7 @@
 
 #include <cstring>
 
+#include "graphics/drawn_area.h"
 #include "server/deflate.h"
 #include "server/frames.h"
 #include "server/wire.h"
@@ -61,13 +63,11 @@ bool takeSpan(uint32_t from, uint32_t to) {
 // Brings the snapshot up to date with what was drawn since the last look;
 // the caller holds screenMutex.
 void refreshSnapshot() {
-  if (snapshotVersion != 0 && !bmpWritten.load(std::memory_order_acquire)) return;
+  if (snapshotVersion != 0 && !bmpAreaPending()) return;
   bool changed = false;
   {
     FrameLock lock;
-    const BmpDirtyArea area = bmpDirty;
-    bmpDirty = kBmpCleanArea;
-    bmpWritten.store(false, std::memory_order_relaxed);
+    const BmpDirtyArea area = bmpTakeArea();
     const uint32_t length = pictureLength();
     if (snapshotVersion == 0 || area.whole || length != snapshotLength) {
       changed = snapshotVersion == 0 || length != snapshotLength;
@@ -107,7 +107,7 @@ int screenFrame(wssession* record) {
   // Idle: nothing drawn and this connection has the latest version.
   if (record->sentVersion != 0 &&
       record->sentVersion == publishedVersion.load(std::memory_order_acquire) &&
-      !bmpWritten.load(std::memory_order_relaxed)) {
+      !bmpAreaPending()) {
     return 0;
   }
   pthread_mutex_lock(&screenMutex);

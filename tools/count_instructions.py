@@ -27,6 +27,7 @@ FLOORS = {
     "screen-unchanged": "memcmp",
     "screen-changed": "memcmp-memcpy",
     "idle-turn": "memcmp",
+    "beat-turn": "memcmp",
 }
 
 

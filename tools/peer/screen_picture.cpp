@@ -9,12 +9,10 @@
 #include "graphics/framebuffer.h"
 #include "tools/peer/bmp_writer.h"
 
-void loadScreenPicture() {
-  static bool loaded = false;
-  if (loaded) return;
+void loadBenchPicture(const std::vector<uint8_t>& bytes) {
   char path[] = "/tmp/panel-bench-XXXXXX";
   const int fd = mkstemp(path);
-  if (fd < 0 || !writeBytes(path, makeBmp(BmpLayout{}, calmBackground))) {
+  if (fd < 0 || !writeBytes(path, bytes)) {
     fprintf(stderr, "bench: cannot write a picture\n");
     exit(1);
   }
@@ -32,5 +30,11 @@ void loadScreenPicture() {
     fprintf(stderr, "bench: the picture did not load (%d)\n", result);
     exit(1);
   }
+}
+
+void loadScreenPicture() {
+  static bool loaded = false;
+  if (loaded) return;
+  loadBenchPicture(makeBmp(BmpLayout{}, calmBackground));
   loaded = true;
 }
