@@ -1,0 +1,45 @@
+// Applying the change stream's messages to a held file image.
+#include "tools/peer/change_viewer.h"
+
+#include "server/changes.h"
+
+namespace {
+
+uint32_t le32(const uint8_t* at) {
+  return at[0] | (at[1] << 8) | (at[2] << 16) | (uint32_t(at[3]) << 24);
+}
+
+}  // namespace
+
+bool applyStreamMessage(std::vector<uint8_t>* held, const std::vector<uint8_t>& message) {
+  if (message.size() >= 2 && message[0] == 'B' && message[1] == 'M') {
+    *held = message;
+    return true;
+  }
+  if (message.size() < kChangeHeaderSize || message[0] != kChangeFormat || message[1] != 0 ||
+      le32(&message[10]) != held->size()) {
+    return false;
+  }
+  const uint32_t count = le32(&message[14]);
+  size_t at = kChangeHeaderSize;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (at + kSpanHeaderSize > message.size()) return false;
+    const uint64_t end = uint64_t(le32(&message[at])) + le32(&message[at + 4]);
+    if (end > held->size() || message[at + 8] > kSpanXor) return false;
+    at += kSpanHeaderSize + le32(&message[at + 4]);
+    if (at > message.size()) return false;
+  }
+  if (at != message.size()) return false;
+  at = kChangeHeaderSize;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint32_t offset = le32(&message[at]);
+    const uint32_t length = le32(&message[at + 4]);
+    const bool isXor = message[at + 8] == kSpanXor;
+    const uint8_t* bytes = &message[at + kSpanHeaderSize];
+    for (uint32_t k = 0; k < length; ++k) {
+      (*held)[offset + k] = isXor ? uint8_t((*held)[offset + k] ^ bytes[k]) : bytes[k];
+    }
+    at += kSpanHeaderSize + length;
+  }
+  return true;
+}
