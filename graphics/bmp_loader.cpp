@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "graphics/drawn_area.h"
 #include "graphics/framebuffer.h"
 
 namespace {

@@ -3,6 +3,7 @@
 // pixel primitive, their bounding box noted as written once; discs are drawn as horizontal runs,
 // each of half-width w covering columns cx - w to cx + w - 1. A negative radius draws nothing.
 #include "graphics/clip.h"
+#include "graphics/drawn_area.h"
 #include "graphics/framebuffer.h"
 #include "graphics/shapes.h"
 

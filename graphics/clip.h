@@ -1,12 +1,17 @@
-// The clip tests every primitive draws through. Only the far bounds x2_clip
-// and y2_clip cut; a negative coordinate is always outside, and x1_clip and
-// y1_clip are kept for whoever saves and restores the clip. The caller holds
-// BMPmutex.
+// The clip rectangle and the tests every primitive draws through. Only the
+// far bounds x2_clip and y2_clip cut; a negative coordinate is always
+// outside, and x1_clip and y1_clip are kept for whoever saves and restores
+// the clip. Guarded by BMPmutex, like the rest of the frame buffer
+// (graphics/framebuffer.h): the caller holds it.
 #pragma once
 
 #include <cstdint>
 
-#include "graphics/framebuffer.h"
+// The clip rectangle, guarded by BMPmutex.
+extern int32_t x1_clip, y1_clip, x2_clip, y2_clip;
+
+// Sets the clip; the far bounds are cut to the picture and the near ones to 0.
+void BMP_GSetClip(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
 
 // Inside when 0 <= x < x2_clip and 0 <= y < y2_clip: compared unsigned, so
 // negative coordinates are outside.
@@ -54,17 +59,4 @@ inline bool clipSteps(int64_t start, int64_t step, int64_t steps, int64_t bound,
   *first = from;
   *last = to;
   return from <= to;
-}
-
-// Notes the pixel columns [left, right) of rows [top, bottom), cut to the
-// clip, as written: a shape that sets pixels one at a time through
-// bmpPutPixel notes its bounding box once, so every pixel it can set lies
-// inside the noted area before the screen looks.
-inline void clipNoteBox(int64_t left, int64_t top, int64_t right, int64_t bottom) {
-  if (left < 0) left = 0;
-  if (top < 0) top = 0;
-  if (right > x2_clip) right = x2_clip;
-  if (bottom > y2_clip) bottom = y2_clip;
-  if (left >= right || top >= bottom) return;
-  bmpNoteWritten(uint32_t(left), uint32_t(top), uint32_t(right - left), uint32_t(bottom - top));
 }

@@ -4,7 +4,7 @@
 // tables themselves are generated data (graphics/font_*_table.cpp).
 #include "graphics/font.h"
 
-#include "graphics/clip.h"
+#include "graphics/drawn_area.h"
 #include "graphics/framebuffer.h"
 
 int32_t FontBits;

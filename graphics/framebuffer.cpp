@@ -1,37 +1,23 @@
 // Frame-buffer state and the pixel primitives.
 #include "graphics/framebuffer.h"
 
-#include "graphics/clip.h"
+#include "graphics/drawn_area.h"
 
 alignas(kPictureAlign) uint8_t BMP_DUMP[kFrameBufferSize];
 BmpFileHeader bhfi;
 uint8_t bhfor[kInfoHeaderMax];
 BmpInfoHeader bhfo;
 BmpGeometry bmppar;
-int32_t x1_clip, y1_clip, x2_clip, y2_clip;
 // Statically initialised with default attributes, so the lock is usable by any
 // code (tests included) before bmpfilework runs.
 pthread_mutex_t BMPmutex = PTHREAD_MUTEX_INITIALIZER;
 pthread_t thBMP;
-BmpDirtyArea bmpDirty = kBmpCleanArea;
-std::atomic<bool> bmpWritten{false};
 
 namespace {
 
 constexpr uint8_t kExtraByte = 255;  // bytes past blue, green, red: opaque alpha
 
 }  // namespace
-
-void BMP_GSetClip(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
-  x1_clip = x1;
-  y1_clip = y1;
-  x2_clip = x2;
-  y2_clip = y2;
-  if (uint32_t(x2_clip) > uint32_t(bhfo.width)) x2_clip = bhfo.width;
-  if (uint32_t(y2_clip) > uint32_t(bhfo.height)) y2_clip = bhfo.height;
-  if (x1_clip < 0) x1_clip = 0;
-  if (y1_clip < 0) y1_clip = 0;
-}
 
 int bmpPutPixel(int64_t x, int64_t y, uint8_t r, uint8_t g, uint8_t b) {
   if (!clipContains(x, y)) return -1;

@@ -1,6 +1,8 @@
 // The frame buffer: one BMP file image held in memory byte for byte, its
-// header copies, the pixel geometry derived from them, the clip rectangle,
-// the three pixel primitives, the frame-buffer lock and the idle thread.
+// header copies, the pixel geometry derived from them, the pixel primitives,
+// the frame-buffer lock and the idle thread. The clip rectangle the
+// primitives draw through lives in graphics/clip.h, the record of the area
+// they wrote in graphics/drawn_area.h.
 //
 // Everything here is guarded by BMPmutex: the primitives take no lock, so
 // every caller holds BMPmutex for the whole call (or draws through the locked
@@ -10,10 +12,11 @@
 
 #include <pthread.h>
 
-#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+
+#include "graphics/clip.h"
 
 constexpr uint32_t kFrameBufferSize = 2097152;  // BMP_DUMP: the largest picture
 constexpr uint32_t kInfoHeaderMax = 132;        // bhfor: the largest info header kept
@@ -82,7 +85,6 @@ extern BmpFileHeader bhfi;
 extern uint8_t bhfor[kInfoHeaderMax];
 extern BmpInfoHeader bhfo;
 extern BmpGeometry bmppar;
-extern int32_t x1_clip, y1_clip, x2_clip, y2_clip;
 extern pthread_mutex_t BMPmutex;
 extern pthread_t thBMP;
 
@@ -123,47 +125,12 @@ inline uint8_t* bmpPixelAddress(uint32_t x, uint32_t y) {
   return BMP_DUMP + bmpPixelIndex(x, y);
 }
 
-// The area written since the screen last took it, so that only that area is
-// compared with what was streamed: the pixel primitives widen it under
-// BMPmutex, the screen takes it and puts kBmpCleanArea back under BMPmutex.
-// Pixel columns [left, right) of rows [top, bottom), empty when right is 0;
-// whole covers every byte of the file (a load, or a writer that cannot say
-// where it wrote). bmpWritten is raised with every widening, so a reader can
-// see without the lock that nothing was drawn since it last took the area.
-struct BmpDirtyArea {
-  uint32_t left, top, right, bottom;
-  bool whole;
-};
-// Empty, with its edges where any write widens them without a test.
-constexpr BmpDirtyArea kBmpCleanArea{UINT32_MAX, UINT32_MAX, 0, 0, false};
-extern BmpDirtyArea bmpDirty;
-extern std::atomic<bool> bmpWritten;
-
-// Widens bmpDirty by count pixels in each of rows rows from (x, y); the
-// caller holds BMPmutex and has clipped the block. Called for every pixel
-// BMP_SetPixel sets, so it only takes minima and maxima.
-inline void bmpNoteWritten(uint32_t x, uint32_t y, uint32_t count, uint32_t rows) {
-  BmpDirtyArea& area = bmpDirty;
-  area.left = x < area.left ? x : area.left;
-  area.top = y < area.top ? y : area.top;
-  area.right = x + count > area.right ? x + count : area.right;
-  area.bottom = y + rows > area.bottom ? y + rows : area.bottom;
-  bmpWritten.store(true, std::memory_order_relaxed);
-}
-// Marks the whole file written; the caller holds BMPmutex.
-inline void bmpNoteWhole() {
-  bmpDirty.whole = true;
-  bmpWritten.store(true, std::memory_order_relaxed);
-}
-
-void BMP_GSetClip(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
-
 // Pixel primitives: 0 when done, -1 when (x, y) lies outside the clip.
 int BMP_SetPixel(int64_t x, int64_t y, uint8_t r, uint8_t g, uint8_t b);
 int iBMP_SetPixel(int64_t x, int64_t y, uint8_t r, uint8_t g, uint8_t b);
 // BMP_SetPixel without widening bmpDirty, for the shapes that set pixels one
 // at a time: they note an area holding every pixel they may set first
-// (clipNoteBox in graphics/clip.h), then set them through this.
+// (clipNoteBox in graphics/drawn_area.h), then set them through this.
 int bmpPutPixel(int64_t x, int64_t y, uint8_t r, uint8_t g, uint8_t b);
 int BMP_GetPixel(int64_t x, int64_t y, uint8_t* r, uint8_t* g, uint8_t* b);
 int BMP_XchangePixel(int64_t x, int64_t y, uint8_t newR, uint8_t newG, uint8_t newB, uint8_t oldR,

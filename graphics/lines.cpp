@@ -2,6 +2,7 @@
 // end; any other line is a Bresenham line with both ends drawn, point by point
 // through the pixel primitive, its bounding box noted as written once.
 #include "graphics/clip.h"
+#include "graphics/drawn_area.h"
 #include "graphics/framebuffer.h"
 #include "graphics/shapes.h"
 

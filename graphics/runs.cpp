@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "graphics/clip.h"
+#include "graphics/drawn_area.h"
 #include "graphics/framebuffer.h"
 #include "graphics/shapes.h"
 

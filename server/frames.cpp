@@ -124,24 +124,6 @@ int wsplainFrame(wssession* record, const uint8_t* frame, int frameLen, uint8_t*
   return int(headerSize) + made;
 }
 
-uint32_t wsframeHeader(uint8_t* out, uint8_t first, uint32_t length) {
-  out[0] = first;
-  if (length <= kMax7) {
-    out[1] = uint8_t(length);
-    return 2;
-  }
-  if (length <= kMax16) {
-    out[1] = kLength16;
-    out[2] = uint8_t(length >> 8);
-    out[3] = uint8_t(length);
-    return 4;
-  }
-  out[1] = kLength64;
-  const uint64_t wide = length;
-  for (int i = 0; i < 8; ++i) out[2 + i] = uint8_t(wide >> (56 - 8 * i));
-  return kFrameHeaderMax;
-}
-
 int wsfunc(wssession* record) {
   return wsdecode(record, record->rxbuf, kRxBufSize);
 }

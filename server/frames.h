@@ -32,10 +32,6 @@ int wsframeLength(const uint8_t* bytes, int available);
 // the count of bytes before the first zero byte within frameLen (positive),
 // 0 for every other frame. rdbuf is cleared first, whatever the frame.
 int wsdecode(wssession* record, const uint8_t* frame, int frameLen);
-// Writes the header of an unmasked frame: the first byte as given (final
-// bit, reserved bits, opcode) and the shortest length field for `length`;
-// returns the header's size (2, 4 or kFrameHeaderMax).
-uint32_t wsframeHeader(uint8_t* out, uint8_t first, uint32_t length);
 
 // Results of wsplainFrame.
 constexpr int kFrameBadBits = -3;  // reserved bits the connection did not agree to

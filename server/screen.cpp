@@ -1,7 +1,7 @@
 // The screen message: the whole BMP file image as one binary frame.
 //
 // The connections share one snapshot of the picture. Whoever looks first
-// after something was drawn compares the drawn area (graphics/framebuffer.h)
+// after something was drawn compares the drawn area (graphics/drawn_area.h)
 // with the snapshot under BMPmutex, copies what differs and gives the
 // snapshot a new version; the compressed body is made from the snapshot
 // once per version, outside BMPmutex, so drawing never waits for it. Each
@@ -24,6 +24,7 @@
 
 #include <cstring>
 
+#include "graphics/drawn_area.h"
 #include "server/changes.h"
 #include "server/deflate.h"
 #include "server/frames.h"

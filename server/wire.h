@@ -1,6 +1,7 @@
 // The fixed bytes of a WebSocket frame, written once for the server, its
 // tests and its tools: the opcodes, the bits of the first two header bytes,
-// the length markers and the lengths each length field holds.
+// the length markers and the lengths each length field holds, and the
+// writer of the header the server puts before what it sends.
 #pragma once
 
 #include <cstdint>
@@ -36,3 +37,8 @@ constexpr int kFrameHeaderMax = 10;
 
 // The server's ping: a final ping frame carrying "Hello".
 constexpr uint8_t kServerPing[] = {kFinalBit | kOpPing, 5, 'H', 'e', 'l', 'l', 'o'};
+
+// Writes the header of an unmasked frame: the first byte as given (final
+// bit, reserved bits, opcode) and the shortest length field for `length`;
+// returns the header's size (2, 4 or kFrameHeaderMax).
+uint32_t wsframeHeader(uint8_t* out, uint8_t first, uint32_t length);

@@ -88,3 +88,55 @@ uint32_t calmBackground(int32_t x, int32_t y) {
   }
   return (r << 16) | (g << 8) | b;
 }
+
+namespace {
+
+// Marsaglia's 32-bit xorshift: unsigned 32-bit steps only, so the noise is
+// the same on every compiler and machine.
+uint32_t nextRandom(uint32_t* state) {
+  uint32_t s = *state;
+  s ^= s << 13;
+  s ^= s >> 17;
+  s ^= s << 5;
+  *state = s;
+  return s;
+}
+
+constexpr uint32_t kNoiseSeed = 0x2545F491;
+// Noise of -kNoiseReach .. kNoiseReach per colour byte, the sum of two even
+// draws, so small values are the common ones, as from a camera's sensor.
+constexpr int32_t kNoiseReach = 11;
+
+uint8_t clampByte(int32_t value) {
+  return uint8_t(value < 0 ? 0 : value > 255 ? 255 : value);
+}
+
+}  // namespace
+
+std::vector<uint8_t> makePhotoPicture(int32_t width, int32_t height) {
+  BmpLayout layout;
+  layout.width = width;
+  layout.height = height;
+  std::vector<uint8_t> bytes = makeBmp(layout);
+  const uint32_t stride = bmpStride(layout);
+  const uint32_t offset = 14 + layout.infoSize;
+  // Red grows to the right, green upwards, blue falls along the diagonal.
+  const int32_t spanX = width > 1 ? width - 1 : 1;
+  const int32_t spanY = height > 1 ? height - 1 : 1;
+  const int32_t spanXY = spanX + spanY;
+  uint32_t state = kNoiseSeed;
+  for (int32_t y = 0; y < height; y++) {
+    for (int32_t x = 0; x < width; x++) {
+      const int32_t colour[3] = {210 - 150 * (x + y) / spanXY, 60 + 140 * y / spanY,
+                                 40 + 180 * x / spanX};  // blue, green, red
+      uint8_t* pixel = &bytes[offset + uint32_t(y) * stride + uint32_t(x) * 3];
+      for (int i = 0; i < 3; i++) {
+        const uint32_t draw = nextRandom(&state);
+        const int32_t noise = int32_t((draw >> 8) % (kNoiseReach + 1)) +
+                              int32_t((draw >> 20) % (kNoiseReach + 1)) - kNoiseReach;
+        pixel[i] = clampByte(colour[i] + noise);
+      }
+    }
+  }
+  return bytes;
+}

@@ -1,5 +1,6 @@
-// Builds BMP file images: the default picture and the odd pictures the tests
-// need (other sizes, info headers and depths, lying or truncated files).
+// Builds BMP file images: the default picture, the photograph-like picture
+// and the odd pictures the tests need (other sizes, info headers and depths,
+// lying or truncated files).
 #pragma once
 
 #include <cstdint>
@@ -34,3 +35,8 @@ constexpr uint32_t kNoPixel = 0xFF000000;
 uint32_t bmpPixel(const std::vector<uint8_t>& file, int32_t x, int32_t y);
 // The calm background of the default picture.
 uint32_t calmBackground(int32_t x, int32_t y);
+// The photograph-like picture: a 24-bit BMP (40-byte info header) of a smooth
+// colour gradient with a little sensor noise from a fixed seed, the same
+// bytes on every machine. Like a photograph it barely compresses (about 86 %
+// of its size at 640 x 480), where the calm background shrinks to a few KB.
+std::vector<uint8_t> makePhotoPicture(int32_t width = 640, int32_t height = 480);
