@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "graphics/draw.h"
+#include "graphics/drawn_area.h"
 #include "graphics/framebuffer.h"
 #include "server/records.h"
 #include "server/screen.h"
