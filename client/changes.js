@@ -5,8 +5,10 @@
 // little-endian; the README gives the whole rule):
 //   u8 format (1), u8 flags (0), u32 from version, u32 to version,
 //   u32 file length, u32 span count,
-//   then per span: u32 offset, u32 length, u8 encoding (0 new bytes,
-//   1 XOR with the held bytes), length bytes.
+//   then per span: u32 skip (bytes from the end of the previous span, from
+//   the file's start for the first), u32 length, u8 encoding (0 new bytes,
+//   1 XOR with the held bytes, 2 a repeat of the previous span's new bytes,
+//   of the same length, with no bytes following), length bytes (0 for 2).
 // A message is checked whole before any byte is applied, so one that cannot
 // be applied leaves the copy as it was; the page then reconnects and starts
 // again from a whole picture. Loaded by the page as a plain script
@@ -20,6 +22,7 @@
   const SPAN_HEADER_SIZE = 9;
   const SPAN_NEW = 0;
   const SPAN_XOR = 1;
+  const SPAN_REPEAT = 2;
 
   // True when the message is a whole picture: a BMP file image starts "BM".
   function isWholePicture(bytes) {
@@ -43,28 +46,43 @@
     if (version !== null && from !== version) fail("from version " + from + ", held " + version);
     if (fileLength !== held.length) fail("file length " + fileLength + ", held " + held.length);
     let at = HEADER_SIZE;
+    let end = 0;
+    let previousLength = -1;
     for (let i = 0; i < count; i++) {
       if (at + SPAN_HEADER_SIZE > message.length) fail("span " + i + " cut short");
-      const offset = view.getUint32(at, true);
+      const offset = end + view.getUint32(at, true);
       const length = view.getUint32(at + 4, true);
       const encoding = message[at + 8];
-      if (encoding !== SPAN_NEW && encoding !== SPAN_XOR) fail("unknown encoding " + encoding);
+      if (encoding > SPAN_REPEAT) fail("unknown encoding " + encoding);
+      if (encoding === SPAN_REPEAT && length !== previousLength) {
+        fail("span " + i + " repeats nothing");
+      }
       if (offset + length > fileLength) fail("span " + i + " outside the picture");
-      at += SPAN_HEADER_SIZE + length;
+      end = offset + length;
+      previousLength = length;
+      at += SPAN_HEADER_SIZE + (encoding === SPAN_REPEAT ? 0 : length);
       if (at > message.length) fail("span " + i + " cut short");
     }
     if (at !== message.length) fail((message.length - at) + " bytes after the spans");
     at = HEADER_SIZE;
+    end = 0;
+    let previous = 0;
     for (let i = 0; i < count; i++) {
-      const offset = view.getUint32(at, true);
+      const offset = end + view.getUint32(at, true);
       const length = view.getUint32(at + 4, true);
-      const bytes = message.subarray(at + SPAN_HEADER_SIZE, at + SPAN_HEADER_SIZE + length);
-      if (message[at + 8] === SPAN_NEW) {
+      const encoding = message[at + 8];
+      const carried = encoding === SPAN_REPEAT ? 0 : length;
+      const bytes = message.subarray(at + SPAN_HEADER_SIZE, at + SPAN_HEADER_SIZE + carried);
+      if (encoding === SPAN_NEW) {
         held.set(bytes, offset);
-      } else {
+      } else if (encoding === SPAN_XOR) {
         for (let k = 0; k < length; k++) held[offset + k] ^= bytes[k];
+      } else {
+        held.copyWithin(offset, previous, previous + length);
       }
-      at += SPAN_HEADER_SIZE + length;
+      previous = offset;
+      end = offset + length;
+      at += SPAN_HEADER_SIZE + carried;
     }
     return to;
   }

@@ -1,5 +1,9 @@
 // The change stream's offer, staging, encoder and history.
 //
+// A span whose new bytes equal the previous span's goes out as a repeat,
+// with no bytes: the rows of a filled rectangle, or of a button's face,
+// cost a header each.
+//
 // A span goes out as the new bytes or as the XOR with the held bytes by a
 // cheap estimate of which compresses smaller: the count of bytes that differ
 // from the byte one pixel earlier. A shape drawn in one colour over a
@@ -68,6 +72,8 @@ struct Writer {
   ByteSpan* spans;
   int maxSpans;
   int count;
+  uint32_t end;  // where the previous span ended, 0 before the first
+  ByteSpan previous;
 };
 
 // Appends one span; xorBytes null sends the new bytes. A result of
@@ -76,13 +82,19 @@ int putSpan(Writer& w, ByteSpan span, const uint8_t* xorBytes, const uint8_t* he
   if (w.count == w.maxSpans) return kChangeTooMany;
   if (uint64_t(w.at) + kSpanHeaderSize + span.length >= w.limit) return kChangeTooLarge;
   const uint8_t* newBytes = held + span.offset;
-  const bool asXor = xorBytes != nullptr && xorIsSmaller(xorBytes, newBytes, span.length, step);
+  const bool repeat = w.count > 0 && span.length == w.previous.length &&
+                      memcmp(newBytes, held + w.previous.offset, span.length) == 0;
+  const bool asXor =
+      !repeat && xorBytes != nullptr && xorIsSmaller(xorBytes, newBytes, span.length, step);
   uint8_t* at = w.out + w.at;
-  put32(at, span.offset);
+  put32(at, span.offset - w.end);
   put32(at + 4, span.length);
-  at[8] = asXor ? kSpanXor : kSpanNew;
-  memcpy(at + kSpanHeaderSize, asXor ? xorBytes : newBytes, span.length);
-  w.at += kSpanHeaderSize + span.length;
+  at[8] = repeat ? kSpanRepeat : asXor ? kSpanXor : kSpanNew;
+  const uint32_t carried = repeat ? 0 : span.length;
+  memcpy(at + kSpanHeaderSize, asXor ? xorBytes : newBytes, carried);
+  w.at += kSpanHeaderSize + carried;
+  w.end = span.offset + span.length;
+  w.previous = span;
   if (w.spans != nullptr) w.spans[w.count] = span;
   w.count++;
   return 0;
@@ -148,7 +160,7 @@ int encodeChange(const ChangeStage& stage, const uint8_t* held, uint32_t fileLen
                  int maxSpans, int* spanCount) {
   if (fileLength <= kChangeHeaderSize) return kChangeTooLarge;
   const uint32_t step = bytesPerPixel == 0 ? 1 : bytesPerPixel;
-  Writer w{out, fileLength, kChangeHeaderSize, spans, maxSpans, 0};
+  Writer w{out, fileLength, kChangeHeaderSize, spans, maxSpans, 0, 0, {}};
   const uint8_t* xorBytes = stage.xorBytes;
   for (int s = 0; s < stage.count; ++s) {
     const ByteSpan segment = stage.segments[s];
@@ -198,7 +210,7 @@ int unionMessage(uint32_t from, uint32_t to, const uint8_t* held, uint32_t fileL
   std::sort(gathered, gathered + count,
             [](const ByteSpan& a, const ByteSpan& b) { return a.offset < b.offset; });
   if (fileLength <= kChangeHeaderSize) return kChangeTooLarge;
-  Writer w{out, fileLength, kChangeHeaderSize, nullptr, INT32_MAX, 0};
+  Writer w{out, fileLength, kChangeHeaderSize, nullptr, INT32_MAX, 0, 0, {}};
   int i = 0;
   while (i < count) {
     uint32_t start = gathered[i].offset;

@@ -9,7 +9,9 @@
 // Message (all numbers little-endian):
 //   u8 format (kChangeFormat), u8 flags (0),
 //   u32 from version, u32 to version, u32 file length, u32 span count,
-//   then per span: u32 offset, u32 length, u8 encoding, length bytes.
+//   then per span: u32 skip, u32 length, u8 encoding, length bytes, where
+//   skip counts the bytes from the end of the previous span (from the start
+//   of the file for the first), so a rectangle's rows repeat one header.
 //
 // The work is split by lock: stageChange compares and copies under BMPmutex
 // (the old bytes are gone after it), encodeChange and the history run under
@@ -28,6 +30,9 @@ constexpr uint32_t kChangeHeaderSize = 18;
 constexpr uint32_t kSpanHeaderSize = 9;
 constexpr uint8_t kSpanNew = 0;  // the span's bytes are the new bytes
 constexpr uint8_t kSpanXor = 1;  // the span's bytes are new XOR held
+// No bytes follow: the span's new bytes are the previous span's new bytes
+// (the same length), as a filled rectangle's rows are.
+constexpr uint8_t kSpanRepeat = 2;
 // Two changed runs closer than this many unchanged bytes go out as one span:
 // the unchanged bytes cost less than another span header.
 constexpr uint32_t kMergeGap = kSpanHeaderSize;

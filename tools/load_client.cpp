@@ -540,6 +540,7 @@ constexpr ScriptStep kScript[] = {
     {"reectf", 320, 20},   {"triangle", 410, 20}, {"slider 1", 20, 180},
     {"slider 2", 45, 110}, {"slider 3", 70, 150}, {"clear", 500, 20},
 };
+constexpr useconds_t kPressMicros = 700000;        // two control-loop polls
 constexpr useconds_t kStepSettleMicros = 1600000;  // four connection turns
 
 int script(uint16_t port) {
@@ -554,7 +555,10 @@ int script(uint16_t port) {
   uint64_t pageTotal = 0, wholeTotal = 0;
   for (const ScriptStep& step : kScript) {
     const uint64_t pageBefore = page.bytes(), wholeBefore = whole.bytes();
-    if (!page.send(step.x, step.y) || !page.send(kOutsideX, kOutsideY)) return 1;
+    // The press is taken at a control-loop poll, the release at a later one.
+    if (!page.send(step.x, step.y)) return 1;
+    usleep(kPressMicros);
+    if (!page.send(kOutsideX, kOutsideY)) return 1;
     usleep(kStepSettleMicros);
     const uint64_t pageBytes = page.bytes() - pageBefore, wholeBytes = whole.bytes() - wholeBefore;
     pageTotal += pageBytes;

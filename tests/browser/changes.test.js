@@ -7,14 +7,17 @@ const { test } = require('node:test');
 const assert = require('node:assert');
 const { applyChange, isWholePicture } = require('../../client/changes.js');
 
-// A message: header fields, then spans [offset, encoding, bytes].
+// A message: header fields, then spans [offset, encoding, bytes, length],
+// each written with its skip from the end of the one before.
 function message({ format = 1, flags = 0, from = 4, to = 5, fileLength = 16, spans = [],
                    count = spans.length, extra = [] }) {
   const out = [format, flags];
   const u32 = (v) => out.push(v & 255, (v >>> 8) & 255, (v >>> 16) & 255, v >>> 24);
   [from, to, fileLength, count].forEach(u32);
+  let end = 0;
   for (const [offset, encoding, bytes, length = bytes.length] of spans) {
-    u32(offset);
+    u32(offset - end);
+    end = offset + length;
     u32(length);
     out.push(encoding, ...bytes);
   }
@@ -31,6 +34,8 @@ test('good messages change exactly the bytes they name', () => {
     { name: 'XOR', spans: [[14, 1, [1, 1]]], want: [0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 15, 14] },
     { name: 'both, to the last byte', spans: [[0, 1, [255]], [15, 0, [0]]],
       want: [255, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 0] },
+    { name: 'a repeat of the new bytes before', spans: [[1, 1, [3, 3]], [6, 2, [], 2]],
+      want: [0, 2, 1, 3, 4, 5, 2, 1, 8, 9, 10, 11, 12, 13, 14, 15] },
   ];
   for (const c of cases) {
     const copy = held();
@@ -51,7 +56,9 @@ test('bad messages throw and leave the copy as it was', () => {
     { name: 'another file length', bytes: message({ fileLength: 17, spans: good }) },
     { name: 'span past the end', bytes: message({ spans: [[1, 0, [5]], [15, 0, [1, 2]]] }) },
     { name: 'offset beyond 32 bits of room', bytes: message({ spans: [[0xffffffff, 0, [1]]] }) },
-    { name: 'unknown encoding', bytes: message({ spans: [[1, 2, [5]]] }) },
+    { name: 'unknown encoding', bytes: message({ spans: [[1, 3, [5]]] }) },
+    { name: 'a first span repeating', bytes: message({ spans: [[1, 2, [], 1]] }) },
+    { name: 'a repeat of another length', bytes: message({ spans: [[1, 0, [5]], [4, 2, [], 2]] }) },
     { name: 'span cut short', bytes: message({ spans: [[1, 0, [5], 4]] }) },
     { name: 'more spans announced', bytes: message({ spans: good, count: 2 }) },
     { name: 'bytes after the spans', bytes: message({ spans: good, extra: [0] }) },

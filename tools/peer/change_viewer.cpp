@@ -22,24 +22,36 @@ bool applyStreamMessage(std::vector<uint8_t>* held, const std::vector<uint8_t>& 
   }
   const uint32_t count = le32(&message[14]);
   size_t at = kChangeHeaderSize;
+  uint64_t end = 0;
+  int64_t previousLength = -1;
   for (uint32_t i = 0; i < count; ++i) {
     if (at + kSpanHeaderSize > message.size()) return false;
-    const uint64_t end = uint64_t(le32(&message[at])) + le32(&message[at + 4]);
-    if (end > held->size() || message[at + 8] > kSpanXor) return false;
-    at += kSpanHeaderSize + le32(&message[at + 4]);
+    const uint32_t length = le32(&message[at + 4]);
+    const uint8_t encoding = message[at + 8];
+    end += uint64_t(le32(&message[at])) + length;
+    if (end > held->size() || encoding > kSpanRepeat) return false;
+    if (encoding == kSpanRepeat && length != previousLength) return false;
+    previousLength = length;
+    at += kSpanHeaderSize + (encoding == kSpanRepeat ? 0 : length);
     if (at > message.size()) return false;
   }
   if (at != message.size()) return false;
   at = kChangeHeaderSize;
+  uint32_t offset = 0;
+  uint32_t previous = 0;
   for (uint32_t i = 0; i < count; ++i) {
-    const uint32_t offset = le32(&message[at]);
+    offset += le32(&message[at]);
     const uint32_t length = le32(&message[at + 4]);
-    const bool isXor = message[at + 8] == kSpanXor;
-    const uint8_t* bytes = &message[at + kSpanHeaderSize];
+    const uint8_t encoding = message[at + 8];
+    const uint8_t* bytes =
+        encoding == kSpanRepeat ? held->data() + previous : &message[at + kSpanHeaderSize];
     for (uint32_t k = 0; k < length; ++k) {
-      (*held)[offset + k] = isXor ? uint8_t((*held)[offset + k] ^ bytes[k]) : bytes[k];
+      (*held)[offset + k] =
+          encoding == kSpanXor ? uint8_t((*held)[offset + k] ^ bytes[k]) : bytes[k];
     }
-    at += kSpanHeaderSize + length;
+    previous = offset;
+    offset += length;
+    at += kSpanHeaderSize + (encoding == kSpanRepeat ? 0 : length);
   }
   return true;
 }
