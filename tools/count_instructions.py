@@ -27,6 +27,8 @@ FLOORS = {
     "screen-unchanged": "memcmp",
     "screen-changed": "memcmp-memcpy",
     "idle-turn": "memcmp",
+    "change-circle": "memcpy",
+    "change-clear": "memcpy",
 }
 
 

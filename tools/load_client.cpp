@@ -1,7 +1,8 @@
 // Measures the server under streaming clients.
-//   panel-load idle <pid> <port> [seconds]
+//   panel-load idle <pid> <port> [seconds] [plain|deflate|page]
 //     five streaming clients on the running server <pid>, the picture left
 //     unchanged: the server's CPU use over the period and its resident memory.
+//     The clients offer nothing (plain), compression, or what the page offers.
 //   panel-load clicks <pid> <port> [clients] [clicks] [idle-seconds]
 //     one to five streaming clients (five by default): the idle figures
 //     first, then the first client clicks the panel's "clear" and "circle"
@@ -620,7 +621,11 @@ int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "idle" && argc >= 4) {
     const int seconds = std::clamp(argc > 4 ? atoi(argv[4]) : 10, 1, kMaxSeconds);
-    return run(atoi(argv[2]), uint16_t(atoi(argv[3])), kClients, 0, seconds);
+    const std::string offer = argc > 5 ? argv[5] : "plain";
+    const Offer chosen = offer == "page"      ? kOfferPage
+                         : offer == "deflate" ? kOfferDeflate
+                                              : kOfferNothing;
+    return run(atoi(argv[2]), uint16_t(atoi(argv[3])), kClients, 0, seconds, chosen);
   }
   if (mode == "clicks" && argc >= 4) {
     const int clients = std::clamp(argc > 4 ? atoi(argv[4]) : kClients, 1, kClients);
@@ -636,7 +641,7 @@ int main(int argc, char** argv) {
   if (mode == "latency") return latency(argc > 2 ? atoi(argv[2]) : 20);
   if (mode == "script" && argc >= 3) return script(uint16_t(atoi(argv[2])));
   fprintf(stderr,
-          "usage: panel-load idle <pid> <port> [seconds]\n"
+          "usage: panel-load idle <pid> <port> [seconds] [plain|deflate|page]\n"
           "       panel-load clicks <pid> <port> [clients] [clicks] [idle-seconds]\n"
           "       panel-load relay <pid> <port> [clicks] [bytes-per-second]\n"
           "       panel-load latency [rounds]\n"
