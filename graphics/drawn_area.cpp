@@ -1,5 +1,64 @@
-// The drawn-area record's state.
+// The drawn-area record's state, a panel's note of its own write and the
+// slow beat.
 #include "graphics/drawn_area.h"
+
+#include <time.h>
+
+#include "graphics/framebuffer.h"
 
 BmpDirtyArea bmpDirty = kBmpCleanArea;
 std::atomic<bool> bmpWritten{false};
+
+namespace {
+
+// When the next slow beat is due, in monotonic milliseconds (wrapping after
+// 49 days, so compared by difference); 0 before the first beat, which is
+// due at once. Written under BMPmutex, read without.
+std::atomic<uint32_t> nextBeat{0};
+
+uint32_t clockMillis() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return uint32_t(now.tv_sec) * 1000u + uint32_t(now.tv_nsec / 1000000);
+}
+
+bool beatDue(uint32_t now) {
+  const uint32_t next = nextBeat.load(std::memory_order_relaxed);
+  return next == 0 || int32_t(now - next) >= 0;
+}
+
+}  // namespace
+
+void bmpNoteWrite(int32_t x, int32_t y, int32_t width, int32_t height) {
+  // Cut in 64 bits, so no corner can wrap around.
+  int64_t left = x, top = y, right = int64_t(x) + width, bottom = int64_t(y) + height;
+  if (left < 0) left = 0;
+  if (top < 0) top = 0;
+  if (right > bhfo.width) right = bhfo.width;
+  if (bottom > bhfo.height) bottom = bhfo.height;
+  if (left >= right || top >= bottom) return;
+  bmpNoteWritten(uint32_t(left), uint32_t(top), uint32_t(right - left), uint32_t(bottom - top));
+}
+
+bool bmpAreaPending() {
+  return bmpWritten.load(std::memory_order_acquire) || beatDue(clockMillis());
+}
+
+BmpDirtyArea bmpTakeArea() {
+  BmpDirtyArea area = bmpDirty;
+  const uint32_t now = clockMillis();
+  if (beatDue(now)) {
+    const uint32_t next = now + kWholeBeatMillis;
+    nextBeat.store(next != 0 ? next : 1, std::memory_order_relaxed);
+    if (bhfo.width > 0 && bhfo.height > 0 && bmppar.bytesPerPixel > 0) {
+      area.left = area.top = 0;
+      area.right = uint32_t(bhfo.width);
+      area.bottom = uint32_t(bhfo.height);
+    } else {
+      area.whole = true;
+    }
+  }
+  bmpDirty = kBmpCleanArea;
+  bmpWritten.store(false, std::memory_order_relaxed);
+  return area;
+}

@@ -1,7 +1,13 @@
 // The drawn-area record: the area of the picture written since the screen
 // last took it, so that only that area is compared with what was streamed.
-// The pixel primitives widen it under BMPmutex, the screen (server/screen.h)
-// takes it and puts kBmpCleanArea back under BMPmutex.
+// The pixel primitives widen it under BMPmutex, a panel that writes into
+// BMP_DUMP itself widens it with bmpNoteWrite, and the screen
+// (server/screen.h) takes it with bmpTakeArea, also under BMPmutex.
+//
+// The slow beat catches what nobody noted: once every kWholeBeatMillis the
+// area the screen takes covers every pixel, so any write made under
+// BMPmutex reaches every viewer within the beat and a turn. The beat needs
+// no thread: the screen's lock-free look (bmpAreaPending) reads the clock.
 #pragma once
 
 #include <atomic>
@@ -18,6 +24,28 @@ struct BmpDirtyArea {
 };
 // Empty, with its edges where any write widens them without a test.
 constexpr BmpDirtyArea kBmpCleanArea{UINT32_MAX, UINT32_MAX, 0, 0, false};
+
+// The slow beat: at most one whole-picture comparison per 2 s, the longest
+// the wait for an un-noted write may be; the comparison costs a few
+// milliseconds of a device's core at most (docs/PERFORMANCE.md).
+constexpr uint32_t kWholeBeatMillis = 2000;
+
+// Notes a panel's own write into BMP_DUMP: pixel columns [x, x + width) of
+// rows [y, y + height), counted as the drawing primitives count them (y = 0
+// the first stored row), cut to the picture. Call it while holding BMPmutex,
+// in the same hold as the write, so no viewer can be sent the write before
+// it is noted; the noted area goes out at the next turn. A write that is not
+// noted still goes out, within the slow beat.
+void bmpNoteWrite(int32_t x, int32_t y, int32_t width, int32_t height);
+
+// True when the screen has an area to take: something was noted since it
+// last took one, or the slow beat is due. Takes no lock.
+bool bmpAreaPending();
+// Takes the area written since the last take and leaves the record clean;
+// when the slow beat is due the area covers every pixel of the picture (the
+// whole file when the picture has no pixel geometry), and the next beat is
+// due kWholeBeatMillis later. The caller holds BMPmutex.
+BmpDirtyArea bmpTakeArea();
 
 // Guarded by BMPmutex.
 extern BmpDirtyArea bmpDirty;

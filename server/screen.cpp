@@ -8,7 +8,8 @@
 // connection keeps the version and the body it was sent last in its own
 // transmit buffer, and gets a frame only when the version moved on and the
 // body differs from that one: equal bodies from one compressor mean equal
-// pictures. screenMutex is always taken before BMPmutex, never after.
+// pictures. screenMutex is always taken before BMPmutex, never after. At
+// the slow beat the drawn area covers the whole picture.
 //
 // A connection that agreed the change stream (server/changes.h) gets its
 // first picture whole, then change messages: the comparison stages the XOR
@@ -80,9 +81,7 @@ bool takeDrawn() {
   stage.count = 0;
   stage.used = 0;
   FrameLock lock;
-  const BmpDirtyArea area = bmpDirty;
-  bmpDirty = kBmpCleanArea;
-  bmpWritten.store(false, std::memory_order_relaxed);
+  const BmpDirtyArea area = bmpTakeArea();
   const uint32_t length = pictureLength();
   if (snapshotVersion == 0 || length != snapshotLength) {
     // A first or a new-sized picture: no change message leads to it.
@@ -108,7 +107,7 @@ bool takeDrawn() {
 // Brings the snapshot up to date and, when it changed, gives it a new
 // version and encodes the change into it; the caller holds screenMutex.
 void refreshSnapshot() {
-  if (snapshotVersion != 0 && !bmpWritten.load(std::memory_order_acquire)) return;
+  if (snapshotVersion != 0 && !bmpAreaPending()) return;
   if (!takeDrawn()) return;
   const uint32_t previous = snapshotVersion;
   snapshotVersion = snapshotVersion == UINT32_MAX ? 1 : snapshotVersion + 1;
@@ -178,7 +177,7 @@ int screenFrame(wssession* record) {
   // Idle: nothing drawn and this connection has the latest version.
   if (record->sentVersion != 0 &&
       record->sentVersion == publishedVersion.load(std::memory_order_acquire) &&
-      !bmpWritten.load(std::memory_order_relaxed)) {
+      !bmpAreaPending()) {
     return 0;
   }
   pthread_mutex_lock(&screenMutex);

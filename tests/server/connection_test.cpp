@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/pointer.h"
+#include "graphics/drawn_area.h"
 #include "graphics/framebuffer.h"
 #include "server/listener.h"
 #include "server/records.h"
@@ -162,6 +163,38 @@ TEST_F(Server, ScreenIsSentAgainOnlyAfterADrawing) {
   ASSERT_TRUE(client.readFrame(&frame, 1500));
   EXPECT_EQ(frame.opcode, kOpBinary);
   EXPECT_EQ(frame.payload, picture());
+}
+
+// A panel's own write into BMP_DUMP under the lock: without a note it goes
+// out at the slow beat; noted, at the next turn. The un-noted write comes
+// first, so the noted one is made just after a beat and must arrive well
+// before the next.
+TEST_F(Server, DirectWritesReachTheViewerNotedOrNot) {
+  const uint16_t port = startServer();
+  WsClient client;
+  ASSERT_TRUE(client.openStreaming(port));
+  WsFrame frame;
+  ASSERT_TRUE(client.readFrame(&frame, 1500));
+  struct Case {
+    const char* what;
+    bool noted;
+    int withinMs;
+  };
+  const Case cases[] = {
+      {"not noted", false, int(kWholeBeatMillis) + 1500},
+      {"noted", true, 1000},
+  };
+  uint8_t value = 0x10;
+  for (const Case& c : cases) {
+    value = uint8_t(value + 0x40);
+    pthread_mutex_lock(&BMPmutex);
+    memset(bmpPixelAddress(10, 20), value, 3 * 4);  // four pixels of row 20
+    if (c.noted) bmpNoteWrite(10, 20, 4, 1);
+    pthread_mutex_unlock(&BMPmutex);
+    ASSERT_TRUE(client.readFrame(&frame, c.withinMs)) << c.what;
+    EXPECT_EQ(frame.opcode, kOpBinary) << c.what;
+    EXPECT_EQ(frame.payload, picture()) << c.what;
+  }
 }
 
 TEST_F(Server, EveryFrameOfOneReadIsActedOnInOrder) {
