@@ -46,6 +46,13 @@ uint32_t nextChanged(const uint8_t* bytes, uint32_t at, uint32_t end) {
   return at;
 }
 
+// The first index at or after `at` below `end` whose byte is 0, else end.
+uint32_t nextUnchanged(const uint8_t* bytes, uint32_t at, uint32_t end) {
+  if (at >= end) return end;
+  const void* zero = memchr(bytes + at, 0, end - at);
+  return zero != nullptr ? uint32_t(static_cast<const uint8_t*>(zero) - bytes) : end;
+}
+
 // True when the XOR of a span is estimated to compress smaller than its new
 // bytes: fewer bytes differ from the byte one pixel before.
 bool xorIsSmaller(const uint8_t* xorBytes, const uint8_t* newBytes, uint32_t length,
@@ -149,7 +156,9 @@ bool stageSegment(ChangeStage* stage, const uint8_t* picture, uint8_t* held, uin
     stage->segments[stage->count++] = ByteSpan{from, to - from};
   }
   uint8_t* out = stage->xorBytes + stage->used;
-  for (uint32_t i = from; i < to; ++i) *out++ = held[i] ^ picture[i];
+  const uint8_t* oldBytes = held + from;
+  const uint8_t* newBytes = picture + from;
+  for (uint32_t k = 0; k < to - from; ++k) out[k] = oldBytes[k] ^ newBytes[k];
   memcpy(held + from, picture + from, to - from);
   stage->used += to - from;
   return true;
@@ -167,11 +176,11 @@ int encodeChange(const ChangeStage& stage, const uint8_t* held, uint32_t fileLen
     uint32_t i = nextChanged(xorBytes, 0, segment.length);
     while (i < segment.length) {
       // The run ends where more than kMergeGap unchanged bytes follow.
-      uint32_t end = i + 1;
+      uint32_t end = nextUnchanged(xorBytes, i, segment.length);
       while (end < segment.length) {
         const uint32_t next = nextChanged(xorBytes, end, segment.length);
         if (next == segment.length || next - end > kMergeGap) break;
-        end = next + 1;
+        end = nextUnchanged(xorBytes, next, segment.length);
       }
       const int put = putSpan(w, ByteSpan{segment.offset + i, end - i}, xorBytes + i, held, step);
       if (put < 0) return put;
