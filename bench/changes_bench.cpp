@@ -2,8 +2,8 @@
 // connection's change message (the changed rows staged, cut into spans,
 // encoded, compressed and copied) after "circle" and after "clear" drawn
 // over the photograph, as a ratio to memcpy of the picture (aim: within
-// two). The drawing and
-// the putting back of the photograph happen untimed before each pair.
+// two). The drawing and the putting back of the photograph happen untimed
+// before each pair.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
