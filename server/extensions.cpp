@@ -177,7 +177,7 @@ int addReplyLine(char* reply, int replyLen, size_t replySize, const char* line) 
   const size_t head = size_t(replyLen) - kEndLength + 2;  // keeps the last header's CR LF
   const size_t added = strlen(line);
   if (head + added + kEndLength >= replySize) return replyLen;  // with the NUL
-  memcpy(reply + head, line, added);
-  memcpy(reply + head + added, kEnd, sizeof kEnd);  // with the NUL
+  memcpy(reply + head, line, added + 1);                        // with its NUL, then
+  memcpy(reply + head + added, kEnd, sizeof kEnd);              // the end over it, with the NUL
   return int(head + added + kEndLength);
 }
