@@ -6,6 +6,7 @@
 
 const { test, after } = require('node:test');
 const assert = require('node:assert');
+const { execFileSync } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
@@ -13,7 +14,7 @@ const { startServer, openUrl } = require('./harness');
 const { pressAt, waitForPanel } = require('./panel_page');
 
 // A smooth gradient with a little noise from a fixed seed, as a camera would
-// give, in 24 bits or in 16 (5-5-5).
+// give, in 16 bits (5-5-5) or 24.
 function photograph(width, height, bits) {
   const stride = Math.ceil((width * bits) / 32) * 4;
   const size = 54 + stride * height;
@@ -105,7 +106,9 @@ for (const bits of [24, 16]) {
       const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-stream-'));
       after(() => fs.rmSync(folder, { recursive: true, force: true }));
       const picture = path.join(folder, 'photo.bmp');
-      fs.writeFileSync(picture, photograph(640, 480, bits));
+      // 24 bits: the tool's photograph-like picture; 16 bits: one made here.
+      if (bits === 24) execFileSync(process.env.PANEL_MAKE_PICTURE, ['--photo', picture]);
+      else fs.writeFileSync(picture, photograph(640, 480, bits));
       const server = await startServer({ picture });
       after(() => server.stop());
       const browser = await openUrl(`http://127.0.0.1:${server.port}/`, { width: 1000, height: 700 });
