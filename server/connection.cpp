@@ -175,6 +175,7 @@ void* server_con(void* arg) {
   // slot holds no more memory than its connection's pictures took.
   record->pingOn = 0;
   record->deflateOn = 0;
+  record->changesOn = 0;
   record->sentVersion = 0;
   record->viewOnly = 0;
   Connection con{record, record->slot.sock, kStateHandshake, 0};

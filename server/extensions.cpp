@@ -163,18 +163,21 @@ int addAcceptedExtension(char* reply, int replyLen, size_t replySize, int terms)
       "Sec-WebSocket-Extensions: permessage-deflate; server_no_context_takeover; "
       "client_no_context_takeover";
   static constexpr char kWindow15[] = "; server_max_window_bits=15";
+  if (terms == kOfferNone) return replyLen;
+  char line[sizeof kLine + sizeof kWindow15];
+  memcpy(line, kLine, sizeof kLine);
+  if (terms == kOfferAcceptedWindow15) memcpy(line + sizeof kLine - 1, kWindow15, sizeof kWindow15);
+  return addReplyLine(reply, replyLen, replySize, line);
+}
+
+int addReplyLine(char* reply, int replyLen, size_t replySize, const char* line) {
   static constexpr char kEnd[] = "\r\n\r\n";
   constexpr size_t kEndLength = sizeof kEnd - 1;
-  if (terms == kOfferNone || replyLen < int(kEndLength)) return replyLen;
+  if (replyLen < int(kEndLength)) return replyLen;
   const size_t head = size_t(replyLen) - kEndLength + 2;  // keeps the last header's CR LF
-  const char* window = terms == kOfferAcceptedWindow15 ? kWindow15 : "";
-  const size_t added = sizeof kLine - 1 + strlen(window);
+  const size_t added = strlen(line);
   if (head + added + kEndLength >= replySize) return replyLen;  // with the NUL
-  char* at = reply + head;
-  memcpy(at, kLine, sizeof kLine - 1);
-  at += sizeof kLine - 1;
-  memcpy(at, window, strlen(window));
-  at += strlen(window);
-  memcpy(at, kEnd, sizeof kEnd);  // with the NUL
+  memcpy(reply + head, line, added + 1);                        // with its NUL, then
+  memcpy(reply + head + added, kEnd, sizeof kEnd);              // the end over it, with the NUL
   return int(head + added + kEndLength);
 }

@@ -30,3 +30,7 @@ int chooseDeflateOffer(const char* offers, size_t length);
 // replySize bytes); the new length, or replyLen unchanged when terms accept
 // nothing or the line would not fit.
 int addAcceptedExtension(char* reply, int replyLen, size_t replySize, int terms);
+// Puts one header line (without its CR LF) before the blank line that ends
+// the reply of replyLen bytes in reply (of replySize bytes); the new length,
+// or replyLen unchanged when the line would not fit.
+int addReplyLine(char* reply, int replyLen, size_t replySize, const char* line);

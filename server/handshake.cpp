@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "server/base64.h"
+#include "server/changes.h"
 #include "server/extensions.h"
 #include "server/key_value.h"
 
@@ -24,7 +25,8 @@ const char response_ws[] =
 namespace {
 
 constexpr size_t kVersionText = 64;
-constexpr size_t kKeyText = 64;  // wsKey (at most 25 characters) and the GUID
+constexpr size_t kProtocolText = 128;  // the subprotocol list; a longer one is declined
+constexpr size_t kKeyText = 64;        // wsKey (at most 25 characters) and the GUID
 constexpr size_t kSha1Size = 20;
 constexpr int kAcceptLength = 28;    // Base64 of the 20-byte digest
 constexpr size_t kReplyBound = 130;  // the reply and its NUL
@@ -53,6 +55,15 @@ int wsin(wssession* record) {
   record->deflateOn = listLength + 1 < sizeof record->wsExtensions
                           ? uint8_t(chooseDeflateOffer(record->wsExtensions, listLength))
                           : uint8_t(kOfferNone);
+
+  // The change stream, only when the list names it; a cut list names nothing.
+  char protocols[kProtocolText] = {};
+  strval(request, "Sec-WebSocket-Protocol:", protocols, kRxBufSize, sizeof protocols);
+  const size_t protocolLength = strnlen(protocols, sizeof protocols);
+  record->changesOn =
+      protocolLength + 1 < sizeof protocols && chooseChangesOffer(protocols, protocolLength) != 0
+          ? 255
+          : 0;
   return found;
 }
 
@@ -70,5 +81,8 @@ int wsout(wssession* record) {
            "\r\n\r\n");
   record->replyLen = addAcceptedExtension(record->reply, int(strlen(record->reply)),
                                           sizeof record->reply, record->deflateOn);
+  if (record->changesOn != 0) {
+    record->replyLen = addAcceptedProtocol(record->reply, record->replyLen, sizeof record->reply);
+  }
   return 0;
 }

@@ -39,6 +39,7 @@ constexpr ServedPath kServedPaths[] = {
     {"/manifest.json", "application/manifest+json", &kManifestFile},
     {"/icon.svg", "image/svg+xml", &kIconSvgFile},
     {"/icon.png", "image/png", &kIconPngFile},
+    {"/changes.js", "text/javascript; charset=utf-8", &kChangesScriptFile},
 };
 
 bool isUpgrade(const HttpRequest& request) {

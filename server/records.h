@@ -75,9 +75,10 @@ struct alignas(kPictureAlign) wssession {
   int32_t wsVersion;
   char wsExtensions[128];  // the offer list without spaces; a longer one is declined
   uint8_t deflateOn;       // the accepted extension terms (server/extensions.h), 0 none
+  uint8_t changesOn;       // 255 when the change stream (server/changes.h) was agreed
   uint32_t sentVersion;    // picture version of the last screen message, 0 none yet
   uint32_t sentLength;     // its payload length
-  uint8_t sentCompressed;  // 255 when that payload was compressed
+  uint8_t sentCompressed;  // 255 when that payload was compressed, 1 a change message
   char wsAccept[64];
   uint8_t viewOnly;  // 255: a view session, whose reports are dropped
   wsclients slot;    // copy of wsserver taken at thread start

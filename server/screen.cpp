@@ -11,6 +11,13 @@
 // pictures. screenMutex is always taken before BMPmutex, never after. At
 // the slow beat the drawn area covers the whole picture.
 //
+// A connection that agreed the change stream (server/changes.h) gets its
+// first picture whole, then change messages: the comparison stages the XOR
+// of every changed segment under BMPmutex, and the change from the previous
+// version is encoded (and compressed) once per version under screenMutex
+// alone. A connection further behind gets the union of the spans since its
+// version from the history, or the whole picture again.
+//
 // wsscreen is the first form of the check: the payload area of a
 // connection's transmit buffer is its copy of the picture, compared whole
 // with the picture under BMPmutex on every call.
@@ -19,6 +26,7 @@
 #include <cstring>
 
 #include "graphics/drawn_area.h"
+#include "server/changes.h"
 #include "server/deflate.h"
 #include "server/frames.h"
 #include "server/wire.h"
@@ -26,6 +34,8 @@
 namespace {
 
 constexpr uint8_t kBinaryFinal = kFinalBit | kOpBinary;
+// sentCompressed when txbuf holds a change message, never a whole picture.
+constexpr uint8_t kSentChange = 1;
 
 static_assert(kFrameBufferSize + kFrameHeaderMax <= kTxBufSize);
 
@@ -39,6 +49,20 @@ uint8_t packed[kFrameBufferSize];
 int32_t packedLength = 0;  // the compressed body's length, or a deflatePicture failure
 uint32_t packedVersion = 0;
 
+// The change stream, guarded by screenMutex: the segments compared since the
+// last version, the change message into the newest version (changeLength
+// <= 0 when there is none) and its compressed form.
+uint8_t stagedXor[kFrameBufferSize];
+ChangeStage stage{stagedXor, 0, 0, {}};
+uint8_t change[kFrameBufferSize];
+int32_t changeLength = 0;
+ByteSpan changeSpans[kHistorySpans];
+uint8_t packedChange[kFrameBufferSize];
+int32_t packedChangeLength = 0;
+uint32_t packedChangeVersion = 0;
+// The message for a connection further behind, built for it alone.
+uint8_t lagging[kFrameBufferSize];
+
 // snapshotVersion for a look without the lock.
 std::atomic<uint32_t> publishedVersion{0};
 
@@ -50,43 +74,89 @@ uint32_t pictureLength() {
   return length < kFrameBufferSize ? length : kFrameBufferSize;
 }
 
-// Compares bytes [from, to) of the picture with the snapshot and copies them
-// when they differ; true when they did.
-bool takeSpan(uint32_t from, uint32_t to) {
-  if (to > snapshotLength) to = snapshotLength;
-  if (from >= to) return false;
-  if (memcmp(snapshot + from, BMP_DUMP + from, to - from) == 0) return false;
-  memcpy(snapshot + from, BMP_DUMP + from, to - from);
-  return true;
+// Brings the snapshot up to date with what was drawn since the last look,
+// staging the XOR of every segment that differs; the caller holds
+// screenMutex. True when the picture changed.
+bool takeDrawn() {
+  stage.count = 0;
+  stage.used = 0;
+  FrameLock lock;
+  const BmpDirtyArea area = bmpTakeArea();
+  const uint32_t length = pictureLength();
+  if (snapshotVersion == 0 || length != snapshotLength) {
+    // A first or a new-sized picture: no change message leads to it.
+    snapshotLength = length;
+    memcpy(snapshot, BMP_DUMP, length);
+    stage.count = -1;
+    return true;
+  }
+  if (area.whole) return stageSegment(&stage, BMP_DUMP, snapshot, 0, length);
+  bool changed = false;
+  // The area lies inside the clip, so every index is inside the file.
+  for (uint32_t y = area.top; y < area.bottom && area.right != 0; ++y) {
+    const size_t from = bmpPixelIndex(area.left, y);
+    const size_t to = bmpPixelIndex(area.right, y);
+    if (from >= length) break;
+    changed = stageSegment(&stage, BMP_DUMP, snapshot, uint32_t(from),
+                           uint32_t(to < length ? to : length)) ||
+              changed;
+  }
+  return changed;
 }
 
-// Brings the snapshot up to date with what was drawn since the last look;
-// the caller holds screenMutex.
+// Brings the snapshot up to date and, when it changed, gives it a new
+// version and encodes the change into it; the caller holds screenMutex.
 void refreshSnapshot() {
   if (snapshotVersion != 0 && !bmpAreaPending()) return;
-  bool changed = false;
-  {
-    FrameLock lock;
-    const BmpDirtyArea area = bmpTakeArea();
-    const uint32_t length = pictureLength();
-    if (snapshotVersion == 0 || area.whole || length != snapshotLength) {
-      changed = snapshotVersion == 0 || length != snapshotLength;
-      snapshotLength = length;
-      changed = takeSpan(0, length) || changed;
-    } else if (area.right != 0) {
-      // The area lies inside the clip, so every index is inside the file.
-      for (uint32_t y = area.top; y < area.bottom; ++y) {
-        const size_t from = bmpPixelIndex(area.left, y);
-        const size_t to = bmpPixelIndex(area.right, y);
-        if (from >= length) break;
-        changed = takeSpan(uint32_t(from), uint32_t(to < length ? to : length)) || changed;
-      }
+  if (!takeDrawn()) return;
+  const uint32_t previous = snapshotVersion;
+  snapshotVersion = snapshotVersion == UINT32_MAX ? 1 : snapshotVersion + 1;
+  int spanCount = -1;
+  changeLength = stage.count < 0 ? kChangeTooLarge
+                                 : encodeChange(stage, snapshot, snapshotLength,
+                                                bmppar.bytesPerPixel, previous, snapshotVersion,
+                                                change, changeSpans, kHistorySpans, &spanCount);
+  noteVersion(snapshotVersion, changeSpans, changeLength > 0 ? spanCount : -1);
+  publishedVersion.store(snapshotVersion, std::memory_order_release);
+}
+
+// The change message bringing record from its version to the newest, in
+// body/length (compressed when first gains kFrameCompressed); false when it
+// gets the whole picture instead.
+bool changeFor(const wssession* record, const uint8_t** body, uint32_t* length, uint8_t* first) {
+  const uint32_t previous = snapshotVersion == 1 ? UINT32_MAX : snapshotVersion - 1;
+  const uint8_t* raw = change;
+  int32_t rawLength = changeLength;
+  if (record->sentVersion != previous) {
+    rawLength =
+        unionMessage(record->sentVersion, snapshotVersion, snapshot, snapshotLength, lagging);
+    raw = lagging;
+  }
+  if (rawLength <= 0) return false;
+  *body = raw;
+  *length = uint32_t(rawLength);
+  if (record->deflateOn == 0) return true;
+  int32_t packedLength = packedChangeLength;
+  const uint8_t* packedBody = packedChange;
+  if (raw == change) {
+    if (packedChangeVersion != snapshotVersion) {
+      packedChangeLength =
+          deflatePicture(change, uint32_t(changeLength), packedChange, sizeof packedChange);
+      packedChangeVersion = snapshotVersion;
     }
+    packedLength = packedChangeLength;
+  } else {
+    // The lagging message is compressed into the shared change's room,
+    // which is then made again when next asked for.
+    packedLength = deflatePicture(lagging, uint32_t(rawLength), packedChange, sizeof packedChange);
+    packedChangeVersion = 0;
   }
-  if (changed) {
-    snapshotVersion = snapshotVersion == UINT32_MAX ? 1 : snapshotVersion + 1;
-    publishedVersion.store(snapshotVersion, std::memory_order_release);
+  if (packedLength > 0) {
+    *body = packedBody;
+    *length = uint32_t(packedLength);
+    *first |= kFrameCompressed;
   }
+  return true;
 }
 
 }  // namespace
@@ -119,6 +189,16 @@ int screenFrame(wssession* record) {
   const uint8_t* body = snapshot;
   uint32_t length = snapshotLength;
   uint8_t first = kBinaryFinal;
+  if (record->changesOn != 0 && record->sentVersion != 0 &&
+      changeFor(record, &body, &length, &first)) {
+    uint8_t* txbuf = record->txbuf;
+    const uint32_t header = wsframeHeader(txbuf, first, length);
+    memcpy(txbuf + header, body, length);
+    record->sentVersion = snapshotVersion;
+    record->sentCompressed = kSentChange;
+    pthread_mutex_unlock(&screenMutex);
+    return int(header + length);
+  }
   if (record->deflateOn != 0) {
     if (packedVersion != snapshotVersion) {
       packedLength = deflatePicture(snapshot, snapshotLength, packed, sizeof packed);

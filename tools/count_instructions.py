@@ -28,6 +28,8 @@ FLOORS = {
     "screen-changed": "memcmp-memcpy",
     "idle-turn": "memcmp",
     "beat-turn": "memcmp",
+    "change-circle": "memcpy",
+    "change-clear": "memcpy",
 }
 
 

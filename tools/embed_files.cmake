@@ -49,14 +49,17 @@ endfunction()
 function(inline_hash page tag out)
   string(FIND "${page}" "<${tag}>" open)
   string(FIND "${page}" "<${tag}>" lastOpen REVERSE)
-  string(FIND "${page}" "</${tag}>" close)
-  if(open EQUAL -1 OR close EQUAL -1 OR NOT open EQUAL lastOpen)
+  if(open EQUAL -1 OR NOT open EQUAL lastOpen)
     message(FATAL_ERROR "client/index.html must hold exactly one <${tag}> without attributes")
   endif()
   string(LENGTH "<${tag}>" tagLength)
   math(EXPR start "${open} + ${tagLength}")
-  math(EXPR length "${close} - ${start}")
-  string(SUBSTRING "${page}" ${start} ${length} inner)
+  string(SUBSTRING "${page}" ${start} -1 rest)
+  string(FIND "${rest}" "</${tag}>" length)
+  if(length EQUAL -1)
+    message(FATAL_ERROR "client/index.html: <${tag}> is not closed")
+  endif()
+  string(SUBSTRING "${rest}" 0 ${length} inner)
   string(SHA256 digest "${inner}")
   hex_to_base64(${digest} encoded)
   set(${out} "sha256-${encoded}" PARENT_SCOPE)
@@ -79,6 +82,7 @@ embed_file(${client}/index.html kPageFile pageText)
 embed_file(${client}/manifest.json kManifestFile manifestText)
 embed_file(${client}/icon.svg kIconSvgFile iconSvgText)
 embed_file(${client}/icon.png kIconPngFile iconPngText)
+embed_file(${client}/changes.js kChangesScriptFile changesScriptText)
 
 file(WRITE ${OUTPUT}.tmp "// Generated from client/ by tools/embed_files.cmake at build time: do not edit.
 #include \"server/served_files.h\"
@@ -87,8 +91,9 @@ ${pageText}
 ${manifestText}
 ${iconSvgText}
 ${iconPngText}
+${changesScriptText}
 const char kPageStyleSource[] = \"'${styleHash}'\";
-const char kPageScriptSource[] = \"'${scriptHash}'\";
+const char kPageScriptSource[] = \"'self' '${scriptHash}'\";
 ")
 # Only a changed output is rewritten, so an unchanged page rebuilds nothing.
 file(COPY_FILE ${OUTPUT}.tmp ${OUTPUT} ONLY_IF_DIFFERENT)

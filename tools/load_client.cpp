@@ -1,7 +1,8 @@
 // Measures the server under streaming clients.
-//   panel-load idle <pid> <port> [seconds]
+//   panel-load idle <pid> <port> [seconds] [plain|deflate|page]
 //     five streaming clients on the running server <pid>, the picture left
 //     unchanged: the server's CPU use over the period and its resident memory.
+//     The clients offer nothing (plain), compression, or what the page offers.
 //   panel-load clicks <pid> <port> [clients] [clicks] [idle-seconds]
 //     one to five streaming clients (five by default): the idle figures
 //     first, then the first client clicks the panel's "clear" and "circle"
@@ -12,8 +13,12 @@
 //     five streaming clients behind a relay in this tool that limits the
 //     whole link, all connections together, to 2 MB/s (a token bucket, the
 //     way a device's shared Wi-Fi limits it): the clicks of the "clicks" mode
-//     with clients that offer compression, then with clients that offer
+//     with page viewers (the change stream, applied here, and compression),
+//     then with clients that offer compression, then with clients that offer
 //     nothing, in one run.
+//   panel-load script <port>
+//     the demonstration panel's click script pressed by a page viewer while
+//     a compressed whole-picture viewer watches: the bytes each received.
 //   panel-load latency [rounds]
 //     the server in this process with one streaming client: the time from a
 //     drawing call to the whole screen frame at the client.
@@ -40,9 +45,11 @@
 #include <vector>
 
 #include "graphics/framebuffer.h"
+#include "server/changes.h"
 #include "server/listener.h"
 #include "server/records.h"
 #include "tools/peer/bmp_writer.h"
+#include "tools/peer/change_viewer.h"
 #include "tools/peer/clock.h"
 #include "tools/peer/ws_client.h"
 
@@ -120,13 +127,25 @@ struct Picture {
   }
 };
 
+// What a client offers: compression (a browser's offer) and the change
+// stream (the page's subprotocol).
+struct Offer {
+  const char* extensions;
+  const char* protocols;
+};
+constexpr Offer kOfferNothing{nullptr, nullptr};
+constexpr Offer kOfferDeflate{kDeflateOffer, nullptr};
+constexpr Offer kOfferPage{kDeflateOffer, kChangesProtocol};
+
 class Reader {
  public:
-  bool start(uint16_t port, const char* offer) {
+  bool start(uint16_t port, Offer offer) {
     WsFrame screen;
-    if (!client_.openStreaming(port, offer) || !client_.readFrame(&screen, frameWaitMs))
+    if (!client_.openStreaming(port, offer.extensions, offer.protocols) ||
+        !client_.readFrame(&screen, frameWaitMs))
       return false;
-    if ((offer != nullptr) != client_.deflateOn()) return false;
+    if ((offer.extensions != nullptr) != client_.deflateOn()) return false;
+    if ((offer.protocols != nullptr) != client_.changesOn()) return false;
     note(screen);
     thread_ = std::thread([this] { run(); });
     return true;
@@ -168,6 +187,11 @@ class Reader {
     std::lock_guard<std::mutex> lock(mutex_);
     return failed_;
   }
+  // The picture as this client holds it now.
+  std::vector<uint8_t> held() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return held_;
+  }
 
  private:
   void run() {
@@ -184,11 +208,17 @@ class Reader {
     }
   }
   void note(const WsFrame& screen) {
-    const Picture picture(screen.payload);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!applyStreamMessage(&held_, screen.payload)) {
+      fprintf(stderr, "panel-load: a change message that cannot be applied\n");
+      failed_ = true;
+      changed_.notify_all();
+      return;
+    }
+    const Picture picture(held_);
     const FrameNote frame{nowSeconds(),
                           picture.colour(kProbeX, kProbeY),
                           {picture.areaSum(kCircle), picture.areaSum(kClear)}};
-    std::lock_guard<std::mutex> lock(mutex_);
     notes_.push_back(frame);
     bytes_ += screen.wireBytes;
     changed_.notify_all();
@@ -200,6 +230,7 @@ class Reader {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<FrameNote> notes_;
+  std::vector<uint8_t> held_;  // the picture as applied from every message
   uint64_t bytes_ = 0;
   bool failed_ = false;
 };
@@ -288,7 +319,7 @@ bool click(std::vector<std::unique_ptr<Reader>>& readers, const Target& target, 
 // clients streaming clients on the running server: `seconds` with the
 // picture unchanged, then `clicks` clicks alternating between "clear" and
 // "circle", each after a pause spread over the server's 400 ms turn.
-int run(int pid, uint16_t port, int clients, int clicks, int seconds, const char* offer = nullptr) {
+int run(int pid, uint16_t port, int clients, int clicks, int seconds, Offer offer = kOfferNothing) {
   std::vector<std::unique_ptr<Reader>> readers;
   for (int i = 0; i < clients; i++) {
     readers.push_back(std::make_unique<Reader>());
@@ -474,22 +505,79 @@ class Relay {
   std::vector<Pair> pairs_;  // the relay thread's alone while it runs
 };
 
-// The clicks of run() behind the relay: compressed clients, then plain ones.
+// The clicks of run() behind the relay: page viewers (the change stream and
+// compression), then compressed whole-picture clients, then plain ones.
 int relayed(int pid, uint16_t port, int clicks, double rate) {
   frameWaitMs = kRelayWaitMs;
   Relay relay(port, rate);
   const uint16_t relayPort = relay.start();
   if (relayPort == 0) return 1;
-  printf("== behind a relay limiting the link to %.2f MB/s: clients offering compression\n",
+  printf("== behind a relay limiting the link to %.2f MB/s: page viewers (change stream)\n",
          rate / 1e6);
   fflush(stdout);
-  const int packed = run(pid, relayPort, kClients, clicks, 2, kDeflateOffer);
+  const int page = run(pid, relayPort, kClients, clicks, 2, kOfferPage);
   sleep(2);  // the server sees those connections end and frees their slots
+  printf("== behind the same relay: clients offering compression\n");
+  fflush(stdout);
+  const int packed = run(pid, relayPort, kClients, clicks, 2, kOfferDeflate);
+  sleep(2);
   printf("== behind the same relay: clients offering nothing (plain frames)\n");
   fflush(stdout);
-  const int plain = run(pid, relayPort, kClients, clicks, 2, nullptr);
+  const int plain = run(pid, relayPort, kClients, clicks, 2, kOfferNothing);
   if (plain != 0) printf("  plain clients: the run failed (see above)\n");
-  return packed;
+  return page != 0 ? page : packed;
+}
+
+// The click script of the demonstration panel, pressed by a page viewer
+// while a compressed whole-picture viewer watches beside it: the bytes each
+// received on the wire, step by step. After each step both must hold the
+// same picture.
+struct ScriptStep {
+  const char* label;
+  int32_t x, y;
+};
+constexpr ScriptStep kScript[] = {
+    {"circle", 50, 20},    {"circlef", 140, 20},  {"rect", 230, 20},
+    {"reectf", 320, 20},   {"triangle", 410, 20}, {"slider 1", 20, 180},
+    {"slider 2", 45, 110}, {"slider 3", 70, 150}, {"clear", 500, 20},
+};
+constexpr useconds_t kPressMicros = 700000;        // two control-loop polls
+constexpr useconds_t kStepSettleMicros = 1600000;  // four connection turns
+
+int script(uint16_t port) {
+  Reader page;
+  Reader whole;
+  if (!page.start(port, kOfferPage) || !whole.start(port, kOfferDeflate)) {
+    fprintf(stderr, "panel-load: a viewer did not reach streaming\n");
+    return 1;
+  }
+  usleep(kStepSettleMicros);
+  printf("%-10s %14s %14s\n", "step", "page bytes", "whole bytes");
+  uint64_t pageTotal = 0, wholeTotal = 0;
+  for (const ScriptStep& step : kScript) {
+    const uint64_t pageBefore = page.bytes(), wholeBefore = whole.bytes();
+    // The press is taken at a control-loop poll, the release at a later one.
+    if (!page.send(step.x, step.y)) return 1;
+    usleep(kPressMicros);
+    if (!page.send(kOutsideX, kOutsideY)) return 1;
+    usleep(kStepSettleMicros);
+    const uint64_t pageBytes = page.bytes() - pageBefore, wholeBytes = whole.bytes() - wholeBefore;
+    pageTotal += pageBytes;
+    wholeTotal += wholeBytes;
+    printf("%-10s %14llu %14llu\n", step.label, static_cast<unsigned long long>(pageBytes),
+           static_cast<unsigned long long>(wholeBytes));
+    if (page.failed() || whole.failed() || page.held() != whole.held()) {
+      fprintf(stderr, "panel-load: after \"%s\" the two viewers hold different pictures\n",
+              step.label);
+      return 1;
+    }
+  }
+  printf("%-10s %14llu %14llu   page/whole %.2f %%\n", "total",
+         static_cast<unsigned long long>(pageTotal), static_cast<unsigned long long>(wholeTotal),
+         wholeTotal ? 100.0 * double(pageTotal) / double(wholeTotal) : 0.0);
+  page.stop();
+  whole.stop();
+  return 0;
 }
 
 int latency(int rounds) {
@@ -533,7 +621,11 @@ int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "idle" && argc >= 4) {
     const int seconds = std::clamp(argc > 4 ? atoi(argv[4]) : 10, 1, kMaxSeconds);
-    return run(atoi(argv[2]), uint16_t(atoi(argv[3])), kClients, 0, seconds);
+    const std::string offer = argc > 5 ? argv[5] : "plain";
+    const Offer chosen = offer == "page"      ? kOfferPage
+                         : offer == "deflate" ? kOfferDeflate
+                                              : kOfferNothing;
+    return run(atoi(argv[2]), uint16_t(atoi(argv[3])), kClients, 0, seconds, chosen);
   }
   if (mode == "clicks" && argc >= 4) {
     const int clients = std::clamp(argc > 4 ? atoi(argv[4]) : kClients, 1, kClients);
@@ -547,10 +639,12 @@ int main(int argc, char** argv) {
     return relayed(atoi(argv[2]), uint16_t(atoi(argv[3])), clicks, rate);
   }
   if (mode == "latency") return latency(argc > 2 ? atoi(argv[2]) : 20);
+  if (mode == "script" && argc >= 3) return script(uint16_t(atoi(argv[2])));
   fprintf(stderr,
-          "usage: panel-load idle <pid> <port> [seconds]\n"
+          "usage: panel-load idle <pid> <port> [seconds] [plain|deflate|page]\n"
           "       panel-load clicks <pid> <port> [clients] [clicks] [idle-seconds]\n"
           "       panel-load relay <pid> <port> [clicks] [bytes-per-second]\n"
-          "       panel-load latency [rounds]\n");
+          "       panel-load latency [rounds]\n"
+          "       panel-load script <port>\n");
   return 2;
 }

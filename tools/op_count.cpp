@@ -100,6 +100,7 @@ void memcmpMemcpyChanged() {
 // copied), and its check on a turn when nothing was drawn.
 wssession packedRecord;
 uint8_t shade = 0;
+volatile uint8_t benchmarkSink;  // keeps the floor's copy from being left out
 
 void compressChange() {
   BMP_SetPixel(320, 240, ++shade, 0, 0);
@@ -118,6 +119,37 @@ void beatTurn() {
     bmpNoteWrite(0, 0, kWidth, kHeight);
   }
   if (screenFrame(&packedRecord) != 0) abort();
+}
+
+// The change stream's work after "circle" and after "clear" (the demo
+// panel's drawing area filled): the drawing, each round in a new colour so
+// every round is a change, then a page connection's screen message (the
+// changed rows staged, encoded, compressed, copied); the drawing alone, to
+// take off; and the floor, a memcpy of the picture.
+wssession changeRecord;
+
+void drawCircle() {
+  BMP_Circle(320, 240, 50, ++shade, 0, 0);
+}
+
+void drawClear() {
+  ++shade;
+  BMP_rect_filled(10, 470, 630, 140, shade, shade, shade);
+}
+
+void changeCircle() {
+  drawCircle();
+  if (screenFrame(&changeRecord) <= 0) abort();
+}
+
+void changeClear() {
+  drawClear();
+  if (screenFrame(&changeRecord) <= 0) abort();
+}
+
+void memcpyPicture() {
+  memcpy(spare, BMP_DUMP, bmpFileSize());
+  benchmarkSink = spare[bmpFileSize() / 2];
 }
 
 constexpr char kRequest[] =
@@ -182,6 +214,11 @@ constexpr Operation kOperations[] = {
     {"handshake", handshake, "calls"},
     {"decode", decode, "calls"},
     {"key-check", keyCheck, "calls"},
+    {"change-circle", changeCircle, "calls"},
+    {"draw-circle", drawCircle, "calls"},
+    {"change-clear", changeClear, "calls"},
+    {"draw-clear", drawClear, "calls"},
+    {"memcpy", memcpyPicture, "bytes"},
 };
 
 // Puts everything the operations compare against in place, so each round
@@ -192,6 +229,9 @@ void prepare() {
   wsscreen(record.txbuf);
   packedRecord.deflateOn = 1;
   screenFrame(&packedRecord);
+  changeRecord.deflateOn = 1;
+  changeRecord.changesOn = 255;
+  screenFrame(&changeRecord);
   memcpy(older, BMP_DUMP, bmpFileSize());
   const char report[] = "mouse_X: 321\r\nmouse_Y: 123\r\n";
   const uint8_t key[4] = {0x12, 0x34, 0x56, 0x78};

@@ -163,3 +163,43 @@ TEST(StrVal, ZeroSizedDestinationReceivesNothing) {
   EXPECT_EQ(dst[0], '#');
   EXPECT_EQ(strval(text, "", dst, sizeof text, sizeof dst), 0);
 }
+
+// The change stream's subprotocol is confirmed only when offered by name;
+// every other request gets exactly the reply it got before.
+TEST(Handshake, ChangeStreamIsConfirmedOnlyWhenOfferedByName) {
+  const std::string head =
+      "GET / HTTP/1.1\r\nHost: h\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+      "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n";
+  const std::string accept =
+      "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: "
+      "Upgrade\r\nSec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n";
+  const std::string deflateLine =
+      "Sec-WebSocket-Extensions: permessage-deflate; server_no_context_takeover; "
+      "client_no_context_takeover\r\n";
+  const std::string protocolLine = "Sec-WebSocket-Protocol: panel-changes-v1\r\n";
+  const std::string deflateOffer = "Sec-WebSocket-Extensions: permessage-deflate\r\n";
+  struct Case {
+    std::string headers;
+    std::string reply;
+    uint8_t changesOn;
+  };
+  const Case cases[] = {
+      {"", accept + "\r\n", 0},
+      {deflateOffer, accept + deflateLine + "\r\n", 0},
+      {"Sec-WebSocket-Protocol: panel-changes-v1\r\n", accept + protocolLine + "\r\n", 255},
+      {deflateOffer + "Sec-WebSocket-Protocol: chat, panel-changes-v1\r\n",
+       accept + deflateLine + protocolLine + "\r\n", 255},
+      {"Sec-WebSocket-Protocol: panel-changes-v2\r\n", accept + "\r\n", 0},
+      {"Sec-WebSocket-Protocol: panel-changes-v1x,panel-changes\r\n", accept + "\r\n", 0},
+      {"Sec-WebSocket-Protocol: " + std::string(140, 'a') + ",panel-changes-v1\r\n",
+       accept + "\r\n", 0},
+  };
+  for (const Case& c : cases) {
+    auto record = withRequest(head + c.headers + "\r\n");
+    wsin(record.get());
+    wsout(record.get());
+    EXPECT_EQ(std::string(record->reply, size_t(record->replyLen)), c.reply) << c.headers;
+    EXPECT_EQ(record->changesOn, c.changesOn) << c.headers;
+  }
+  EXPECT_EQ(int(accept.size()) + 2, kReplyLength);
+}

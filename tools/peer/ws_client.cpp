@@ -78,9 +78,10 @@ bool WsClient::sendRaw(const std::string& text) {
   return sendRaw(std::vector<uint8_t>(text.begin(), text.end()));
 }
 
-bool WsClient::sendHandshake(const char* key, const char* extensions) {
-  const std::string offer =
+bool WsClient::sendHandshake(const char* key, const char* extensions, const char* protocols) {
+  std::string offer =
       extensions ? std::string("Sec-WebSocket-Extensions: ") + extensions + "\r\n" : "";
+  if (protocols) offer += std::string("Sec-WebSocket-Protocol: ") + protocols + "\r\n";
   return sendRaw(std::string("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n") +
                  "Connection: Upgrade\r\nSec-WebSocket-Key: " + key +
                  "\r\nSec-WebSocket-Version: 13\r\n" + offer + headers_ + "\r\n");
@@ -94,6 +95,7 @@ bool WsClient::readReply(std::string* reply, int timeoutMs) {
     reply->push_back(char(byte[0]));
   }
   deflateOn_ = reply->find("Sec-WebSocket-Extensions: permessage-deflate") != std::string::npos;
+  changesOn_ = reply->find("Sec-WebSocket-Protocol: panel-changes-v1\r\n") != std::string::npos;
   return reply->size() >= kReplyBytes;
 }
 
@@ -242,11 +244,11 @@ bool WsClient::answerPing(int timeoutMs) {
   return sendFrame(0xa, std::string(ping.payload.begin(), ping.payload.end()));
 }
 
-bool WsClient::openStreaming(uint16_t port, const char* extensions) {
-  if (!extensions) return open(port) && answerPing() && answerPing();
+bool WsClient::openStreaming(uint16_t port, const char* extensions, const char* protocols) {
+  if (!extensions && !protocols) return open(port) && answerPing() && answerPing();
   std::string reply;
-  return connect(port) && sendHandshake(kSampleKey, extensions) && readReply(&reply, 2000) &&
-         answerPing() && answerPing();
+  return connect(port) && sendHandshake(kSampleKey, extensions, protocols) &&
+         readReply(&reply, 2000) && answerPing() && answerPing();
 }
 
 uint16_t freePort() {

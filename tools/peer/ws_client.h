@@ -47,11 +47,14 @@ class WsClient {
   bool sendRaw(const std::string& text);
   // The upgrade request with the given key, and the extension offer when one
   // is given.
-  bool sendHandshake(const char* key = kSampleKey, const char* extensions = nullptr);
+  bool sendHandshake(const char* key = kSampleKey, const char* extensions = nullptr,
+                     const char* protocols = nullptr);
   // Reads the reply up to its blank line (bounded); notes whether it accepted
   // compression.
   bool readReply(std::string* reply, int timeoutMs);
   bool deflateOn() const { return deflateOn_; }
+  // The reply confirmed the change stream's subprotocol.
+  bool changesOn() const { return changesOn_; }
   // One masked frame (final fragment) with the given opcode and payload.
   static std::vector<uint8_t> maskedFrame(uint8_t opcode, const std::string& payload);
   // Sends one masked frame; a text or binary one compressed once compression
@@ -79,11 +82,14 @@ class WsClient {
   // open(), then both pings answered: the server streams from its next turn.
   // With an extension offer, the request carries it and the reply may be
   // longer.
-  bool openStreaming(uint16_t port, const char* extensions = nullptr);
+  // With a subprotocol list, the request offers it too.
+  bool openStreaming(uint16_t port, const char* extensions = nullptr,
+                     const char* protocols = nullptr);
 
  private:
   bool connectTo(const void* address, unsigned size, int timeoutMs);
   int fd_ = -1;
+  bool changesOn_ = false;
   bool deflateOn_ = false;
   std::string headers_;
 };

@@ -1,0 +1,107 @@
+// The change stream: what a viewer that offered the panel's own subprotocol
+// gets after its first whole picture. A change message carries only the byte
+// spans of the BMP file image that changed between two picture versions,
+// each as the new bytes or as their XOR with the bytes the viewer holds,
+// whichever is estimated to compress smaller. The page applies the spans to
+// its own copy of the file image, so every picture format the loader
+// accepts is handled alike (README, "The change stream").
+//
+// Message (all numbers little-endian):
+//   u8 format (kChangeFormat), u8 flags (0),
+//   u32 from version, u32 to version, u32 file length, u32 span count,
+//   then per span: u32 skip, u32 length, u8 encoding, length bytes, where
+//   skip counts the bytes from the end of the previous span (from the start
+//   of the file for the first), so a rectangle's rows repeat one header.
+//
+// The work is split by lock: stageChange compares and copies under BMPmutex
+// (the old bytes are gone after it), encodeChange and the history run under
+// the screen's lock alone. Nothing here allocates; every buffer is the
+// caller's or a fixed table.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The subprotocol name the page offers and the server confirms.
+constexpr char kChangesProtocol[] = "panel-changes-v1";
+
+constexpr uint8_t kChangeFormat = 1;
+constexpr uint32_t kChangeHeaderSize = 18;
+constexpr uint32_t kSpanHeaderSize = 9;
+constexpr uint8_t kSpanNew = 0;  // the span's bytes are the new bytes
+constexpr uint8_t kSpanXor = 1;  // the span's bytes are new XOR held
+// No bytes follow: the span's new bytes are the previous span's new bytes
+// (the same length), as a filled rectangle's rows are.
+constexpr uint8_t kSpanRepeat = 2;
+// Two changed runs closer than this many unchanged bytes go out as one span:
+// the unchanged bytes cost less than another span header.
+constexpr uint32_t kMergeGap = kSpanHeaderSize;
+
+// Bytes [offset, offset + length) of the file image.
+struct ByteSpan {
+  uint32_t offset;
+  uint32_t length;
+};
+
+// ---- The offer ---------------------------------------------------------------
+
+// 1 when the Sec-WebSocket-Protocol list (spaces removed, first `length`
+// bytes, stopping at a NUL) names kChangesProtocol as one of its entries.
+int chooseChangesOffer(const char* offers, size_t length);
+// Puts "Sec-WebSocket-Protocol: panel-changes-v1" before the blank line that
+// ends the reply (replyLen bytes of replySize); the new length, or replyLen
+// when it would not fit.
+int addAcceptedProtocol(char* reply, int replyLen, size_t replySize);
+
+// ---- Staging, under BMPmutex -------------------------------------------------
+
+// Segments of the picture compared since the last encoding, with the XOR of
+// old and new bytes of each laid end to end in xorBytes.
+constexpr int kStageSegments = 4096;
+struct ChangeStage {
+  uint8_t* xorBytes;  // room for the picture's length
+  uint32_t used;      // bytes of xorBytes filled
+  int count;          // segments[0 .. count)
+  ByteSpan segments[kStageSegments];
+};
+
+// Compares bytes [from, to) of picture with held; when they differ, appends
+// the segment's XOR to the stage and copies the new bytes into held. True
+// when they differed; false also when the stage is full (kStageSegments),
+// after which the caller stages the whole file instead.
+bool stageSegment(ChangeStage* stage, const uint8_t* picture, uint8_t* held, uint32_t from,
+                  uint32_t to);
+
+// ---- Encoding, under the screen's lock -----------------------------------------
+
+// Results of encodeChange and unionMessage.
+constexpr int kChangeTooLarge = -1;  // no shorter than the whole picture: send that
+constexpr int kChangeTooMany = -2;   // more spans than a table holds
+
+// Writes the change message from version `from` to `to` of a picture whose
+// file image is now `held` (fileLength bytes, pixels of bytesPerPixel bytes,
+// 0 read as 1) into out, at most fileLength bytes; lists the spans sent in
+// spans (room for maxSpans). The message length, or a result above.
+int encodeChange(const ChangeStage& stage, const uint8_t* held, uint32_t fileLength,
+                 uint32_t bytesPerPixel, uint32_t from, uint32_t to, uint8_t* out, ByteSpan* spans,
+                 int maxSpans, int* spanCount);
+
+// ---- The history ---------------------------------------------------------------
+
+// The spans of the last few versions, so a viewer several versions behind
+// gets the union of what changed since its version: areas only, never a
+// picture. A version whose change was not a span list (the first picture, a
+// new file length, too many spans) breaks the chain.
+constexpr int kHistoryVersions = 8;
+constexpr int kHistorySpans = 2048;
+
+// Records version's spans (count < 0: no span list).
+void noteVersion(uint32_t version, const ByteSpan* spans, int count);
+// Forgets every version (a test, or a new picture).
+void clearHistory();
+// The message bringing a viewer from version `from` to `to` with the new
+// bytes of every span changed in between, taken from held, into out (at
+// most fileLength bytes): its length, kChangeTooLarge, or kChangeTooMany
+// also when the history does not reach back to `from`.
+int unionMessage(uint32_t from, uint32_t to, const uint8_t* held, uint32_t fileLength,
+                 uint8_t* out);
