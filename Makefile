@@ -67,9 +67,10 @@ arm:
 	@tools/setup.sh base arm
 	$(ARM_CONFIGURE) -S . -B build/arm -DCMAKE_BUILD_TYPE=Release -DPANEL_TESTS=OFF -DPANEL_STATIC=ON \
 	  -DPANEL_APP=$(PANEL_APP)
-	$(CMAKE) --build build/arm -j $(JOBS) --target panel-server make-picture
+	$(CMAKE) --build build/arm -j $(JOBS) --target panel-server panel-key make-picture
 	@mkdir -p $(ARM_DEVICE)
 	$(ARM_TRIPLE)-strip -o $(ARM_DEVICE)/panel-server build/arm/panel-server
+	$(ARM_TRIPLE)-strip -o $(ARM_DEVICE)/panel-key build/arm/panel-key
 	@[ -f $(ARM_DEVICE)/work.bmp ] || $(ARM_EMULATOR) build/arm/make-picture $(ARM_DEVICE)/work.bmp
 	cp tools/panel-server.service $(ARM_DEVICE)/
 	$(ARM_EMULATOR) $(ARM_DEVICE)/panel-server --version

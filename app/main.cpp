@@ -12,6 +12,7 @@
 #include "graphics/draw.h"
 #include "graphics/font.h"
 #include "graphics/framebuffer.h"
+#include "server/access_key.h"
 #include "server/listener.h"
 #include "server/records.h"
 
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
   R = G = B = kStartColour;
   const int scan = scanArguments(argc, argv);
   if (scan != kScanRun) return scan;
+  if (readKeyFileSetting() < 0) return kServerFailed;
 
   catchStopSignals();
   printf("res = %i\n", bmpfilework("work.bmp"));

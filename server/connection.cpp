@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "server/access_key.h"
 #include "server/frames.h"
 #include "server/handshake.h"
 #include "server/http_answer.h"
@@ -63,8 +64,10 @@ bool actOnFrame(Connection& con, const uint8_t* frame, int frameLen) {
       }
       break;
     default: {
+      // A view session sees the picture; its reports are dropped.
       const PayloadReceiver receive = payloadReceiver.load();
-      if (receive != nullptr) receive(reinterpret_cast<char*>(rdbuf), kRdBufSize);
+      if (receive != nullptr && con.record->viewOnly == 0)
+        receive(reinterpret_cast<char*>(rdbuf), kRdBufSize);
       break;
     }
   }
@@ -95,13 +98,10 @@ bool actOnFrames(Connection& con, int filled) {
   return true;
 }
 
-// The first read, whole, is the request. A page request, or an upgrade the
-// origin policy refuses, gets its HTTP answer and ends the connection; any
-// other read is answered as the upgrade request. False when the connection
-// ends.
-bool answerHandshake(Connection& con, int got) {
+// Sends the 101 reply built from the upgrade request in rxbuf and starts the
+// two pings; false when the reply did not go out.
+bool beginWebSocket(Connection& con) {
   wssession* record = con.record;
-  if (answerFirstRead(con.sock, record->rxbuf, got) != kFirstReadUpgrade) return false;
   wsin(record);
   wsout(record);
   if (wssWr(con.sock, reinterpret_cast<const uint8_t*>(record->reply), record->replyLen) < 0) {
@@ -110,6 +110,22 @@ bool answerHandshake(Connection& con, int got) {
   record->pingOn = 255;
   con.state = kStateFirstPing;
   return true;
+}
+
+// The first read, whole, is the request, read here once. A page request, or
+// an upgrade the server refuses, gets its HTTP answer and ends the
+// connection; any other read is answered as the upgrade request. False when
+// the connection ends.
+bool answerRequest(Connection& con, int got) {
+  wssession* record = con.record;
+  const HttpRequest request = readHttpRequest(record->rxbuf, got);
+  int access = kAccessNone;
+  if (answerHttp(con.sock, request, {record->rxbuf, got, kRxBufSize}, &access) !=
+      kFirstReadUpgrade) {
+    return false;
+  }
+  record->viewOnly = access == kAccessView ? 255 : 0;
+  return beginWebSocket(con);
 }
 
 // One turn after the screen: read, then act on what arrived. False ends the
@@ -127,7 +143,7 @@ bool readAndAct(Connection& con) {
     return peerClosed == 0;
   }
   const bool goOn =
-      con.state == kStateHandshake ? answerHandshake(con, got) : actOnFrames(con, con.kept + got);
+      con.state == kStateHandshake ? answerRequest(con, got) : actOnFrames(con, con.kept + got);
   return goOn && peerClosed == 0;
 }
 
@@ -160,6 +176,7 @@ void* server_con(void* arg) {
   record->pingOn = 0;
   record->deflateOn = 0;
   record->sentVersion = 0;
+  record->viewOnly = 0;
   Connection con{record, record->slot.sock, kStateHandshake, 0};
 
   while (runCopy != 0) {

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "server/access_key.h"
+#include "server/http_access.h"
 #include "server/origin_policy.h"
 #include "server/socket_io.h"
 
@@ -20,6 +22,7 @@ constexpr int kPolicyBound = 640;  // the page's Content-Security-Policy
 constexpr int kHostLongest = 100;  // a longer Host is not named in the policy
 
 constexpr char kTextType[] = "text/plain; charset=utf-8";
+constexpr char kHeadLine[] = "<head>\n";  // the page's marker line follows it
 // Other answers load nothing and may be framed by no one.
 constexpr char kPlainPolicy[] = "default-src 'none'; frame-ancestors 'none'";
 
@@ -39,15 +42,6 @@ constexpr ServedPath kServedPaths[] = {
 
 bool isUpgrade(const HttpRequest& request) {
   return spanHas(request.upgrade.value, "websocket") || request.key.count > 0;
-}
-
-HttpAnswer textAnswer(int status, const char* reason, const char* text) {
-  HttpAnswer answer;
-  answer.status = status;
-  answer.reason = reason;
-  answer.type = kTextType;
-  answer.text = text;
-  return answer;
 }
 
 // The page's policy: its own inline style and script (by digest), its
@@ -76,54 +70,18 @@ void dropPending(int sock) {
   }
 }
 
-int writeAnswer(int sock, const HttpAnswer& answer) {
-  char body[kTextBound] = {};
-  const uint8_t* bodyBytes = reinterpret_cast<const uint8_t*>(body);
-  int bodySize = 0;
-  if (answer.file) {
-    bodyBytes = answer.file->bytes;
-    bodySize = answer.file->size;
-  } else {
-    bodySize = snprintf(body, sizeof body, "%s\n", answer.text);
-  }
-  char policy[kPolicyBound] = {};
-  if (answer.file == &kPageFile) {
-    pagePolicy(policy, int(sizeof policy), answer.host);
-  } else {
-    snprintf(policy, sizeof policy, "%s", kPlainPolicy);
-  }
-  char head[kHeadBound] = {};
-  const int headSize = snprintf(head, sizeof head,
-                                "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %d\r\n"
-                                "Cache-Control: no-cache\r\nX-Content-Type-Options: nosniff\r\n"
-                                "Content-Security-Policy: %s\r\nReferrer-Policy: no-referrer\r\n%s"
-                                "Connection: close\r\n\r\n",
-                                answer.status, answer.reason, answer.type, bodySize, policy,
-                                answer.status == 405 ? "Allow: GET\r\n" : "");
-  if (headSize <= 0 || headSize >= int(sizeof head)) return -1;
-  const bool sent = wssWr(sock, reinterpret_cast<const uint8_t*>(head), headSize) == headSize &&
-                    wssWr(sock, bodyBytes, bodySize) == bodySize;
-  shutdown(sock, SHUT_WR);
-  dropPending(sock);
-  return sent ? 0 : -1;
-}
+// The body: the answer's file, with the marker line spliced in after the
+// page's "<head>" line, or its text.
+struct Body {
+  const uint8_t* bytes = nullptr;
+  int size = 0;
+  int split = 0;  // where the marker goes; size when there is none
+  const char* marker = "";
+  int markerSize = 0;
+};
 
-}  // namespace
-
-HttpAnswer answerFor(const HttpRequest& request, bool peerOnLoopback) {
-  if (!request.isHttp) return {};
-  if (!spanIs(request.method, "GET"))
-    return textAnswer(405, "Method Not Allowed", "method not allowed");
-  if (isUpgrade(request)) {
-    const int refusal = checkOrigin(request, peerOnLoopback);
-    if (refusal == kOriginAccepted) return {};
-    HttpAnswer answer = textAnswer(403, "Forbidden", originRefusalText(refusal));
-    answer.refusal = refusal;
-    return answer;
-  }
-  if (!request.headersComplete) {
-    return textAnswer(431, "Request Header Fields Too Large", "request headers too long");
-  }
+// A page or one of its files, or 404.
+HttpAnswer fileAnswer(const HttpRequest& request) {
   for (const ServedPath& served : kServedPaths) {
     const int length = int(strlen(served.path));
     if (request.path.length == length &&
@@ -142,8 +100,91 @@ HttpAnswer answerFor(const HttpRequest& request, bool peerOnLoopback) {
   return textAnswer(404, "Not Found", "not found");
 }
 
-int answerFirstRead(int sock, const uint8_t* bytes, int length) {
-  const HttpRequest request = readHttpRequest(bytes, length);
+}  // namespace
+
+HttpAnswer textAnswer(int status, const char* reason, const char* text) {
+  HttpAnswer answer;
+  answer.status = status;
+  answer.reason = reason;
+  answer.type = kTextType;
+  answer.text = text;
+  return answer;
+}
+
+HttpAnswer answerFor(const HttpRequest& request, bool peerOnLoopback) {
+  if (!request.isHttp) return {};
+  const bool head = spanIs(request.method, "HEAD");
+  if (!head && !spanIs(request.method, "GET")) {
+    HttpAnswer answer = textAnswer(405, "Method Not Allowed", "method not allowed");
+    snprintf(answer.extra, sizeof answer.extra, "Allow: GET, HEAD\r\n");
+    return answer;
+  }
+  // An upgrade is a GET; a HEAD that names one gets the page's headers.
+  if (!head && isUpgrade(request)) {
+    const int refusal = checkOrigin(request, peerOnLoopback);
+    if (refusal == kOriginAccepted) return {};
+    HttpAnswer answer = textAnswer(403, "Forbidden", originRefusalText(refusal));
+    answer.refusal = refusal;
+    return answer;
+  }
+  HttpAnswer answer = request.headersComplete ? fileAnswer(request)
+                                              : textAnswer(431, "Request Header Fields Too Large",
+                                                           "request headers too long");
+  answer.headOnly = head;
+  return answer;
+}
+
+int writeAnswer(int sock, const HttpAnswer& answer) {
+  char text[kTextBound] = {};
+  Body body;
+  if (answer.file) {
+    body.bytes = answer.file->bytes;
+    body.size = answer.file->size;
+  } else {
+    body.bytes = reinterpret_cast<const uint8_t*>(text);
+    body.size = snprintf(text, sizeof text, "%s\n", answer.text);
+  }
+  body.split = body.size;
+  if (answer.marker != nullptr) {
+    const void* head = memmem(body.bytes, size_t(body.size), kHeadLine, sizeof kHeadLine - 1);
+    if (head != nullptr) {
+      body.split = int(static_cast<const uint8_t*>(head) - body.bytes) + int(sizeof kHeadLine) - 1;
+      body.marker = answer.marker;
+      body.markerSize = int(strlen(answer.marker));
+    }
+  }
+  char policy[kPolicyBound] = {};
+  if (answer.file == &kPageFile) {
+    pagePolicy(policy, int(sizeof policy), answer.host);
+  } else {
+    snprintf(policy, sizeof policy, "%s", kPlainPolicy);
+  }
+  char head[kHeadBound] = {};
+  const int headSize = snprintf(head, sizeof head,
+                                "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %d\r\n"
+                                "Cache-Control: no-cache\r\nX-Content-Type-Options: nosniff\r\n"
+                                "Content-Security-Policy: %s\r\nReferrer-Policy: no-referrer\r\n%s"
+                                "Connection: close\r\n\r\n",
+                                answer.status, answer.reason, answer.type,
+                                body.size + body.markerSize, policy, answer.extra);
+  if (headSize <= 0 || headSize >= int(sizeof head)) return -1;
+  bool sent = wssWr(sock, reinterpret_cast<const uint8_t*>(head), headSize) == headSize;
+  if (!answer.headOnly) {
+    sent = sent && (body.split == 0 || wssWr(sock, body.bytes, body.split) == body.split);
+    sent =
+        sent && (body.markerSize == 0 || wssWr(sock, reinterpret_cast<const uint8_t*>(body.marker),
+                                               body.markerSize) == body.markerSize);
+    const int rest = body.size - body.split;
+    sent = sent && (rest == 0 || wssWr(sock, body.bytes + body.split, rest) == rest);
+  }
+  shutdown(sock, SHUT_WR);
+  dropPending(sock);
+  return sent ? 0 : -1;
+}
+
+int answerHttp(int sock, const HttpRequest& request, FirstRead read, int* access) {
+  *access = kAccessControl;
+  if (accessKeyOn()) return answerWithKey(sock, request, read, access);
   // Only a browser's request names an Origin; the peer is looked up for it.
   const bool onLoopback = request.origin.count > 0 && peerIsLoopback(sock);
   const HttpAnswer answer = answerFor(request, onLoopback);

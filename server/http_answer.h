@@ -1,7 +1,8 @@
-// The answer to a connection's first read when it is not an upgrade the
-// server goes on with: the page and its files for a plain GET, 404 for other
-// paths, 405 for other methods, 431 for a GET whose headers do not end in the
-// read, and 403 for an upgrade the origin policy refuses. Each is a whole
+// The answer to a connection's request when it is not an upgrade the server
+// goes on with: the page and its files for a plain GET (and their headers
+// alone for HEAD), 404 for other paths, 405 for other methods, 431 for a
+// request whose headers do not end in the read, and 403 for an upgrade the
+// origin policy refuses. Each is a whole
 // HTTP/1.1 answer after which the connection ends.
 #pragma once
 
@@ -12,6 +13,15 @@
 
 constexpr int kFirstReadUpgrade = 0;   // go on with the 101 reply
 constexpr int kFirstReadAnswered = 1;  // answered over HTTP: end the connection
+constexpr int kExtraBound = 256;       // header lines an answer adds
+
+// The connection's first read: the request's bytes, and room after them
+// for a body that arrives later.
+struct FirstRead {
+  uint8_t* bytes;
+  int length;
+  int capacity;
+};
 
 struct HttpAnswer {
   int status = 0;                      // 0: an upgrade to go on with
@@ -20,6 +30,9 @@ struct HttpAnswer {
   const EmbeddedFile* file = nullptr;  // the body, or null for `text`
   const char* text = nullptr;          // a short text body
   int refusal = 0;                     // the origin policy's reason for a 403
+  bool headOnly = false;               // HEAD: the headers GET would get, no body
+  const char* marker = nullptr;        // for the page: a line put after its "<head>"
+  char extra[kExtraBound] = {};        // header lines (each with CRLF) to add
   TextSpan host;  // for the page: the Host it was asked under, when a local name
 };
 
@@ -27,7 +40,13 @@ struct HttpAnswer {
 // upgrade, as every first read was before the page was served.
 HttpAnswer answerFor(const HttpRequest& request, bool peerOnLoopback);
 
-// Reads the first `length` bytes of `bytes` as a request and, unless it is an
+// Unless the request (read once from the connection's first read) is an
 // upgrade to go on with, writes its answer and ends the sending side.
-// kFirstReadUpgrade or kFirstReadAnswered.
-int answerFirstRead(int sock, const uint8_t* bytes, int length);
+// kFirstReadUpgrade or kFirstReadAnswered; `access` is what an upgrade may
+// do (kAccessControl, or kAccessView for a view session).
+int answerHttp(int sock, const HttpRequest& request, FirstRead read, int* access);
+
+// A short text answer of the given status.
+HttpAnswer textAnswer(int status, const char* reason, const char* text);
+// Writes the answer and ends the sending side; 0, or -1 when it did not go out.
+int writeAnswer(int sock, const HttpAnswer& answer);

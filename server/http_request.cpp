@@ -96,6 +96,7 @@ HttpRequest readHttpRequest(const uint8_t* bytes, int length) {
     const int end = lineEnd(text, length, from);
     if (isBlankLine(text, from, end)) {
       request.headersComplete = true;
+      request.bodyStart = end;
       break;
     }
     const bool cut = end == length && text[end - 1] != '\n';
@@ -103,7 +104,91 @@ HttpRequest readHttpRequest(const uint8_t* bytes, int length) {
     takeIfNamed(text, from, end, cut, "Origin", &request.origin);
     takeIfNamed(text, from, end, cut, "Upgrade", &request.upgrade);
     takeIfNamed(text, from, end, cut, "Sec-WebSocket-Key", &request.key);
+    takeIfNamed(text, from, end, cut, "Content-Length", &request.contentLength);
+    takeIfNamed(text, from, end, cut, "Cookie", &request.cookie);
+    takeIfNamed(text, from, end, cut, "Authorization", &request.authorization);
     from = end;
   }
   return request;
+}
+
+namespace {
+
+// The value after "name=" in a list of `separator`-split items, spaces
+// around each item dropped.
+TextSpan listValue(TextSpan list, const char* name, char separator) {
+  const int nameLength = int(strlen(name));
+  int from = 0;
+  while (from < list.length) {
+    int end = from;
+    while (end < list.length && list.text[end] != separator) ++end;
+    int start = from;
+    while (start < end && list.text[start] == ' ') ++start;
+    int stop = end;
+    while (stop > start && list.text[stop - 1] == ' ') --stop;
+    if (stop - start > nameLength && list.text[start + nameLength] == '=' &&
+        memcmp(list.text + start, name, size_t(nameLength)) == 0) {
+      return {list.text + start + nameLength + 1, stop - start - nameLength - 1};
+    }
+    from = end + 1;
+  }
+  return {};
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  const char l = lower(c);
+  return l >= 'a' && l <= 'f' ? l - 'a' + 10 : -1;
+}
+
+}  // namespace
+
+TextSpan cookieValue(TextSpan header, const char* name) {
+  return listValue(header, name, ';');
+}
+
+TextSpan bearerToken(TextSpan header) {
+  constexpr int kSchemeLength = 7;  // "Bearer "
+  if (header.length <= kSchemeLength || !sameLetters(header.text, "Bearer ", kSchemeLength)) {
+    return {};
+  }
+  int start = kSchemeLength;
+  while (start < header.length && header.text[start] == ' ') ++start;
+  return {header.text + start, header.length - start};
+}
+
+TextSpan formField(TextSpan body, const char* name) {
+  return listValue(body, name, '&');
+}
+
+int formDecode(TextSpan value, char* out, int size) {
+  int written = 0;
+  for (int i = 0; i < value.length; ++i) {
+    if (written + 1 >= size) return -1;
+    char c = value.text[i];
+    if (c == '+') {
+      c = ' ';
+    } else if (c == '%') {
+      const int high = i + 2 < value.length ? hexValue(value.text[i + 1]) : -1;
+      const int low = high >= 0 ? hexValue(value.text[i + 2]) : -1;
+      if (low < 0) return -1;
+      c = char(high * 16 + low);
+      i += 2;
+    }
+    out[written++] = c;
+  }
+  if (size > 0) out[written] = '\0';
+  return size > 0 ? written : -1;
+}
+
+int contentLengthOf(TextSpan value, int most) {
+  if (value.length == 0) return -1;
+  int length = 0;
+  for (int i = 0; i < value.length; ++i) {
+    const char c = value.text[i];
+    if (c < '0' || c > '9') return -1;
+    length = length * 10 + (c - '0');
+    if (length > most) return -1;
+  }
+  return length;
 }

@@ -24,16 +24,20 @@ struct HeaderValue {
 struct HttpRequest {
   bool isHttp = false;           // the read opens with "<METHOD> " (upper-case letters)
   bool headersComplete = false;  // the blank line that ends the headers is in the read
+  int bodyStart = 0;             // with headersComplete: index just past the blank line
   TextSpan method;
   TextSpan path;  // the request target up to "?" or "#"
   HeaderValue host;
   HeaderValue origin;
   HeaderValue upgrade;
   HeaderValue key;  // Sec-WebSocket-Key
+  HeaderValue contentLength;
+  HeaderValue cookie;
+  HeaderValue authorization;
 };
 
-// Reads the request line and the Host, Origin, Upgrade and Sec-WebSocket-Key
-// headers from the first `length` bytes of `bytes`.
+// Reads the request line and the Host, Origin, Upgrade, Sec-WebSocket-Key,
+// Content-Length, Cookie and Authorization headers from the first `length` bytes of `bytes`.
 HttpRequest readHttpRequest(const uint8_t* bytes, int length);
 
 // True when the span holds exactly `word`, letters compared without case.
@@ -42,3 +46,17 @@ bool spanIs(TextSpan span, const char* word);
 bool spansMatch(TextSpan a, TextSpan b);
 // True when the span holds `word` anywhere, letters compared without case.
 bool spanHas(TextSpan span, const char* word);
+
+// The value of the cookie `name` in a Cookie header ("a=1; b=2"), or an
+// empty span when it is absent or empty.
+TextSpan cookieValue(TextSpan header, const char* name);
+// The token of "Bearer <token>" (scheme without case), or an empty span.
+TextSpan bearerToken(TextSpan header);
+// The raw value of `name` in a form body ("a=1&b=2"), or an empty span.
+TextSpan formField(TextSpan body, const char* name);
+// Percent-decodes a form value ("+" is a space) into out; its length, or
+// -1 when it does not fit in `size` bytes or holds a bad escape.
+int formDecode(TextSpan value, char* out, int size);
+// A Content-Length value: 0 or more, or -1 when it is not plain digits or
+// exceeds `most`.
+int contentLengthOf(TextSpan value, int most);

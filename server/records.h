@@ -79,7 +79,8 @@ struct alignas(kPictureAlign) wssession {
   uint32_t sentLength;     // its payload length
   uint8_t sentCompressed;  // 255 when that payload was compressed
   char wsAccept[64];
-  wsclients slot;  // copy of wsserver taken at thread start
+  uint8_t viewOnly;  // 255: a view session, whose reports are dropped
+  wsclients slot;    // copy of wsserver taken at thread start
 };
 static_assert(__builtin_offsetof(wssession, rxbuf) == 0, "rxbuf must be first");
 static_assert((__builtin_offsetof(wssession, txbuf) + kFrameHeaderMax) % kPictureAlign == 0,

@@ -49,15 +49,17 @@ async function waitForPort(port, timeoutMs) {
 }
 
 // Starts the server with a picture of width x height made by the picture tool,
-// or with the given picture file, on the given port or a free one. Resolves to
-// { port, folder, output(), stop() }; stop() may be called more than once.
-async function startServer({ width = 640, height = 480, picture, port: wanted } = {}) {
+// or with the given picture file, on the given port or a free one, with `env`
+// added to its environment. Resolves to { port, folder, output(), stop() };
+// stop() may be called more than once.
+async function startServer({ width = 640, height = 480, picture, port: wanted, env = {} } = {}) {
   const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-browser-'));
   const work = path.join(folder, 'work.bmp');
   if (picture) fs.copyFileSync(picture, work);
   else execFileSync(makePicture, [work, String(width), String(height)]);
   const port = wanted || (await freePort());
-  const child = spawn(serverBin, ['-p', String(port)], { cwd: folder, stdio: ['ignore', 'pipe', 'inherit'] });
+  const child = spawn(serverBin, ['-p', String(port)],
+    { cwd: folder, stdio: ['ignore', 'pipe', 'inherit'], env: { ...process.env, ...env } });
   let printed = '';
   child.stdout.on('data', (chunk) => { printed += chunk; });
   const exited = new Promise((resolve) => child.once('exit', resolve));

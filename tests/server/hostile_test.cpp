@@ -1,7 +1,8 @@
 // Hostile peers against the running server (the sanitizer-built one in the
 // sanitizer builds): lengths that lie, buffers filled with no line end, very
 // long header lines, random bytes, peers that vanish mid-frame or stop
-// reading, and more connections than slots. Throughout, one well-behaved
+// reading, more connections than slots, and (with an access key) wrong keys
+// in waves. Throughout, one well-behaved
 // viewer keeps receiving the picture and its clicks keep pressing a panel
 // button; afterwards the server holds no more descriptors or threads than
 // before and has printed no sanitizer report.
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "server/wire.h"
+#include "support/test_support.h"
 #include "tools/peer/proc_stats.h"
 #include "tools/peer/server_process.h"
 #include "tools/peer/viewer.h"
@@ -39,8 +41,17 @@ class Hostile : public ::testing::Test {
   void SetUp() override {
     port_ = freePort();
     const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    // The wrong-key tests run the server with a key; the viewer holds the
+    // right one.
+    std::string credentials;
+    if (name.rfind("WrongKeys", 0) == 0) {
+      keyFile_ = tempPath(name + "-keys");
+      credentials = "Authorization: Bearer " + makeAccessKey(keyFile_) + "\r\n";
+      setenv("PANEL_KEY_FILE", keyFile_.c_str(), 1);
+    }
     ASSERT_TRUE(server_.startOnPort(name, port_, 640, 480));
-    ASSERT_TRUE(viewer_.open(port_));
+    unsetenv("PANEL_KEY_FILE");
+    ASSERT_TRUE(viewer_.open(port_, nullptr, credentials));
     ASSERT_TRUE(viewer_.waitForPictures(0, kClickMs));
     baseline_ = processCounts(server_.pid());
     ASSERT_GT(baseline_.descriptors, 0);
@@ -92,7 +103,12 @@ class Hostile : public ::testing::Test {
     return peer;
   }
 
+  void TearDown() override {
+    if (!keyFile_.empty()) unlink(keyFile_.c_str());
+  }
+
   uint16_t port_ = 0;
+  std::string keyFile_;
   ServerProcess server_;
   Viewer viewer_;
   ProcessCounts baseline_{};
@@ -373,5 +389,43 @@ TEST_F(Hostile, ReservedBitsAndBadCompressedBodiesEndTheirConnection) {
     }
     expectClickWorks();
   }
+  expectUnharmed();
+}
+
+TEST_F(Hostile, WrongKeysInWavesAreRefusedWhileTheViewerKeepsControl) {
+  const std::string upgrade =
+      "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+      "Sec-WebSocket-Key: " +
+      std::string(kSampleKey) + "\r\nSec-WebSocket-Version: 13\r\n";
+  const std::string post = "POST /login HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: ";
+  // Four peers a wave, one slot each: a wrong Bearer key, a wrong login, a
+  // login whose body never comes, and a lying length or a forged cookie.
+  for (int wave = 0; wave < 3; ++wave) {
+    const std::string guess = "guess" + std::to_string(wave);
+    const std::vector<std::string> requests = {
+        upgrade + "Authorization: Bearer " + guess + "\r\n\r\n",
+        post + std::to_string(4 + guess.size()) + "\r\n\r\nkey=" + guess,
+        post + "60\r\n\r\nkey=",
+        wave % 2 ? post + "99999999999999999999\r\n\r\n"
+                 : upgrade + "Cookie: panel_session=" + std::string(71, char('A' + wave)) +
+                       "\r\n\r\n",
+    };
+    std::vector<std::unique_ptr<WsClient>> peers;
+    for (const std::string& request : requests) {
+      peers.push_back(std::make_unique<WsClient>());
+      ASSERT_TRUE(peers.back()->connect(port_));
+      EXPECT_TRUE(peers.back()->sendRaw(request));
+    }
+    for (size_t i = 0; i < peers.size(); ++i) {
+      const Bytes status = peers[i]->readExact(12, 5000);
+      const std::string line(status.begin(), status.end());
+      EXPECT_TRUE(line == "HTTP/1.1 401" || line == "HTTP/1.1 429" || line == "HTTP/1.1 408" ||
+                  line == "HTTP/1.1 413")
+          << "wave " << wave << ", peer " << i << ": " << line;
+      EXPECT_TRUE(peers[i]->closesWithin(3000));
+    }
+    expectClickWorks();
+  }
+  EXPECT_GE(countOf(server_.output(), "too many wrong keys"), 1) << server_.output();
   expectUnharmed();
 }

@@ -80,7 +80,10 @@ TEST(HttpAnswer, EachFirstReadGetsItsAnswer) {
       {"paths keep their case", get("/Index.html", ""), false, 404, 0},
       {"another path", get("/favicon.ico", ""), false, 404, 0},
       {"another method", "POST / HTTP/1.1\r\nContent-Length: 0\r\n\r\n", false, 405, 0},
-      {"HEAD", "HEAD / HTTP/1.1\r\n\r\n", false, 405, 0},
+      {"HEAD of the page", "HEAD / HTTP/1.1\r\n\r\n", false, 200, 0},
+      {"HEAD of another path", "HEAD /missing HTTP/1.1\r\n\r\n", false, 404, 0},
+      {"HEAD naming an upgrade", "HEAD / HTTP/1.1\r\n" + std::string(kUpgrade) + "\r\n", false,
+       200, 0},
       {"a page request cut short", get("/", "Cookie: " + std::string(900, 'c'), true), false, 431,
        0},
       {"not a request line", "hello", false, 0, 0},
@@ -157,7 +160,10 @@ TEST(HttpAnswer, TheServerHandsOutThePageAndEndsEachAnswer) {
   EXPECT_NE(missing.find("\r\n\r\nnot found\n"), std::string::npos) << missing;
   const std::string posted = answerOf(port, "POST / HTTP/1.1\r\nContent-Length: 2\r\n\r\nhi");
   EXPECT_EQ(posted.rfind("HTTP/1.1 405 Method Not Allowed\r\n", 0), 0u) << posted;
-  EXPECT_NE(posted.find("Allow: GET\r\n"), std::string::npos) << posted;
+  EXPECT_NE(posted.find("Allow: GET, HEAD\r\n"), std::string::npos) << posted;
+  // HEAD: the headers GET gets, byte for byte, and no body.
+  const std::string headed = answerOf(port, "HEAD / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  EXPECT_EQ(headed, head + "\r\n");
 
   // An upgrade without Origin, and one from the page the server hands out,
   // get today's reply byte for byte; a refused one gets 403 and its end.

@@ -41,3 +41,12 @@ uint32_t pixelColour(int32_t x, int32_t y) {
                      uint32_t(x) * bmppar.bytesPerPixel;
   return (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0];
 }
+
+std::string makeAccessKey(const std::string& file, bool view) {
+  std::string printed;
+  if (runCommand(std::string(PANEL_KEY_BIN) + (view ? " --view " : " ") + file, &printed) != 0) {
+    return "";
+  }
+  const size_t at = printed.find("Key: ");
+  return at == std::string::npos ? "" : printed.substr(at + 5, printed.find('\n', at) - at - 5);
+}

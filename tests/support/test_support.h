@@ -21,3 +21,7 @@ int runCommand(const std::string& command, std::string* output);
 // Colour of a frame-buffer pixel as 0xRRGGBB, read without the clip (asserts
 // inside the picture).
 uint32_t pixelColour(int32_t x, int32_t y);
+
+// Runs panel-key on the file (with --view for a view key); returns the key
+// it printed, or "" when it failed.
+std::string makeAccessKey(const std::string& file, bool view = false);

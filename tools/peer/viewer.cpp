@@ -22,10 +22,11 @@ Viewer::~Viewer() {
   close();
 }
 
-bool Viewer::open(uint16_t port, const char* offer) {
+bool Viewer::open(uint16_t port, const char* offer, const std::string& headers) {
   close();
   stop_ = false;
   ended_ = false;
+  client_.setHeaders(headers);
   if (!client_.openStreaming(port, offer)) return false;
   reader_ = std::thread([this] { takeIn(); });
   return true;

@@ -23,8 +23,8 @@ class Viewer {
   Viewer& operator=(const Viewer&) = delete;
 
   // Connects, answers both pings and starts taking in pictures; with an
-  // extension offer, the request carries it.
-  bool open(uint16_t port, const char* offer = nullptr);
+  // extension offer or header lines, the request carries them.
+  bool open(uint16_t port, const char* offer = nullptr, const std::string& headers = "");
   void close();
 
   // Pictures received so far, and the latest of them.

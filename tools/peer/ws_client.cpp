@@ -72,7 +72,7 @@ bool WsClient::sendHandshake(const char* key, const char* extensions) {
       extensions ? std::string("Sec-WebSocket-Extensions: ") + extensions + "\r\n" : "";
   return sendRaw(std::string("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n") +
                  "Connection: Upgrade\r\nSec-WebSocket-Key: " + key +
-                 "\r\nSec-WebSocket-Version: 13\r\n" + offer + "\r\n");
+                 "\r\nSec-WebSocket-Version: 13\r\n" + offer + headers_ + "\r\n");
 }
 
 bool WsClient::readReply(std::string* reply, int timeoutMs) {

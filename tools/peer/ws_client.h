@@ -38,6 +38,9 @@ class WsClient {
   void close();
   int fd() const { return fd_; }
 
+  // Header lines (each ending in CR LF) every later upgrade request carries,
+  // such as "Authorization: Bearer <key>\r\n".
+  void setHeaders(const std::string& lines) { headers_ = lines; }
   bool sendRaw(const std::vector<uint8_t>& bytes);
   bool sendRaw(const std::string& text);
   // The upgrade request with the given key, and the extension offer when one
@@ -79,6 +82,7 @@ class WsClient {
  private:
   int fd_ = -1;
   bool deflateOn_ = false;
+  std::string headers_;
 };
 
 // A free TCP port on loopback (bound once and released).

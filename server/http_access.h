@@ -1,0 +1,25 @@
+// The answers while an access key is in use (PANEL_KEY_FILE):
+//   - POST /login with the form body "key=<key>[&secure=1]": the right key
+//     gets 200 with the session cookie (Secure when the page says it came
+//     over HTTPS) and {"access":"control"} or {"access":"view"}; a wrong one
+//     401; too many wrong ones 429 with Retry-After (server/guess_limit.h).
+//     The body may follow the headers in later reads, within kBodyWaitMs
+//     and the receive buffer.
+//   - POST /logout: 200, the cookie cleared (Max-Age=0).
+//   - GET or HEAD /session: {"access":"none"|"view"|"control"} by cookie.
+//   - An upgrade: with a valid session cookie or "Authorization: Bearer
+//     <key>" it goes on (a view session's reports are dropped); else 401
+//     with WWW-Authenticate: Bearer, or 429, and one printed line naming the
+//     peer's address. A first read that is not a request is refused alike.
+//   - The page: as without a key, with a line after "<head>" telling its
+//     script the session: <meta name="panel-access" content="login|view|control">.
+//   - /login and /logout pass the upgrade's origin policy first (403).
+// No key is ever printed.
+#pragma once
+
+#include "server/http_answer.h"
+
+constexpr int kLoginBodyMost = 512;
+constexpr int kBodyWaitMs = 2000;
+
+int answerWithKey(int sock, const HttpRequest& request, FirstRead read, int* access);

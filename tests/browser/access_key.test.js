@@ -1,0 +1,65 @@
+// The page with an access key: the address with #key= signs in, shows the
+// live picture and is obeyed; a view key shows "view only" and its presses
+// change nothing. The time from the key to the live picture is printed.
+'use strict';
+
+const { test, after } = require('node:test');
+const assert = require('node:assert');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { execFileSync } = require('node:child_process');
+const { startServer, openUrl } = require('./harness');
+const { GREY, CIRCLE_BUTTON, pixelIn, waitForColour, pressAt, waitForPanel } = require('./panel_page');
+
+// A key file with a control and a view key; resolves to { file, control, view }.
+function makeKeys() {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-keys-'));
+  after(() => fs.rmSync(folder, { recursive: true, force: true }));
+  const file = path.join(folder, 'keys');
+  const keyOf = (args) => /^Key: (\S+)$/m.exec(execFileSync(process.env.PANEL_KEY_BIN, args, { encoding: 'utf8' }))[1];
+  return { file, control: keyOf([file]), view: keyOf(['--view', file]) };
+}
+
+async function openWithKey(keys, key) {
+  const server = await startServer({ width: 640, height: 480, env: { PANEL_KEY_FILE: keys.file } });
+  after(() => server.stop());
+  const started = Date.now();
+  const browser = await openUrl(`http://127.0.0.1:${server.port}/#key=${key}`, { width: 1000, height: 700 });
+  after(() => browser.stop());
+  await waitForPanel(browser.page);
+  return { page: browser.page, server, ms: Date.now() - started };
+}
+
+test('the address with the key reaches the live picture and is obeyed', { timeout: 60000 }, async () => {
+  const keys = makeKeys();
+  const { page, server, ms } = await openWithKey(keys, keys.control);
+  console.log(`key in the address to the live picture: ${ms} ms (page load included)`);
+  assert.strictEqual(new URL(page.url()).hash, '', 'the key is gone from the address bar');
+  assert.strictEqual(await page.isVisible('#view-only'), false);
+  await pressAt(page, CIRCLE_BUTTON);
+  await waitForColour(page, { x: 320, y: 290 }, GREY);
+  assert.ok(!server.output().includes(keys.control), 'the server never prints the key');
+
+  // Signing out ends the session: the prompt comes back, and a typed key
+  // opens the picture again.
+  await page.click('#logout');
+  await page.waitForSelector('#key-form', { state: 'visible' });
+  const typed = Date.now();
+  await page.fill('#key', keys.control);
+  await page.press('#key', 'Enter');
+  await page.waitForFunction(() => document.body.dataset.state === 'live', null, { timeout: 10000 });
+  console.log(`typed key to the live picture: ${Date.now() - typed} ms`);
+});
+
+test('a view key shows "view only" and its presses change nothing', { timeout: 60000 }, async () => {
+  const keys = makeKeys();
+  const { page } = await openWithKey(keys, keys.view);
+  assert.strictEqual(await page.textContent('#view-only'), 'view only');
+  assert.strictEqual(await page.isVisible('#view-only'), true);
+  const before = await pixelIn(page, 320, 290);
+  await pressAt(page, CIRCLE_BUTTON);
+  await new Promise((resolve) => setTimeout(resolve, 1500));
+  assert.deepStrictEqual(await pixelIn(page, 320, 290), before);
+  assert.notDeepStrictEqual(before, GREY);
+});

@@ -1,0 +1,453 @@
+// The access key: panel-key's file, the request readers, the session token
+// and the guessing limit on their own; then the real server with a key file:
+// a table of upgrades and posts with and without credentials, the limit on
+// wrong keys, a session kept over a restart and ended by a new key, and a
+// view session whose reports change nothing.
+#include "server/access_key.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "server/guess_limit.h"
+#include "server/http_request.h"
+#include "server/session_cookie.h"
+#include "support/test_support.h"
+#include "tools/peer/server_process.h"
+#include "tools/peer/viewer.h"
+#include "tools/peer/ws_client.h"
+
+namespace {
+
+constexpr int kAnswerMs = 4000;
+constexpr int32_t kCircleX = 50, kButtonY = 20;  // the panel's "circle" button
+constexpr int kClickMs = 5000;
+constexpr const char* kUpgrade =
+    "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n";
+
+std::string fileText(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+TextSpan span(const std::string& text) {
+  return {text.data(), int(text.size())};
+}
+
+std::string text(TextSpan value) {
+  return {value.text, size_t(value.length)};
+}
+
+// Sends the pieces on one connection, a short pause between them, and reads
+// until the server closes it (or, for an upgrade, the reply's blank line).
+std::string answerOf(uint16_t port, const std::vector<std::string>& pieces) {
+  WsClient peer;
+  EXPECT_TRUE(peer.connect(port));
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_TRUE(peer.sendRaw(pieces[i]));
+  }
+  // A 101 reply is followed by pings, not by the end of the connection.
+  std::string reply;
+  peer.readReply(&reply, kAnswerMs);
+  if (reply.rfind("HTTP/1.1 101", 0) == 0) return reply;
+  const std::vector<uint8_t> bytes = peer.readExact(1 << 20, kAnswerMs);
+  return reply + std::string(bytes.begin(), bytes.end());
+}
+
+std::string login(const std::string& key, const std::string& more = "",
+                  const std::string& headers = "") {
+  const std::string body = "key=" + key + more;
+  return "POST /login HTTP/1.1\r\n" + (headers.empty() ? "Host: 127.0.0.1\r\n" : headers) +
+         "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// The session cookie a login answer sets, as "panel_session=<token>".
+std::string cookieOf(const std::string& answer) {
+  const size_t at = answer.find("Set-Cookie: ");
+  if (at == std::string::npos) return "";
+  return answer.substr(at + 12, answer.find(';', at) - at - 12);
+}
+
+// A server on a 640 x 480 picture with the key file set.
+bool startWithKey(ServerProcess* server, const std::string& name, uint16_t port,
+                  const std::string& keyFile) {
+  setenv("PANEL_KEY_FILE", keyFile.c_str(), 1);
+  const bool started = server->startOnPort(name, port, 640, 480);
+  unsetenv("PANEL_KEY_FILE");
+  return started;
+}
+
+TextSpan session(TextSpan header) {
+  return cookieValue(header, "panel_session");
+}
+
+TextSpan keyField(TextSpan body) {
+  return formField(body, "key");
+}
+
+}  // namespace
+
+TEST(AccessKey, PanelKeyWritesHashesThatOpenOnlyTheirOwnKey) {
+  const std::string file = tempPath("round-trip-keys");
+  const std::string control = makeAccessKey(file);
+  const std::string view = makeAccessKey(file, true);
+  ASSERT_EQ(control.size(), 22u) << "128 bits in URL-safe Base64";
+  ASSERT_EQ(view.size(), 22u);
+  struct stat info = {};
+  ASSERT_EQ(stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  const std::string written = fileText(file);
+  EXPECT_EQ(written.find(control), std::string::npos) << "no key in clear";
+  EXPECT_EQ(written.find(view), std::string::npos);
+
+  KeyFile keys;
+  ASSERT_EQ(loadKeyFile(file.c_str(), &keys), kKeyFileRead);
+  EXPECT_EQ(checkKey(keys, control.data(), int(control.size())), kAccessControl);
+  EXPECT_EQ(checkKey(keys, view.data(), int(view.size())), kAccessView);
+  EXPECT_EQ(checkKey(keys, "wrong", 5), kAccessNone);
+  EXPECT_EQ(checkKey(keys, control.data(), int(control.size()) - 1), kAccessNone);
+
+  // A chosen passphrase replaces the control key and keeps the view key.
+  std::string printed;
+  EXPECT_EQ(
+      runCommand("printf 'correct horse\\n' | " + std::string(PANEL_KEY_BIN) + " --stdin " + file,
+                 &printed),
+      0);
+  EXPECT_EQ(printed.find("correct horse"), std::string::npos) << printed;
+  ASSERT_EQ(loadKeyFile(file.c_str(), &keys), kKeyFileRead);
+  EXPECT_EQ(checkKey(keys, "correct horse", 13), kAccessControl);
+  EXPECT_EQ(checkKey(keys, control.data(), int(control.size())), kAccessNone);
+  EXPECT_EQ(checkKey(keys, view.data(), int(view.size())), kAccessView);
+  EXPECT_NE(
+      runCommand("printf 'short\\n' | " + std::string(PANEL_KEY_BIN) + " --stdin " + file, nullptr),
+      0);
+  EXPECT_EQ(fileText(file), fileText(file)) << "a refused passphrase leaves the file";
+  unlink(file.c_str());
+}
+
+TEST(AccessKey, OnlyWellFormedKeyFilesAreRead) {
+  KeyRecord record;
+  record.kind = kAccessControl;
+  record.iterations = kKeyIterations;
+  char line[kKeyLineLongest + 2] = {};
+  ASSERT_GT(formatKeyRecord(record, line, int(sizeof line)), 0);
+  const std::string good = line;
+  const std::string view = "view" + good.substr(7);
+  const struct {
+    const char* what;
+    std::string text;
+    int result;
+  } cases[] = {
+      {"one key", good, kKeyFileRead},
+      {"comments, blank lines, CR LF", "# keys\n\n" + good.substr(0, good.size() - 1) + "\r\n",
+       kKeyFileRead},
+      {"a control and a view key", good + view, kKeyFileRead},
+      {"empty", "", kKeyFileMalformed},
+      {"only comments", "# nothing\n", kKeyFileMalformed},
+      {"two control keys", good + good, kKeyFileMalformed},
+      {"a key in clear", "control secret\n", kKeyFileMalformed},
+      {"another kind", "admin" + good.substr(7), kKeyFileMalformed},
+      {"another hash", "control md5" + good.substr(21), kKeyFileMalformed},
+      {"too few iterations", "control pbkdf2-sha256 999" + good.substr(27), kKeyFileMalformed},
+      {"a cut hash", good.substr(0, good.size() - 2) + "\n", kKeyFileMalformed},
+      {"a word too many", good.substr(0, good.size() - 1) + " x\n", kKeyFileMalformed},
+      {"too long", good + std::string(kKeyFileLongest, '#'), kKeyFileMalformed},
+  };
+  for (const auto& c : cases) {
+    KeyFile keys;
+    EXPECT_EQ(parseKeyFile(c.text.data(), int(c.text.size()), &keys), c.result) << c.what;
+  }
+  KeyFile keys;
+  EXPECT_EQ(loadKeyFile(tempPath("no-such-key-file").c_str(), &keys), kKeyFileMissing);
+}
+
+TEST(AccessKey, AMissingOrMalformedKeyFileStopsTheStart) {
+  const std::string bad = tempPath("bad-keys");
+  std::ofstream(bad) << "control secret\n";
+  for (const std::string& file : {tempPath("missing-keys"), bad}) {
+    ServerProcess server;
+    ASSERT_TRUE(
+        startWithKey(&server, "start-" + file.substr(file.rfind('/') + 1), freePort(), file));
+    EXPECT_EQ(server.waitExit(5000), 253) << file;
+    EXPECT_NE(server.errors().find("(PANEL_KEY_FILE)"), std::string::npos) << server.errors();
+    EXPECT_EQ(server.output(), "") << "nothing starts";
+  }
+  unlink(bad.c_str());
+}
+
+TEST(AccessKey, SessionTokensHoldForTheirKeysAndTimeOnly) {
+  KeyFile keys;
+  keys.control.kind = kAccessControl;
+  keys.view.kind = kAccessView;
+  KeyFile others = keys;
+  others.sessionSecret[0] = 1;
+  const int64_t now = 1800000000;
+  char token[kTokenLength + 1] = {};
+  ASSERT_EQ(makeSessionToken(keys, kAccessView, now, token, int(sizeof token)), kTokenLength);
+  EXPECT_EQ(checkSessionToken(keys, token, kTokenLength, now), kAccessView);
+  EXPECT_EQ(checkSessionToken(keys, token, kTokenLength, now - 86400), kAccessView)
+      << "a clock not yet set after a restart";
+  EXPECT_EQ(checkSessionToken(keys, token, kTokenLength, now + kSessionSeconds), kAccessNone);
+  EXPECT_EQ(checkSessionToken(others, token, kTokenLength, now), kAccessNone);
+  KeyFile noView = keys;
+  noView.view.kind = kAccessNone;
+  EXPECT_EQ(checkSessionToken(noView, token, kTokenLength, now), kAccessNone);
+  for (int at : {0, 10, kTokenLength - 1}) {
+    std::string changed(token);
+    changed[size_t(at)] = changed[size_t(at)] == 'A' ? 'B' : 'A';
+    EXPECT_EQ(checkSessionToken(keys, changed.data(), kTokenLength, now), kAccessNone) << at;
+  }
+  EXPECT_EQ(checkSessionToken(keys, token, kTokenLength - 1, now), kAccessNone);
+  EXPECT_EQ(checkSessionToken(keys, "", 0, now), kAccessNone);
+}
+
+TEST(AccessKey, CookiesBearerKeysAndFormFieldsAreReadExactly) {
+  // Each reader, given the header or body text, and what it takes from it.
+  const struct {
+    const char* what;
+    TextSpan (*read)(TextSpan);
+    std::string given;
+    const char* expected;
+  } cases[] = {
+      {"the cookie among others", session, "a=1; panel_session=xyz; b=2", "xyz"},
+      {"a look-alike name", session, "my_panel_session=x", ""},
+      {"no value", session, "panel_session=", ""},
+      {"the first of two", session, "panel_session=a;panel_session=b", "a"},
+      {"Bearer", bearerToken, "Bearer abc", "abc"},
+      {"bearer in other case", bearerToken, "bEARER  abc", "abc"},
+      {"another scheme", bearerToken, "Basic abc", ""},
+      {"no token", bearerToken, "Bearer ", ""},
+      {"the key field", keyField, "secure=1&key=a%2Bb", "a%2Bb"},
+      {"no such field", keyField, "keys=1", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(text(c.read(span(c.given))), c.expected) << c.what;
+  char out[8];
+  EXPECT_EQ(formDecode(span("a%2Bb+c"), out, int(sizeof out)), 5);
+  EXPECT_STREQ(out, "a+b c");
+  EXPECT_EQ(formDecode(span("%zz"), out, int(sizeof out)), -1);
+  EXPECT_EQ(formDecode(span("%4"), out, int(sizeof out)), -1);
+  EXPECT_EQ(formDecode(span("12345678"), out, int(sizeof out)), -1) << "no room for its end";
+  EXPECT_EQ(contentLengthOf(span("42"), 512), 42);
+  EXPECT_EQ(contentLengthOf(span("513"), 512), -1);
+  EXPECT_EQ(contentLengthOf(span("99999999999999999999"), 512), -1);
+  EXPECT_EQ(contentLengthOf(span("-1"), 512), -1);
+}
+
+TEST(AccessKey, WrongKeysAreLimitedPerAddressAndInAll) {
+  clearGuesses();
+  uint8_t address[kAddressBytes] = {};
+  const int64_t start = 1000;
+  for (int i = 0; i < kGuessesPerAddress; ++i) EXPECT_EQ(takeGuess(address, start), 0) << i;
+  EXPECT_EQ(takeGuess(address, start + 1), kAddressLockSeconds - 1);
+  EXPECT_EQ(takeGuess(address, start + kAddressLockSeconds), 0) << "the lock ends";
+  // A right key gives its try back: a person who signs in is not counted.
+  uint8_t other[kAddressBytes] = {1};
+  for (int i = 0; i < 3 * kGuessesPerAddress; ++i) {
+    ASSERT_EQ(takeGuess(other, start), 0) << i;
+    giveGuessBack(other, start);
+  }
+  // From many addresses: the whole server waits once the total is reached.
+  clearGuesses();
+  for (int i = 0; i < kGuessesInAll; ++i) {
+    uint8_t each[kAddressBytes] = {uint8_t(i), uint8_t(i >> 8), 7};
+    EXPECT_EQ(takeGuess(each, start), 0) << i;
+  }
+  EXPECT_EQ(takeGuess(other, start + 10), kAllLockSeconds - 10);
+  // More addresses than the table holds are still limited in all.
+  clearGuesses();
+  for (int i = 0; i < 2 * kGuessTable; ++i) {
+    uint8_t each[kAddressBytes] = {uint8_t(i), 9};
+    takeGuess(each, start + kGuessWindow * i);
+  }
+  EXPECT_EQ(takeGuess(other, start + kGuessWindow * 2 * kGuessTable), 0);
+  clearGuesses();
+}
+
+TEST(AccessKey, EachRequestGetsItsAnswerWhileAKeyIsSet) {
+  const std::string file = tempPath("table-keys");
+  const std::string control = makeAccessKey(file);
+  const std::string view = makeAccessKey(file, true);
+  const uint16_t port = freePort();
+  ServerProcess server;
+  ASSERT_TRUE(startWithKey(&server, "access_table", port, file));
+  const std::string controlCookie = cookieOf(answerOf(port, {login(control)}));
+  const std::string viewCookie = cookieOf(answerOf(port, {login(view)}));
+  ASSERT_FALSE(controlCookie.empty());
+  ASSERT_FALSE(viewCookie.empty());
+  const std::string own = "Host: 127.0.0.1\r\nOrigin: http://127.0.0.1\r\n";
+  const std::string body = "key=" + control;
+  const struct {
+    const char* what;
+    std::vector<std::string> pieces;
+    const char* status;  // the answer's first line opens with it
+    const char* part;    // and holds this
+  } cases[] = {
+      {"an upgrade without credentials",
+       {std::string(kUpgrade) + "\r\n"},
+       "HTTP/1.1 401",
+       "WWW-Authenticate: Bearer\r\n"},
+      {"an upgrade with the control key",
+       {std::string(kUpgrade) + "Authorization: Bearer " + control + "\r\n\r\n"},
+       "HTTP/1.1 101",
+       "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n"},
+      {"an upgrade with a wrong key",
+       {std::string(kUpgrade) + "Authorization: Bearer " + view + "x\r\n\r\n"},
+       "HTTP/1.1 401",
+       "wrong access key"},
+      {"an upgrade with the control cookie",
+       {std::string(kUpgrade) + "Cookie: a=b; " + controlCookie + "\r\n\r\n"},
+       "HTTP/1.1 101",
+       ""},
+      {"an upgrade with the view cookie",
+       {std::string(kUpgrade) + "Cookie: " + viewCookie + "\r\n\r\n"},
+       "HTTP/1.1 101",
+       ""},
+      {"an upgrade with a forged cookie",
+       {std::string(kUpgrade) + "Cookie: panel_session=" + std::string(kTokenLength, 'A') +
+        "\r\n\r\n"},
+       "HTTP/1.1 401",
+       ""},
+      {"another site's page with a cookie",
+       {std::string(kUpgrade) + "Origin: http://example.com\r\nCookie: " + controlCookie +
+        "\r\n\r\n"},
+       "HTTP/1.1 403",
+       ""},
+      {"not a request", {"hello"}, "HTTP/1.1 401", ""},
+      {"the page asks for a key",
+       {"GET / HTTP/1.1\r\n\r\n"},
+       "HTTP/1.1 200",
+       "<head>\n<meta name=\"panel-access\" content=\"login\">\n<meta charset"},
+      {"the page of a view session",
+       {"GET / HTTP/1.1\r\nCookie: " + viewCookie + "\r\n\r\n"},
+       "HTTP/1.1 200",
+       "content=\"view\""},
+      {"the session",
+       {"GET /session HTTP/1.1\r\nCookie: " + controlCookie + "\r\n\r\n"},
+       "HTTP/1.1 200",
+       "\r\n\r\n{\"access\":\"control\"}\n"},
+      {"no session", {"HEAD /session HTTP/1.1\r\n\r\n"}, "HTTP/1.1 200", "Content-Length: 18\r\n"},
+      {"a login from another site",
+       {login(control, "", "Origin: http://example.com\r\n")},
+       "HTTP/1.1 403",
+       ""},
+      {"a login without a length", {"POST /login HTTP/1.1\r\n\r\n" + body}, "HTTP/1.1 411", ""},
+      {"a login too large",
+       {"POST /login HTTP/1.1\r\nContent-Length: 5000\r\n\r\n"},
+       "HTTP/1.1 413",
+       ""},
+      {"a login whose body never comes",
+       {"POST /login HTTP/1.1\r\nContent-Length: 40\r\n\r\n"},
+       "HTTP/1.1 408",
+       ""},
+      {"a login without a key", {login("", "&secure=1")}, "HTTP/1.1 400", ""},
+      {"a wrong key", {login(control + "x", "", own)}, "HTTP/1.1 401", "{\"access\":\"none\"}"},
+      {"the body in later reads",
+       {"POST /login HTTP/1.1\r\n" + own + "Content-Length: " + std::to_string(body.size()) +
+            "\r\n\r\n",
+        body.substr(0, 6), body.substr(6)},
+       "HTTP/1.1 200",
+       "; Max-Age=2592000; Path=/; HttpOnly; SameSite=Strict\r\n"},
+      {"a page that came over HTTPS",
+       {login(view, "&secure=1")},
+       "HTTP/1.1 200",
+       "HttpOnly; SameSite=Strict; Secure\r\nConnection: close\r\n\r\n{\"access\":\"view\"}"},
+      {"a logout",
+       {"POST /logout HTTP/1.1\r\n" + own + "Content-Length: 0\r\n\r\n"},
+       "HTTP/1.1 200",
+       "Set-Cookie: panel_session=; Max-Age=0; Path=/; HttpOnly; SameSite=Strict"},
+  };
+  for (const auto& c : cases) {
+    const std::string answer = answerOf(port, c.pieces);
+    EXPECT_EQ(answer.rfind(c.status, 0), 0u) << c.what << "\n" << answer;
+    EXPECT_NE(answer.find(c.part), std::string::npos) << c.what << "\n" << answer;
+  }
+  const std::string printed = server.output();
+  EXPECT_GE(countOf(printed, "Refused a connection from 127.0.0.1: no access key.\n"), 3)
+      << printed;
+  EXPECT_EQ(countOf(printed, "Wrong access key from 127.0.0.1.\n"), 1) << printed;
+  EXPECT_EQ(printed.find(control), std::string::npos) << "no key is ever printed";
+  EXPECT_EQ(printed.find(view), std::string::npos);
+  unlink(file.c_str());
+}
+
+TEST(AccessKey, TooManyWrongKeysGet429WithRetryAfter) {
+  const std::string file = tempPath("limit-keys");
+  const std::string control = makeAccessKey(file);
+  const uint16_t port = freePort();
+  ServerProcess server;
+  ASSERT_TRUE(startWithKey(&server, "access_limit", port, file));
+  for (int i = 0; i < kGuessesPerAddress; ++i) {
+    const std::string answer = answerOf(port, {login("guess" + std::to_string(i))});
+    EXPECT_EQ(answer.rfind("HTTP/1.1 401", 0), 0u) << i << "\n" << answer;
+  }
+  // Even the right key waits now, by login and by Bearer alike; a signed-in
+  // browser's cookie is not held up.
+  const std::string locked = answerOf(port, {login(control)});
+  EXPECT_EQ(locked.rfind("HTTP/1.1 429 Too Many Requests\r\n", 0), 0u) << locked;
+  const size_t wait = locked.find("Retry-After: ");
+  ASSERT_NE(wait, std::string::npos) << locked;
+  const int seconds = atoi(locked.c_str() + wait + 13);
+  EXPECT_GT(seconds, kAddressLockSeconds - 10);
+  EXPECT_LE(seconds, kAddressLockSeconds);
+  const std::string bearer =
+      answerOf(port, {std::string(kUpgrade) + "Authorization: Bearer " + control + "\r\n\r\n"});
+  EXPECT_EQ(bearer.rfind("HTTP/1.1 429", 0), 0u) << bearer;
+  EXPECT_EQ(countOf(server.output(), "too many wrong keys"), 2) << server.output();
+  unlink(file.c_str());
+}
+
+TEST(AccessKey, ASessionOutlivesARestartAndEndsWhenTheKeyChanges) {
+  const std::string file = tempPath("restart-keys");
+  const std::string control = makeAccessKey(file);
+  const uint16_t port = freePort();
+  std::string cookie;
+  const auto upgradeWith = [&](const std::string& name) {
+    return answerOf(port, {std::string(kUpgrade) + "Cookie: " + name + "\r\n\r\n"});
+  };
+  {
+    ServerProcess first;
+    ASSERT_TRUE(startWithKey(&first, "access_first", port, file));
+    cookie = cookieOf(answerOf(port, {login(control)}));
+    ASSERT_FALSE(cookie.empty());
+    EXPECT_EQ(upgradeWith(cookie).rfind("HTTP/1.1 101", 0), 0u);
+    ASSERT_TRUE(first.signal(SIGTERM));
+    EXPECT_EQ(first.waitExit(5000), 0);
+  }
+  ServerProcess second;
+  ASSERT_TRUE(startWithKey(&second, "access_second", port, file));
+  EXPECT_EQ(upgradeWith(cookie).rfind("HTTP/1.1 101", 0), 0u) << "the same session";
+  // A new key, while the server runs: the old session is over at once.
+  ASSERT_FALSE(makeAccessKey(file).empty());
+  EXPECT_EQ(upgradeWith(cookie).rfind("HTTP/1.1 401", 0), 0u);
+  unlink(file.c_str());
+}
+
+TEST(AccessKey, AViewSessionSeesThePictureAndItsPressesAreDropped) {
+  const std::string file = tempPath("view-keys");
+  const std::string control = makeAccessKey(file);
+  const std::string view = makeAccessKey(file, true);
+  const uint16_t port = freePort();
+  ServerProcess server;
+  ASSERT_TRUE(startWithKey(&server, "access_view", port, file));
+  Viewer watcher;
+  ASSERT_TRUE(watcher.open(port, nullptr, "Authorization: Bearer " + view + "\r\n"));
+  ASSERT_TRUE(watcher.waitForPictures(0, kClickMs));
+  EXPECT_FALSE(watcher.click(kCircleX, kButtonY, 2500)) << "a view session's press changed it";
+  Viewer owner;
+  ASSERT_TRUE(owner.open(port, nullptr, "Authorization: Bearer " + control + "\r\n"));
+  ASSERT_TRUE(owner.waitForPictures(0, kClickMs));
+  EXPECT_TRUE(owner.click(kCircleX, kButtonY, kClickMs));
+  unlink(file.c_str());
+}
