@@ -15,6 +15,7 @@
 #include "graphics/font.h"
 #include "graphics/framebuffer.h"
 #include "graphics/shapes.h"
+#include "server/access_key.h"
 #include "server/frames.h"
 #include "server/handshake.h"
 #include "server/records.h"
@@ -137,6 +138,15 @@ int64_t inkOf(void (*draw)()) {
   return count;
 }
 
+// One check of a right control key against a key file with a control key of
+// kKeyIterations: the cost every login and Bearer upgrade pays.
+KeyFile keyFile;
+constexpr char kCheckedKey[] = "fHzq7Tw9rLd2qeAySyxOcQ";
+
+void keyCheck() {
+  if (checkKey(keyFile, kCheckedKey, int(sizeof kCheckedKey) - 1) != kAccessControl) abort();
+}
+
 struct Operation {
   const char* name;
   void (*run)();
@@ -159,6 +169,7 @@ constexpr Operation kOperations[] = {
     {"idle-turn", idleTurn, "calls"},
     {"handshake", handshake, "calls"},
     {"decode", decode, "calls"},
+    {"key-check", keyCheck, "calls"},
 };
 
 // Puts everything the operations compare against in place, so each round
@@ -176,6 +187,10 @@ void prepare() {
       kFinalBit | kOpText, uint8_t(kMaskBit | (sizeof report - 1)), key[0], key[1], key[2], key[3]};
   for (size_t k = 0; k + 1 < sizeof report; ++k)
     pointerFrame.push_back(uint8_t(report[k] ^ key[k % 4]));
+  keyFile.control.kind = kAccessControl;
+  keyFile.control.iterations = kKeyIterations;
+  hashKey(kCheckedKey, int(sizeof kCheckedKey) - 1, keyFile.control.salt, kKeyIterations,
+          keyFile.control.hash);
 }
 
 }  // namespace

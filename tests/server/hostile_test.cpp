@@ -406,9 +406,9 @@ TEST_F(Hostile, WrongKeysInWavesAreRefusedWhileTheViewerKeepsControl) {
         upgrade + "Authorization: Bearer " + guess + "\r\n\r\n",
         post + std::to_string(4 + guess.size()) + "\r\n\r\nkey=" + guess,
         post + "60\r\n\r\nkey=",
-        wave % 2 ? post + "99999999999999999999\r\n\r\n"
-                 : upgrade + "Cookie: panel_session=" + std::string(71, char('A' + wave)) +
-                       "\r\n\r\n",
+        wave % 2
+            ? post + "99999999999999999999\r\n\r\n"
+            : upgrade + "Cookie: panel_session=" + std::string(71, char('A' + wave)) + "\r\n\r\n",
     };
     std::vector<std::unique_ptr<WsClient>> peers;
     for (const std::string& request : requests) {
