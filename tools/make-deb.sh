@@ -34,7 +34,7 @@ fi
 
 mkdir -p "$root/lib/systemd/system" "$root/etc/default" "$root/usr/share/doc/panel-server"
 mv "$root/usr/lib/systemd/system/panel-server.service" "$root/lib/systemd/system/"
-rmdir "$root/usr/lib/systemd/system" "$root/usr/lib/systemd" "$root/usr/lib"
+rmdir --ignore-fail-on-non-empty "$root/usr/lib/systemd/system" "$root/usr/lib/systemd" "$root/usr/lib"
 mv "$root/usr/share/panel-server/panel-server.default" "$root/etc/default/panel-server"
 gzip -9n "$root"/usr/share/man/man1/*.1
 cp "$tools/deb/copyright" "$root/usr/share/doc/panel-server/"
