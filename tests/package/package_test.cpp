@@ -60,8 +60,9 @@ class PackageTest : public ::testing::Test {
       if (!have(tool))
         GTEST_SKIP() << tool << " is missing (Debian's dpkg-dev: tools/setup.sh base)";
     }
-    char pattern[] = "/tmp/panel-package-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const char* base = getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/panel-package-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     folder_ = pattern;
   }
   void TearDown() override {
