@@ -26,8 +26,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* begin = reinterpret_cast<const char*>(bytes.data());
   const char* end = begin + length;
   for (TextSpan span : {request.method, request.path, request.host.value, request.origin.value,
-                        request.upgrade.value, request.key.value}) {
+                        request.upgrade.value, request.key.value, request.contentLength.value,
+                        request.cookie.value, request.authorization.value}) {
     expectInside(span, begin, end);
+  }
+  if (request.headersComplete && (request.bodyStart <= 0 || request.bodyStart > int(length))) {
+    abort();
   }
   hostIsLocalName(request.host.value);
   for (bool loopback : {false, true}) {

@@ -24,8 +24,8 @@ constexpr int kAccessControl = 2;
 constexpr int kSaltBytes = 16;
 constexpr int kHashBytes = 32;
 constexpr int kKeyBytes = 16;  // a new random key: 128 bits
-// Iterations of a new key's hash: about 75 million instructions per check
-// on 32-bit ARM, 50 to 100 ms of a 1 GHz core (docs/PERFORMANCE.md).
+// Iterations of a new key's hash: 69.6 million instructions per check on
+// 32-bit ARM, about 70 ms of a 1 GHz core (docs/PERFORMANCE.md).
 constexpr uint32_t kKeyIterations = 20000;
 constexpr uint32_t kIterationsLeast = 1000;
 constexpr uint32_t kIterationsMost = 10000000;

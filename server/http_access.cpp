@@ -57,6 +57,12 @@ int64_t secondsOf(clockid_t clock) {
   return int64_t(now.tv_sec);
 }
 
+int64_t monotonicMillis() {
+  timespec now = {};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
 HttpAnswer jsonAnswer(int status, const char* reason, int access) {
   HttpAnswer answer = textAnswer(status, reason, kAccessJson[access]);
   answer.type = kJsonType;
@@ -100,11 +106,9 @@ int64_t checkUnderLimit(const KeyFile& keys, const Peer& peer, const char* key, 
 // first read's room; false when it does not come in time.
 bool readBody(int sock, const HttpRequest& request, FirstRead read, int length) {
   const int needed = request.bodyStart + length;
-  const int64_t deadline = secondsOf(CLOCK_MONOTONIC) * 1000 + kBodyWaitMs;
-  timespec now = {};
+  const int64_t deadline = monotonicMillis() + kBodyWaitMs;
   while (read.length < needed) {
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    if (int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000 > deadline) return false;
+    if (monotonicMillis() > deadline) return false;
     uint8_t closed = 0;
     const int got = wssRd(sock, read.bytes + read.length, needed - read.length, &closed);
     if (got == kSocketError || (got < 0 && closed != 0)) return false;
