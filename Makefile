@@ -11,7 +11,7 @@ CTEST ?= ctest
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null | grep -v '^graphics/font_.*_table.cpp')
 
 .PHONY: all build run test browser-setup test-unit test-sanitize test-asan test-tsan format format-check setup clean fuzz fuzz-ci lint soak \
-        arm test-arm
+        arm test-arm install deb
 
 all: build
 
@@ -83,6 +83,26 @@ test-arm:
 	$(ARM_CONFIGURE) -S . -B build/test-arm -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	$(CMAKE) --build build/test-arm -j $(JOBS)
 	cd build/test-arm && $(CTEST) -j $(JOBS) --output-on-failure
+
+# The build's install rules (the server, panel-key, the default picture, the
+# service unit, an example settings file) from the Release build, stripped,
+# under PREFIX (default /usr/local) and DESTDIR as usual.
+PREFIX ?= /usr/local
+install: build
+	DESTDIR=$(DESTDIR) $(CMAKE) --install build/release --prefix $(PREFIX) --strip
+
+# Debian packages into build/deb (tools/make-deb.sh): armhf from the device
+# build (make arm) and one for this machine's own architecture from the
+# Release build, each checked with lintian (an error or a warning fails).
+DEB_ARCH = $(shell dpkg --print-architecture)
+deb: arm build
+	@tools/setup.sh deb
+	$(CMAKE) --build build/arm -j $(JOBS) --target device-files
+	@mkdir -p build/deb && rm -f build/deb/*.deb
+	tools/make-deb.sh build/arm build/deb armhf $(ARM_EMULATOR)
+	[ "$(DEB_ARCH)" = armhf ] || tools/make-deb.sh build/release build/deb $(DEB_ARCH)
+	lintian --fail-on error,warning build/deb/*.deb
+	@ls -l build/deb
 
 # Every fuzz harness for FUZZ_SECONDS (default 60) each, from a copy of the
 # committed seed corpus; findings land in build/fuzz/findings.

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on a Debian 12 machine. As root it
 # runs apt-get; otherwise it prints the exact apt-get line and stops.
-#   tools/setup.sh [base|browser|arm|fuzz|all]...
+#   tools/setup.sh [base|browser|arm|fuzz|bench|lint|deb|all]...
 set -euo pipefail
 
-need_base=(g++ cmake make libssl-dev zlib1g-dev libgtest-dev libgmock-dev clang-format)
+# dpkg-dev (dpkg-shlibdeps) and systemd (systemd-analyze) let the package and
+# service unit tests run; both are small beside the compilers.
+need_base=(g++ cmake make libssl-dev zlib1g-dev libgtest-dev libgmock-dev clang-format dpkg-dev systemd)
 # node and npm may come from another packaging of node that holds both in one
 # package and conflicts with Debian's npm: working commands are enough.
 # The browser group also holds the reverse proxy of the end-to-end proxy test
@@ -16,6 +18,8 @@ need_arm=(g++-arm-linux-gnueabihf qemu-user libssl-dev:armhf zlib1g-dev:armhf li
 need_fuzz=(clang libclang-rt-14-dev)
 need_bench=(libbenchmark-dev valgrind python3)
 need_lint=(clang-tidy)
+# make deb: the packages' check (dpkg-deb builds them as root-owned without fakeroot).
+need_deb=(dpkg-dev lintian)
 
 wanted=()
 for group in "${@:-base}"; do
@@ -26,8 +30,9 @@ for group in "${@:-base}"; do
     fuzz) wanted+=("${need_fuzz[@]}") ;;
     bench) wanted+=("${need_bench[@]}") ;;
     lint) wanted+=("${need_lint[@]}") ;;
+    deb) wanted+=("${need_deb[@]}") ;;
     all) wanted+=("${need_base[@]}" "${need_browser[@]}" "${need_arm[@]}" "${need_fuzz[@]}"
-                  "${need_bench[@]}" "${need_lint[@]}") ;;
+                  "${need_bench[@]}" "${need_lint[@]}" "${need_deb[@]}") ;;
     *) echo "setup.sh: unknown group $group" >&2; exit 2 ;;
   esac
 done
