@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
   const int scan = scanArguments(argc, argv);
   if (scan != kScanRun) return scan;
   if (readOriginsSetting() != 0 || readListenSetting() != 0) return kSettingFailed;
-  if (readKeyFileSetting() < 0) return kServerFailed;
+  if (readKeyFileSetting() < 0) return kSettingFailed;
 
   catchStopSignals();
   printf("res = %i\n", bmpfilework("work.bmp"));

@@ -180,7 +180,7 @@ TEST(AccessKey, AMissingOrMalformedKeyFileStopsTheStart) {
     ServerProcess server;
     ASSERT_TRUE(
         startWithKey(&server, "start-" + file.substr(file.rfind('/') + 1), freePort(), file));
-    EXPECT_EQ(server.waitExit(5000), 253) << file;
+    EXPECT_EQ(server.waitExit(5000), 252) << file;
     EXPECT_NE(server.errors().find("(PANEL_KEY_FILE)"), std::string::npos) << server.errors();
     EXPECT_EQ(server.output(), "") << "nothing starts";
   }
