@@ -33,13 +33,7 @@ bool beatDue(uint32_t now) {
 
 void bmpNoteWrite(int32_t x, int32_t y, int32_t width, int32_t height) {
   // Cut in 64 bits, so no corner can wrap around.
-  int64_t left = x, top = y, right = int64_t(x) + width, bottom = int64_t(y) + height;
-  if (left < 0) left = 0;
-  if (top < 0) top = 0;
-  if (right > bhfo.width) right = bhfo.width;
-  if (bottom > bhfo.height) bottom = bhfo.height;
-  if (left >= right || top >= bottom) return;
-  bmpNoteWritten(uint32_t(left), uint32_t(top), uint32_t(right - left), uint32_t(bottom - top));
+  bmpNoteBoxWithin(x, y, int64_t(x) + width, int64_t(y) + height, bhfo.width, bhfo.height);
 }
 
 bool bmpAreaPending() {

@@ -76,15 +76,23 @@ inline void bmpNoteWhole() {
   bmpWritten.store(true, std::memory_order_relaxed);
 }
 
+// Notes the pixel columns [left, right) of rows [top, bottom) as written,
+// cut to columns [0, rightEdge) and rows [0, bottomEdge); nothing when the
+// cut leaves nothing. The caller holds BMPmutex.
+inline void bmpNoteBoxWithin(int64_t left, int64_t top, int64_t right, int64_t bottom,
+                             int64_t rightEdge, int64_t bottomEdge) {
+  if (left < 0) left = 0;
+  if (top < 0) top = 0;
+  if (right > rightEdge) right = rightEdge;
+  if (bottom > bottomEdge) bottom = bottomEdge;
+  if (left >= right || top >= bottom) return;
+  bmpNoteWritten(uint32_t(left), uint32_t(top), uint32_t(right - left), uint32_t(bottom - top));
+}
+
 // Notes the pixel columns [left, right) of rows [top, bottom), cut to the
 // clip, as written: a shape that sets pixels one at a time through
 // bmpPutPixel notes its bounding box once, so every pixel it can set lies
 // inside the noted area before the screen looks.
 inline void clipNoteBox(int64_t left, int64_t top, int64_t right, int64_t bottom) {
-  if (left < 0) left = 0;
-  if (top < 0) top = 0;
-  if (right > x2_clip) right = x2_clip;
-  if (bottom > y2_clip) bottom = y2_clip;
-  if (left >= right || top >= bottom) return;
-  bmpNoteWritten(uint32_t(left), uint32_t(top), uint32_t(right - left), uint32_t(bottom - top));
+  bmpNoteBoxWithin(left, top, right, bottom, x2_clip, y2_clip);
 }

@@ -188,11 +188,6 @@ int admit(int sock, const HttpRequest& request, const Peer& peer, int* access) {
   return kFirstReadUpgrade;
 }
 
-bool pathIs(const HttpRequest& request, const char* path) {
-  const int length = int(strlen(path));
-  return request.path.length == length && memcmp(request.path.text, path, size_t(length)) == 0;
-}
-
 }  // namespace
 
 int answerWithKey(int sock, const HttpRequest& request, FirstRead read, int* access) {
@@ -204,7 +199,7 @@ int answerWithKey(int sock, const HttpRequest& request, FirstRead read, int* acc
   }
   const bool onLoopback = request.origin.count > 0 && peerIsLoopback(sock);
   const bool post = spanIs(request.method, "POST");
-  if (post && (pathIs(request, "/login") || pathIs(request, "/logout"))) {
+  if (post && (spanEquals(request.path, "/login") || spanEquals(request.path, "/logout"))) {
     if (!request.headersComplete) {
       return answered(
           sock, textAnswer(431, "Request Header Fields Too Large", "request headers too long"));
@@ -214,10 +209,10 @@ int answerWithKey(int sock, const HttpRequest& request, FirstRead read, int* acc
       printf("Refused a login: %s.\n", originRefusalText(refusal));
       return answered(sock, textAnswer(403, "Forbidden", originRefusalText(refusal)));
     }
-    return pathIs(request, "/login") ? login(sock, request, read, peer) : logout(sock);
+    return spanEquals(request.path, "/login") ? login(sock, request, read, peer) : logout(sock);
   }
   const bool head = spanIs(request.method, "HEAD");
-  if ((head || spanIs(request.method, "GET")) && pathIs(request, "/session") &&
+  if ((head || spanIs(request.method, "GET")) && spanEquals(request.path, "/session") &&
       request.headersComplete) {
     KeyFile keys;
     currentKeys(&keys);

@@ -89,9 +89,7 @@ struct Body {
 // A page or one of its files, or 404.
 HttpAnswer fileAnswer(const HttpRequest& request) {
   for (const ServedPath& served : kServedPaths) {
-    const int length = int(strlen(served.path));
-    if (request.path.length == length &&
-        memcmp(request.path.text, served.path, size_t(length)) == 0) {
+    if (spanEquals(request.path, served.path)) {
       HttpAnswer answer;
       answer.status = 200;
       answer.reason = "OK";

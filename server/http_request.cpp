@@ -74,6 +74,22 @@ bool spanIs(TextSpan span, const char* word) {
   return span.length == length && sameLetters(span.text, word, length);
 }
 
+bool spanEquals(TextSpan span, const char* word) {
+  const int length = int(strlen(word));
+  return span.length == length && memcmp(span.text, word, size_t(length)) == 0;
+}
+
+TextSpan nextListItem(TextSpan list, int* from, char separator) {
+  int end = *from;
+  while (end < list.length && list.text[end] != separator) ++end;
+  int start = *from;
+  while (start < end && list.text[start] == ' ') ++start;
+  int stop = end;
+  while (stop > start && list.text[stop - 1] == ' ') --stop;
+  *from = end + 1;
+  return {list.text + start, stop - start};
+}
+
 bool spansMatch(TextSpan a, TextSpan b) {
   return a.length == b.length && sameLetters(a.text, b.text, a.length);
 }
@@ -118,19 +134,12 @@ namespace {
 // around each item dropped.
 TextSpan listValue(TextSpan list, const char* name, char separator) {
   const int nameLength = int(strlen(name));
-  int from = 0;
-  while (from < list.length) {
-    int end = from;
-    while (end < list.length && list.text[end] != separator) ++end;
-    int start = from;
-    while (start < end && list.text[start] == ' ') ++start;
-    int stop = end;
-    while (stop > start && list.text[stop - 1] == ' ') --stop;
-    if (stop - start > nameLength && list.text[start + nameLength] == '=' &&
-        memcmp(list.text + start, name, size_t(nameLength)) == 0) {
-      return {list.text + start + nameLength + 1, stop - start - nameLength - 1};
+  for (int from = 0; from < list.length;) {
+    const TextSpan item = nextListItem(list, &from, separator);
+    if (item.length > nameLength && item.text[nameLength] == '=' &&
+        memcmp(item.text, name, size_t(nameLength)) == 0) {
+      return {item.text + nameLength + 1, item.length - nameLength - 1};
     }
-    from = end + 1;
   }
   return {};
 }

@@ -42,6 +42,11 @@ HttpRequest readHttpRequest(const uint8_t* bytes, int length);
 
 // True when the span holds exactly `word`, letters compared without case.
 bool spanIs(TextSpan span, const char* word);
+// True when the span holds exactly `word`, byte for byte.
+bool spanEquals(TextSpan span, const char* word);
+// The item of a `separator`-split list that starts at *from, spaces around
+// it dropped; *from moves just past the item's separator.
+TextSpan nextListItem(TextSpan list, int* from, char separator);
 // True when both spans hold the same text, letters compared without case.
 bool spansMatch(TextSpan a, TextSpan b);
 // True when the span holds `word` anywhere, letters compared without case.

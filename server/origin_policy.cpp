@@ -186,20 +186,15 @@ bool hostIsLocalName(TextSpan host) {
 int readAllowedOrigins(const char* list, AllowedOrigins& out) {
   out = {};
   AllowedOrigins read;
-  const int length = list ? int(strlen(list)) : 0;
-  for (int start = 0; start < length;) {
-    int end = start;
-    while (end < length && list[end] != ',') ++end;
-    int first = start;
-    int last = end;
-    while (first < last && list[first] == ' ') ++first;
-    while (last > first && list[last - 1] == ' ') --last;
+  const TextSpan whole{list, list ? int(strlen(list)) : 0};
+  for (int from = 0; from < whole.length;) {
+    const TextSpan item = nextListItem(whole, &from, ',');
     if (read.count == kAllowedOriginsMost) return kOriginsTooMany;
-    if (last - first > kAllowedOriginLongest) return kOriginsTooLong;
-    if (!readOrigin(list + first, last - first, read.text[read.count])) return kOriginsBadEntry;
+    if (item.length > kAllowedOriginLongest) return kOriginsTooLong;
+    if (!readOrigin(item.text, item.length, read.text[read.count])) return kOriginsBadEntry;
     ++read.count;
-    start = end + 1;
-    if (end < length && start == length) return kOriginsBadEntry;  // a comma at the end
+    // A comma at the end.
+    if (from == whole.length && list[whole.length - 1] == ',') return kOriginsBadEntry;
   }
   out = read;
   return out.count;
