@@ -25,7 +25,7 @@ void BeatCompareVsMemcmp(benchmark::State& state) {
   loadBenchPicture(makePhotoPicture(width, height));
   // A compressed viewer that holds the picture, as after its first turn.
   flagNew = 255;
-  viewer.sentVersion = 0;
+  viewer.sent.version = 0;
   viewer.deflateOn = 1;
   screenFrame(&viewer);
   const uint32_t size = bmpFileSize();

@@ -176,7 +176,7 @@ void* server_con(void* arg) {
   record->pingOn = 0;
   record->deflateOn = 0;
   record->changesOn = 0;
-  record->sentVersion = 0;
+  record->sent.version = 0;
   record->viewOnly = 0;
   Connection con{record, record->slot.sock, kStateHandshake, 0};
 
