@@ -70,6 +70,7 @@ struct LastSent {
   uint32_t version;  // picture version it brought the connection to, 0 none yet
   uint32_t length;   // its payload length
   SentKind kind;
+  uint32_t mark;  // the picture mark (server/screen.h) it is current with, 0 none
 };
 
 // One connection's record; belongs to its connection thread alone.

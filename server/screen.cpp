@@ -46,6 +46,17 @@ namespace {
 
 // pictureStream.version for a look without the lock.
 std::atomic<uint32_t> publishedVersion{0};
+// Marks: the last take begun (written under BMPmutex) and the last whose
+// version is published (under screenMutex); both read without a lock.
+std::atomic<uint32_t> takeBegun{0};
+std::atomic<uint32_t> takeDone{0};
+// Per slot: whether a plain viewer streams in it, and the mark it holds.
+std::atomic<bool> plainJoined[kMaxClients];
+std::atomic<uint32_t> plainMark[kMaxClients];
+
+uint32_t markAfter(uint32_t mark) {
+  return mark == UINT32_MAX ? 1 : mark + 1;
+}
 
 // A message body for one connection and what kind of message it is.
 struct Message {
@@ -73,6 +84,8 @@ bool takeDrawn(PictureStream& s) {
   stage.used = 0;
   FrameLock lock;
   const BmpDirtyArea area = bmpTakeArea();
+  s.mark = markAfter(takeBegun.load(std::memory_order_relaxed));
+  takeBegun.store(s.mark, std::memory_order_release);
   const uint32_t length = pictureLength();
   if (s.version == 0 || length != s.length) {
     // A first or a new-sized picture: no change message leads to it.
@@ -95,11 +108,9 @@ bool takeDrawn(PictureStream& s) {
   return changed;
 }
 
-// Brings the snapshot up to date and, when it changed, gives it a new
-// version and encodes the change into it; the caller holds screenMutex.
-void refreshSnapshot(PictureStream& s) {
-  if (s.version != 0 && !bmpAreaPending()) return;
-  if (!takeDrawn(s)) return;
+// Gives the snapshot a new version and encodes the change into it; the
+// caller holds screenMutex.
+void newVersion(PictureStream& s) {
   const uint32_t previous = s.version;
   s.version = pictureVersionAfter(s.version);
   int spanCount = -1;
@@ -112,6 +123,14 @@ void refreshSnapshot(PictureStream& s) {
   publishedVersion.store(s.version, std::memory_order_release);
 }
 
+// Brings the snapshot up to date and, when it changed, gives it a new
+// version; the caller holds screenMutex.
+void refreshSnapshot(PictureStream& s) {
+  if (s.version != 0 && !bmpAreaPending()) return;
+  const bool changed = takeDrawn(s);
+  if (changed) newVersion(s);
+  takeDone.store(s.mark, std::memory_order_release);
+}
 // Compresses message's body into cache once for `version`, so every
 // connection that takes that version shares one compression; version 0
 // compresses for one caller and leaves the cache holding no version. The
@@ -171,14 +190,19 @@ int wsscreen(uint8_t* txbuf) {
 int screenFrame(wssession* record) {
   if (flagNew.load(std::memory_order_acquire) == 0) return 0;
   LastSent& sent = record->sent;
-  // Idle: nothing drawn and this connection has the latest version.
+  // Idle: nothing drawn and this connection has the latest version, so it
+  // holds the picture as of the last take done (read first: a take that
+  // ends after this look may hold a newer drawing).
+  const uint32_t done = takeDone.load(std::memory_order_acquire);
   if (sent.version != 0 && sent.version == publishedVersion.load(std::memory_order_acquire) &&
       !bmpAreaPending()) {
+    sent.mark = done;
     return 0;
   }
   pthread_mutex_lock(&screenMutex);
   PictureStream& s = pictureStream;
   refreshSnapshot(s);
+  sent.mark = s.mark;
   if (sent.version == s.version) {
     pthread_mutex_unlock(&screenMutex);
     return 0;
@@ -204,4 +228,35 @@ int screenFrame(wssession* record) {
   }
   pthread_mutex_unlock(&screenMutex);
   return same ? 0 : int(header + message.length);
+}
+
+uint32_t screenMark() {
+  // Nothing drawn since the last take: that take holds it. Otherwise only a
+  // take begun after this call does. bmpWritten is read first, so a take
+  // that clears it between the two reads is counted.
+  const bool drawn = bmpWritten.load(std::memory_order_acquire);
+  const uint32_t begun = takeBegun.load(std::memory_order_acquire);
+  return drawn ? markAfter(begun) : begun;
+}
+
+bool plainViewersHave(uint32_t mark) {
+  for (int slot = 0; slot < kMaxClients; ++slot) {
+    if (!plainJoined[slot].load(std::memory_order_acquire)) continue;
+    const uint32_t held = plainMark[slot].load(std::memory_order_acquire);
+    if (held == 0 || int32_t(held - mark) < 0) return false;
+  }
+  return true;
+}
+
+void plainViewerJoins(int slot) {
+  plainMark[slot].store(0, std::memory_order_release);
+  plainJoined[slot].store(true, std::memory_order_release);
+}
+
+void plainViewerHas(int slot, const wssession& record) {
+  plainMark[slot].store(record.sent.mark, std::memory_order_release);
+}
+
+void plainViewerLeaves(int slot) {
+  plainJoined[slot].store(false, std::memory_order_release);
 }

@@ -38,6 +38,27 @@ int wsscreen(uint8_t* txbuf);
 // takes it. An idle call takes no lock.
 int screenFrame(wssession* record);
 
+// ---- Marks: what the plain viewers have been sent ------------------------------
+//
+// A mark counts the screen's takes of the drawn area: a connection holding
+// the picture as of take n holds everything drawn before that take. Marks
+// count from 1 and wrap back to 1; 0 is none.
+
+// A mark of the picture as drawn so far: call after drawing.
+uint32_t screenMark();
+// True when every streaming connection that did not agree the change stream
+// has been sent the picture as of `mark` (or has looked and found it
+// unchanged), or none is connected.
+bool plainViewersHave(uint32_t mark);
+
+// The connection thread's part, for a connection that streams without the
+// change stream: it joins when it starts streaming, tells what it holds
+// (record.sent.mark) after every screen message that went out whole and
+// every look that found nothing to send, and leaves when it ends.
+void plainViewerJoins(int slot);
+void plainViewerHas(int slot, const wssession& record);
+void plainViewerLeaves(int slot);
+
 // ---- The picture stream, guarded by screenMutex -----------------------------------
 
 // A compressed body made once per picture version and shared by every
@@ -49,11 +70,13 @@ struct PackedBody {
 };
 
 struct PictureStream {
-  // The picture as the connections are sent it, and its version (0 until
-  // the first snapshot; server/changes.h says how versions wrap).
+  // The picture as the connections are sent it, its version (0 until the
+  // first snapshot; server/changes.h says how versions wrap) and the mark
+  // of the take it is current with.
   alignas(kPictureAlign) uint8_t snapshot[kFrameBufferSize];
   uint32_t length;
   uint32_t version;
+  uint32_t mark;
   // The segments compared since the last version, with their XOR.
   uint8_t stagedXor[kFrameBufferSize];
   ChangeStage stage;
