@@ -9,6 +9,7 @@
 BmpDirtyArea bmpDirty = kBmpCleanArea;
 std::atomic<bool> bmpWritten{false};
 std::atomic<uint32_t> bmpBeatMillis{kWholeBeatMillis};
+std::atomic<BmpDrawnHook> bmpDrawnHook{nullptr};
 
 namespace {
 
@@ -38,6 +39,19 @@ void bmpNoteWrite(int32_t x, int32_t y, int32_t width, int32_t height) {
 
 bool bmpAreaPending() {
   return bmpWritten.load(std::memory_order_acquire) || beatDue(clockMillis());
+}
+
+int32_t bmpBeatDueInMillis() {
+  if (bmpBeatMillis.load(std::memory_order_relaxed) == 0) return -1;
+  const uint32_t next = nextBeat.load(std::memory_order_relaxed);
+  const int32_t left = next == 0 ? 0 : int32_t(next - clockMillis());
+  return left > 0 ? left : 0;
+}
+
+void bmpNoteFirstWrite() {
+  bmpWritten.store(true, std::memory_order_release);
+  const BmpDrawnHook hook = bmpDrawnHook.load(std::memory_order_acquire);
+  if (hook != nullptr) hook();
 }
 
 BmpDirtyArea bmpTakeArea() {

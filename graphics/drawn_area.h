@@ -48,6 +48,18 @@ void bmpNoteWrite(int32_t x, int32_t y, int32_t width, int32_t height);
 // True when the screen has an area to take: something was noted since it
 // last took one, or the slow beat is due. Takes no lock.
 bool bmpAreaPending();
+// Milliseconds until the slow beat is due (0 when it is), or -1 while the
+// beat is stopped; for a viewer that sleeps until then. Takes no lock.
+int32_t bmpBeatDueInMillis();
+
+// Called with the first write noted after the screen last took the area, on
+// the drawing thread and under BMPmutex, so viewers that sleep until the
+// picture changes wake at once; it must not take BMPmutex. Set once by the
+// server (a wake-up of its own); nothing is called while it is null.
+using BmpDrawnHook = void (*)();
+extern std::atomic<BmpDrawnHook> bmpDrawnHook;
+// Raises bmpWritten and calls the hook; the caller holds BMPmutex.
+void bmpNoteFirstWrite();
 // Takes the area written since the last take and leaves the record clean;
 // when the slow beat is due the area is the whole file, and the next beat is
 // due bmpBeatMillis later. The caller holds BMPmutex.
@@ -68,12 +80,12 @@ inline void bmpNoteWritten(uint32_t x, uint32_t y, uint32_t count, uint32_t rows
   area.top = y < area.top ? y : area.top;
   area.right = x + count > area.right ? x + count : area.right;
   area.bottom = y + rows > area.bottom ? y + rows : area.bottom;
-  bmpWritten.store(true, std::memory_order_relaxed);
+  if (!bmpWritten.load(std::memory_order_relaxed)) bmpNoteFirstWrite();
 }
 // Marks the whole file written; the caller holds BMPmutex.
 inline void bmpNoteWhole() {
   bmpDirty.whole = true;
-  bmpWritten.store(true, std::memory_order_relaxed);
+  if (!bmpWritten.load(std::memory_order_relaxed)) bmpNoteFirstWrite();
 }
 
 // Notes the pixel columns [left, right) of rows [top, bottom) as written,

@@ -1,6 +1,22 @@
 // The connection thread: one per accepted browser. It answers the opening
-// handshake, exchanges two pings, then streams: the screen is offered at the
-// start of every turn, and every frame the browser sends is acted on in order.
+// handshake, exchanges two pings, then streams: the picture goes out when it
+// changed, and every frame the browser sends is acted on in order.
+//
+// A connection that did not agree the change stream runs in turns: the
+// screen is offered at the start of every turn, a read waits for 0.3 s of
+// quiet, and while the exchange asks for it a ping follows every quiet read.
+//
+// A connection that agreed the change stream (the page) sleeps in poll on
+// its socket and its slot's wake-up at once (server/slot_wake.h): its two
+// pings go out without waiting, each frame is acted on as soon as it is
+// whole, and a new picture version goes out as soon as it exists. Its
+// messages are written as the socket takes them, never waited on: while it
+// still takes one, newer versions are not queued, and the next message
+// brings it from the version it holds to the newest.
+//
+// Every connection must finish the ping exchange within kPingExchangeMillis
+// of the 101 reply, and a peer that takes nothing of a message for
+// kStalledPeerMillis is dropped; a slow one is not.
 //
 // A read may hold several frames and may end inside one: the whole frames are
 // decoded one after another and a cut tail is kept at the start of rxbuf, so
@@ -8,23 +24,34 @@
 // decoded.
 #include "server/connection.h"
 
+#include <errno.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 
+#include "graphics/drawn_area.h"
 #include "server/access_key.h"
 #include "server/frames.h"
 #include "server/handshake.h"
 #include "server/http_answer.h"
 #include "server/records.h"
 #include "server/screen.h"
+#include "server/slot_wake.h"
 #include "server/socket_io.h"
 
 namespace {
 
 constexpr useconds_t kTurnPauseMicros = 100000;
+// The ping exchange ends this long after the 101 reply at the latest: a peer
+// that never answers does not hold a slot. A browser answers at once.
+constexpr int64_t kPingExchangeMillis = 5000;
+// While a page's message is being written, how often the socket's queue is
+// looked at to tell a slow peer from a stalled one.
+constexpr int kQueueLookMillis = 1000;
 
 // Connection states.
 constexpr uint8_t kStateHandshake = 0;   // waiting for the upgrade request
@@ -40,8 +67,19 @@ struct Connection {
   wssession* record;
   int sock;
   uint8_t state;
-  int kept;  // bytes of a cut frame kept at the start of rxbuf
+  int kept;              // bytes of a cut frame kept at the start of rxbuf
+  int64_t pingDeadline;  // when the ping exchange must be over (nowMillis)
 };
+
+int64_t nowMillis() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+bool inPingExchange(const Connection& con) {
+  return con.state == kStateFirstPing || con.state == kStateSecondPing;
+}
 
 // Acts on one whole frame by the connection's state; false ends the connection.
 bool actOnFrame(Connection& con, const uint8_t* frame, int frameLen) {
@@ -110,6 +148,7 @@ bool beginWebSocket(Connection& con) {
   }
   record->pingOn = 255;
   con.state = kStateFirstPing;
+  con.pingDeadline = nowMillis() + kPingExchangeMillis;
   return true;
 }
 
@@ -153,9 +192,96 @@ bool readAndAct(Connection& con) {
 bool offerScreen(Connection& con) {
   wssession* record = con.record;
   const int length = screenFrame(record);
-  if (length > 0 && wssWr(con.sock, record->txbuf, length) != length) return false;
+  if (length > 0 && wssWrSteady(con.sock, record->txbuf, length) != length) return false;
   if (record->changesOn == 0) plainViewerHas(record->slot.slotIndex, *record);
   return true;
+}
+
+// ---- The page's connection, sleeping in poll ----------------------------------
+
+// A message being written: txbuf bytes [at, length).
+struct Outgoing {
+  int at;
+  int length;
+  int64_t movedAt;   // when the peer last took a byte of it
+  int64_t lookedAt;  // when the socket's queue was last looked at
+  int unsent;        // what the queue held then, -1 unknown
+};
+
+// Writes what the socket takes now; false on an error, or when the peer has
+// taken nothing for kStalledPeerMillis.
+bool writeSome(Connection& con, Outgoing& out, int64_t now) {
+  const int sent = wssWrNow(con.sock, con.record->txbuf + out.at, out.length - out.at);
+  if (sent < 0) return false;
+  if (sent > 0) {
+    out.at += sent;
+    out.movedAt = now;
+  }
+  if (now - out.lookedAt >= kQueueLookMillis) {
+    // The socket may stay full for long while a slow peer drains it: what
+    // left its queue counts as taken.
+    const int queued = wssUnsent(con.sock);
+    if (out.unsent >= 0 && queued >= 0 && queued < out.unsent) out.movedAt = now;
+    out.unsent = queued;
+    out.lookedAt = now;
+  }
+  return now - out.movedAt < kStalledPeerMillis;
+}
+
+// Reads what has arrived and acts on it, sending the second ping as soon as
+// the first pong is in; false ends the connection.
+bool readNow(Connection& con) {
+  wssession* record = con.record;
+  memset(record->rxbuf + con.kept, 0, size_t(kRxBufSize - con.kept));
+  uint8_t peerClosed = 0;
+  const int got = wssRdNow(con.sock, record->rxbuf + con.kept, kRxBufSize - con.kept, &peerClosed);
+  if (got == kSocketError || peerClosed != 0) return false;
+  if (got <= 0) return true;
+  const uint8_t before = con.state;
+  if (!actOnFrames(con, con.kept + got)) return false;
+  if (before == kStateFirstPing && con.state == kStateSecondPing) {
+    return wssWr(con.sock, kServerPing, sizeof kServerPing) >= 0;
+  }
+  return true;
+}
+
+// How long poll may sleep: until the ping deadline, the next look at the
+// queue, or the slow beat (-1: until something happens).
+int sleepMillis(const Connection& con, const Outgoing& out, int64_t now) {
+  if (inPingExchange(con)) return int(con.pingDeadline - now);
+  if (out.length > 0) return int(out.lookedAt + kQueueLookMillis - now);
+  return bmpBeatDueInMillis();
+}
+
+// The page's connection from its 101 reply to its end.
+void streamLive(Connection& con) {
+  const int slot = con.record->slot.slotIndex;
+  drainSlotWake(slot);
+  watchPicture(slot, true);
+  Outgoing out{};
+  bool goOn = wssWr(con.sock, kServerPing, sizeof kServerPing) >= 0;
+  while (goOn && workCopy() != 0) {
+    const int64_t now = nowMillis();
+    if (inPingExchange(con) && now >= con.pingDeadline) break;
+    if (con.state == kStateStreaming && out.length == 0) {
+      const int length = screenFrame(con.record);
+      if (length > 0) out = Outgoing{0, length, now, now, -1};
+    }
+    if (out.length > 0) {
+      if (!writeSome(con, out, now)) break;
+      if (out.at == out.length) {
+        out = Outgoing{};
+        continue;  // a newer version may already be there
+      }
+    }
+    const int wait = sleepMillis(con, out, now);
+    pollfd ready[2] = {{con.sock, short(out.length > 0 ? POLLIN | POLLOUT : POLLIN), 0},
+                       {slotWakeFd(slot), POLLIN, 0}};
+    if (poll(ready, 2, wait < 0 ? -1 : wait) < 0 && errno != EINTR) break;
+    if (ready[1].revents != 0) drainSlotWake(slot);
+    if ((ready[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) goOn = readNow(con);
+  }
+  watchPicture(slot, false);
 }
 
 }  // namespace
@@ -182,11 +308,17 @@ void* server_con(void* arg) {
   record->changesOn = 0;
   record->sent.version = 0;
   record->viewOnly = 0;
-  Connection con{record, record->slot.sock, kStateHandshake, 0};
+  Connection con{record, record->slot.sock, kStateHandshake, 0, 0};
+  const bool canSleep = openSlotWakes();
 
   while (runCopy != 0) {
     if (con.state == kStateStreaming && !offerScreen(con)) break;
     if (!readAndAct(con)) break;
+    if (con.state == kStateFirstPing && record->changesOn != 0 && canSleep) {
+      streamLive(con);
+      break;
+    }
+    if (inPingExchange(con) && nowMillis() >= con.pingDeadline) break;
     runCopy = workCopy();
     usleep(kTurnPauseMicros);
   }

@@ -1,6 +1,8 @@
 // The server's shared records and flags.
 #include "server/records.h"
 
+#include "server/slot_wake.h"
+
 std::atomic<uint8_t> work{0};
 pthread_mutex_t serverWSmutex = PTHREAD_MUTEX_INITIALIZER;
 wsclients wsserver;
@@ -20,4 +22,5 @@ void stopWSserver() {
   pthread_mutex_lock(&serverWSmutex);
   work.store(0);
   pthread_mutex_unlock(&serverWSmutex);
+  wakeAllSlots();  // a connection sleeping in poll sees the stop at once
 }

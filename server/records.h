@@ -28,7 +28,8 @@ extern pthread_mutex_t serverWSmutex;
 // A thread's copy of work, taken under serverWSmutex.
 uint8_t workCopy();
 // Clears work under serverWSmutex: the listener and every connection end at
-// the end of their current turn.
+// the end of their current turn, and a connection sleeping in poll is woken
+// to end at once.
 void stopWSserver();
 
 struct wsclients {

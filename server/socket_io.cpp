@@ -7,10 +7,16 @@
 // peer gives an error result, never a broken-pipe signal. A signal that
 // interrupts a wait or a call is not a failure: the call is made again, and
 // the wait goes on for what is left of its 0.3 s.
+//
+// A steady write judges a slow peer by what leaves the socket's queue, not
+// by how soon the socket takes more: a socket with a large queue may stay
+// unwritable for many seconds while a slow peer drains it.
 #include "server/socket_io.h"
 
 #include <errno.h>
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <time.h>
 
@@ -82,4 +88,61 @@ int wssWr(int sock, const uint8_t* buf, int len) {
     }
   }
   return total;
+}
+
+int wssWrSteady(int sock, const uint8_t* buf, int len) {
+  int total = 0;
+  int64_t movedAt = nowMicros();
+  int unsent = -1;  // the queue as last seen while waiting, -1 unknown
+  while (total < len) {
+    const int wait = waitFor(sock, POLLOUT);
+    if (wait == kWaitError) return kSocketError;
+    if (wait == kWaitTimeout) {
+      const int queued = wssUnsent(sock);
+      if (unsent >= 0 && queued >= 0 && queued < unsent) movedAt = nowMicros();
+      unsent = queued;
+      if (nowMicros() - movedAt >= int64_t(kStalledPeerMillis) * 1000) return kSocketIdle;
+      continue;
+    }
+    const ssize_t sent = send(sock, buf + total, size_t(len - total), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent > 0) {
+      total += int(sent);
+      movedAt = nowMicros();
+      unsent = -1;
+    } else if (sent == 0) {
+      return kSocketIdle;
+    } else if (!isRetry(errno)) {
+      return kSocketError;
+    }
+  }
+  return total;
+}
+
+int wssRdNow(int sock, uint8_t* buf, int len, uint8_t* peerClosed) {
+  if (len <= 0) return 0;
+  for (;;) {
+    const ssize_t got = recv(sock, buf, size_t(len), MSG_DONTWAIT);
+    if (got > 0) return int(got);
+    if (got == 0) {
+      *peerClosed = 255;
+      return kSocketIdle;
+    }
+    if (errno == EINTR) continue;
+    return errno == EAGAIN || errno == EWOULDBLOCK ? kSocketIdle : kSocketError;
+  }
+}
+
+int wssWrNow(int sock, const uint8_t* buf, int len) {
+  if (len <= 0) return 0;
+  for (;;) {
+    const ssize_t sent = send(sock, buf, size_t(len), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent >= 0) return int(sent);
+    if (errno == EINTR) continue;
+    return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : kSocketError;
+  }
+}
+
+int wssUnsent(int sock) {
+  int queued = 0;
+  return ioctl(sock, SIOCOUTQ, &queued) == 0 ? queued : -1;
 }

@@ -1,0 +1,75 @@
+// One eventfd per slot, and the picture watchers' mask.
+#include "server/slot_wake.h"
+
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "graphics/drawn_area.h"
+#include "server/records.h"
+
+namespace {
+
+static_assert(kMaxClients <= 8, "one bit per slot in watchers");
+
+// Written once, under the once-control; atomic, since the stop and the
+// drawing hook may read them while the first connection makes them.
+std::atomic<int> wakeFds[kMaxClients] = {-1, -1, -1, -1, -1};
+pthread_once_t wakesMade = PTHREAD_ONCE_INIT;
+// Bit s set: slot s watches the picture.
+std::atomic<uint8_t> watchers{0};
+
+void makeWakes() {
+  for (std::atomic<int>& fd : wakeFds) fd.store(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+  bmpDrawnHook.store(wakePictureWatchers, std::memory_order_release);
+}
+
+void wake(int slot) {
+  const uint64_t one = 1;
+  const int fd = wakeFds[slot].load();
+  // A full counter already means "woken"; nothing else can fail here.
+  if (fd >= 0) (void)!write(fd, &one, sizeof one);
+}
+
+}  // namespace
+
+bool openSlotWakes() {
+  pthread_once(&wakesMade, makeWakes);
+  for (const std::atomic<int>& fd : wakeFds) {
+    if (fd.load() < 0) return false;
+  }
+  return true;
+}
+
+int slotWakeFd(int slot) {
+  return wakeFds[slot].load();
+}
+
+void drainSlotWake(int slot) {
+  uint64_t count = 0;
+  const int fd = wakeFds[slot].load();
+  if (fd >= 0) (void)!read(fd, &count, sizeof count);
+}
+
+void watchPicture(int slot, bool on) {
+  const auto bit = uint8_t(1u << slot);
+  if (on) {
+    watchers.fetch_or(bit, std::memory_order_acq_rel);
+  } else {
+    watchers.fetch_and(uint8_t(~bit), std::memory_order_acq_rel);
+  }
+}
+
+void wakePictureWatchers() {
+  const uint8_t mask = watchers.load(std::memory_order_acquire);
+  for (int slot = 0; slot < kMaxClients; ++slot) {
+    if ((mask & (1u << slot)) != 0) wake(slot);
+  }
+}
+
+void wakeAllSlots() {
+  for (int slot = 0; slot < kMaxClients; ++slot) wake(slot);
+}
