@@ -25,6 +25,8 @@
 #include "server/connection.h"
 
 #include <errno.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -46,12 +48,15 @@
 namespace {
 
 constexpr useconds_t kTurnPauseMicros = 100000;
-// The ping exchange ends this long after the 101 reply at the latest: a peer
-// that never answers does not hold a slot. A browser answers at once.
-constexpr int64_t kPingExchangeMillis = 5000;
 // While a page's message is being written, how often the socket's queue is
 // looked at to tell a slow peer from a stalled one.
 constexpr int kQueueLookMillis = 1000;
+// A page's socket takes more only while it holds fewer bytes than this not
+// yet sent: beyond it a message waits in txbuf, where a newer version
+// replaces it, instead of queueing in the kernel behind older ones. Small,
+// so a change waits little behind a slow link (a third of a second at
+// 50 KB/s); large enough that a fast link never runs dry between wake-ups.
+constexpr int kUnsentMost = 16384;
 
 // Connection states.
 constexpr uint8_t kStateHandshake = 0;   // waiting for the upgrade request
@@ -258,6 +263,7 @@ void streamLive(Connection& con) {
   const int slot = con.record->slot.slotIndex;
   drainSlotWake(slot);
   watchPicture(slot, true);
+  setsockopt(con.sock, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &kUnsentMost, sizeof kUnsentMost);
   Outgoing out{};
   bool goOn = wssWr(con.sock, kServerPing, sizeof kServerPing) >= 0;
   while (goOn && workCopy() != 0) {

@@ -2,5 +2,11 @@
 // of the screen and hand-over of every received frame to the pointer parser.
 #pragma once
 
+#include <cstdint>
+
+// The ping exchange ends this long after the 101 reply at the latest: a peer
+// that never answers does not hold a slot. A browser answers at once.
+constexpr int64_t kPingExchangeMillis = 5000;
+
 // Connection thread body; ends with pthread_exit.
 void* server_con(void* arg);

@@ -1,5 +1,7 @@
 // The connection thread over loopback, in process: the server runs on a free
 // port with a small picture, and raw clients check the bytes on the wire.
+#include "server/connection.h"
+
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -8,15 +10,19 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "app/pointer.h"
 #include "graphics/drawn_area.h"
 #include "graphics/framebuffer.h"
+#include "server/changes.h"
 #include "server/listener.h"
 #include "server/records.h"
 #include "server/wire.h"
 #include "support/test_support.h"
+#include "tools/peer/change_viewer.h"
 #include "tools/peer/clock.h"
+#include "tools/peer/viewer.h"
 #include "tools/peer/ws_client.h"
 
 namespace {
@@ -82,10 +88,6 @@ class Server : public ::testing::Test {
   }
 };
 
-std::string pointerReport(int x, int y) {
-  return "mouse_X: " + std::to_string(x) + "\r\nmouse_Y: " + std::to_string(y) + "\r\n";
-}
-
 }  // namespace
 
 TEST_F(Server, FirstReadIsAnsweredWithThe129ByteReply) {
@@ -115,7 +117,9 @@ TEST_F(Server, SilentClientGetsNothingNotEvenAPing) {
   EXPECT_EQ(slotsTaken(), 1);
 }
 
-TEST_F(Server, PingsFollowOnlyEmptyReads) {
+// A raw client's pings follow only empty reads; a page's go out at once,
+// however busy its socket, and its first picture right after the second pong.
+TEST_F(Server, PingsFollowEmptyReadsExceptForAPage) {
   const uint16_t port = startServer();
   WsClient client;
   ASSERT_TRUE(client.open(port));
@@ -130,6 +134,38 @@ TEST_F(Server, PingsFollowOnlyEmptyReads) {
     ASSERT_EQ(bytes, std::vector<uint8_t>(kServerPing, kServerPing + kPingBytes))
         << "ping " << ping;
   }
+
+  WsClient page;
+  std::string reply;
+  ASSERT_TRUE(page.connect(port));
+  ASSERT_TRUE(page.sendHandshake(kSampleKey, nullptr, kChangesProtocol));
+  ASSERT_TRUE(page.readReply(&reply, 2000));
+  ASSERT_TRUE(page.changesOn());
+  for (const uint8_t opcode : {kOpPing, kOpPing, kOpBinary}) {
+    for (int frames = 0; page.staysQuiet(150); frames++) {
+      ASSERT_LT(frames, 8) << "nothing came while the page kept sending";
+      ASSERT_TRUE(page.sendFrame(kOpText, "x"));
+    }
+    WsFrame frame;
+    ASSERT_TRUE(page.readFrame(&frame, 1500));
+    ASSERT_EQ(frame.opcode, opcode);
+    if (opcode == kOpPing) {
+      ASSERT_TRUE(page.sendFrame(kOpPong, "Hello"));
+    }
+  }
+}
+
+// A peer that never answers the pings, page or raw client, loses its slot
+// at the exchange's deadline.
+TEST_F(Server, PeerThatNeverAnswersThePingsIsClosedAtTheDeadline) {
+  const uint16_t port = startServer();
+  WsClient raw, page;
+  ASSERT_TRUE(raw.open(port));
+  ASSERT_TRUE(page.connect(port));
+  ASSERT_TRUE(page.sendHandshake(kSampleKey, nullptr, kChangesProtocol));
+  EXPECT_TRUE(raw.closesWithin(int(kPingExchangeMillis) + 1500));
+  EXPECT_TRUE(page.closesWithin(1500));
+  EXPECT_TRUE(eventually([] { return slotsTaken() == 0; }));
 }
 
 TEST_F(Server, StreamsOnlyAfterTheSecondPong) {
@@ -351,4 +387,67 @@ TEST_F(Server, OfferedCompressionIsUsedBothWaysAndUnofferedIsNot) {
   ASSERT_TRUE(plain.readFrame(&frame, 1500));
   EXPECT_FALSE(frame.compressed);
   EXPECT_EQ(frame.payload, picture());
+}
+
+// A page that reads slowly is not queued stale versions: each message brings
+// it from the version it holds to the newest, so it gets fewer messages than
+// there were versions, and it ends holding exactly the picture, as a raw
+// client does.
+TEST_F(Server, SlowPageGetsTheUnionAndEndsExact) {
+  const uint16_t port = startServer();
+  constexpr int32_t kWidth = 320, kHeight = 240;
+  ASSERT_EQ(loadBlankPicture(kWidth, kHeight), kLoadOk);
+  Viewer raw;
+  ASSERT_TRUE(raw.open(port));
+  WsClient page;
+  ASSERT_TRUE(page.connect(port));
+  const int smallBuffer = 16384;
+  setsockopt(page.fd(), SOL_SOCKET, SO_RCVBUF, &smallBuffer, sizeof smallBuffer);
+  ASSERT_TRUE(page.sendHandshake(kSampleKey, nullptr, kChangesProtocol));
+  std::string reply;
+  ASSERT_TRUE(page.readReply(&reply, 2000));
+  ASSERT_TRUE(page.answerPing() && page.answerPing());
+  // Versions of noise, which no message can shrink, over a quarter of the
+  // rows each, every 20 ms: a page behind by a few gets their union.
+  constexpr int kVersions = 40;
+  std::atomic<bool> drawn{false};
+  std::thread painter([&] {
+    uint32_t state = 12345;
+    for (int v = 0; v < kVersions; ++v) {
+      const int32_t band = kHeight / 4, first = band * (v % 4);
+      {
+        FrameLock lock;
+        for (int32_t y = first; y < first + band; ++y) {
+          uint8_t* row = bmpPixelAddress(0, uint32_t(y));
+          for (int32_t k = 0; k < kWidth * 3; ++k) {
+            state = state * 1103515245u + 12345u;
+            row[k] = uint8_t(state >> 24);
+          }
+        }
+        bmpNoteWrite(0, first, kWidth, band);
+      }
+      usleep(20000);
+    }
+    drawn = true;
+  });
+  std::vector<uint8_t> held;
+  int messages = 0;
+  bool applied = true;
+  for (const int64_t end = nowMillis() + 20000; applied && nowMillis() < end;) {
+    if (page.staysQuiet(100)) {
+      if (drawn && held == picture()) break;
+      continue;
+    }
+    WsFrame frame;
+    if (!page.readFrame(&frame, 5000)) break;
+    applied = applyStreamMessage(&held, frame.payload);
+    ++messages;
+    usleep(useconds_t(frame.wireBytes * 4));  // about 250 KB/s
+  }
+  painter.join();
+  EXPECT_TRUE(applied);
+  const std::vector<uint8_t> final = picture();
+  EXPECT_TRUE(held == final) << "the page ends holding the picture";
+  EXPECT_LT(messages, kVersions);
+  EXPECT_TRUE(raw.waitUntil([&](const std::vector<uint8_t>& seen) { return seen == final; }, 3000));
 }
