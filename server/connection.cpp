@@ -14,10 +14,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "server/access_key.h"
+#include "door/access_key.h"
+#include "door/http_answer.h"
 #include "server/frames.h"
 #include "server/handshake.h"
-#include "server/http_answer.h"
 #include "server/records.h"
 #include "server/screen.h"
 #include "server/socket_io.h"
