@@ -8,8 +8,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "door/access_key.h"
-#include "door/http_access.h"
 #include "door/origin_policy.h"
 #include "server/socket_io.h"
 
@@ -184,16 +182,4 @@ int writeAnswer(int sock, const HttpAnswer& answer) {
   shutdown(sock, SHUT_WR);
   dropPending(sock);
   return sent ? 0 : -1;
-}
-
-int answerHttp(int sock, const HttpRequest& request, FirstRead read, int* access) {
-  *access = kAccessControl;
-  if (accessKeyOn()) return answerWithKey(sock, request, read, access);
-  // Only a browser's request names an Origin; the peer is looked up for it.
-  const bool onLoopback = request.origin.count > 0 && peerIsLoopback(sock);
-  const HttpAnswer answer = answerFor(request, onLoopback);
-  if (answer.status == 0) return kFirstReadUpgrade;
-  if (answer.refusal != 0) printf("Refused a connection: %s.\n", originRefusalText(answer.refusal));
-  writeAnswer(sock, answer);
-  return kFirstReadAnswered;
 }
