@@ -1,8 +1,7 @@
 # Compiles the files the server hands to browsers into one C++ source, so the
 # server binary carries them and cannot drift from client/. Runs on the build
 # host (also when cross-compiling), as
-#   cmake -DFILES=<client files> -DHEADER=<served_files.h include> -DOUTPUT=<file.cpp>
-#         -P tools/embed_files.cmake
+#   cmake -DFILES=<client files> -DOUTPUT=<file.cpp> -P tools/embed_files.cmake
 # FILES is the one list of what is served (the build globs client/): each file
 # is served at "/<its name>", with a content type by its ending, and
 # index.html also at "/". It also writes the SHA-256 of the page's one inline
@@ -122,7 +121,7 @@ endif()
 inline_hash("${page}" style styleHash)
 
 file(WRITE ${OUTPUT}.tmp "// Generated from client/ by tools/embed_files.cmake at build time: do not edit.
-#include \"${HEADER}\"
+#include \"door/served_files.h\"
 
 ${arrays}const ServedFile kServedFiles[] = {
 ${table}};
