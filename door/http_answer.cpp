@@ -47,8 +47,8 @@ int pagePolicy(char* out, int size, TextSpan host) {
                   "default-src 'none'; script-src 'self'; style-src %s; img-src 'self'; "
                   "manifest-src 'self'; connect-src 'self'%s%.*s%s; base-uri 'none'; "
                   "form-action 'none'; frame-ancestors 'none'",
-                  kPageStyleSource, named ? " ws://" : "",
-                  named ? host.length : 0, named ? host.text : "", listed);
+                  kPageStyleSource, named ? " ws://" : "", named ? host.length : 0,
+                  named ? host.text : "", listed);
 }
 
 // Drops what the peer has already sent, without waiting, so closing the
