@@ -106,6 +106,8 @@ test('the page reconnects by itself when the server restarts', { timeout: 60000 
   after(() => again.stop());
   await page.waitForFunction(() => document.body.dataset.state === 'live', null,
                              { timeout: 20000 });
+  // The page may be live before the new server has drawn its panel.
+  await waitForPanel(page);
   await pressAt(page, CIRCLE_BUTTON);
   await waitForColour(page, { x: 320, y: 290 }, GREY);
 });
