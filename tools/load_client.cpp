@@ -3,12 +3,17 @@
 //     five streaming clients on the running server <pid>, the picture left
 //     unchanged: the server's CPU use over the period and its resident memory.
 //     The clients offer nothing (plain), compression, or what the page offers.
-//   panel-load clicks <pid> <port> [clients] [clicks] [idle-seconds]
+//   panel-load clicks <pid> <port> [clients] [clicks] [idle-seconds] [offer]
 //     one to five streaming clients (five by default): the idle figures
-//     first, then the first client clicks the panel's "clear" and "circle"
-//     buttons in turn (20 clicks by default): the time from each pointer
-//     report to the frame that shows the press and the action, the bytes
-//     delivered, and the server's CPU use and memory while it streams.
+//     first (CPU, memory and the server threads' wake-ups a second), then
+//     the first client clicks the panel's "clear" and "circle" buttons in
+//     turn (20 clicks by default): the time from each pointer report to the
+//     frame that shows the press and the action at every client, how many
+//     presses each client was sent, the bytes delivered, and the server's
+//     CPU use and memory while it streams. The clients offer nothing
+//     (plain, the default), compression (deflate), what the page offers
+//     (page), or the last one nothing and the others what the page offers
+//     (mixed).
 //   panel-load relay <pid> <port> [clicks] [bytes-per-second]
 //     five streaming clients behind a relay in this tool that limits the
 //     whole link, all connections together, to 2 MB/s (a token bucket, the
@@ -16,6 +21,13 @@
 //     with page viewers (the change stream, applied here, and compression),
 //     then with clients that offer compression, then with clients that offer
 //     nothing, in one run.
+//   panel-load slow <pid> <port> <bytes-per-second> [seconds]
+//     a page viewer and a plain client, each behind a relay of its own that
+//     lets through the given bytes a second, beside a page viewer that
+//     clicks the panel once a second for `seconds` (60 by default): the
+//     time to each slow viewer's first picture, whether it is still
+//     connected when the clicks end, and whether it then comes to hold the
+//     clicking viewer's picture.
 //   panel-load script <port>
 //     the demonstration panel's click script pressed by a page viewer while
 //     a compressed whole-picture viewer watches: the bytes each received.
@@ -23,6 +35,7 @@
 //     the server in this process with one streaming client: the time from a
 //     drawing call to the whole screen frame at the client.
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -36,6 +49,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -80,6 +94,24 @@ std::string statusLine(int pid, const std::string& key) {
     if (line.rfind(key, 0) == 0) return line;
   }
   return key + " ?";
+}
+
+// Voluntary context switches of all the process's threads together: each is
+// a thread going to sleep, so each is one wake-up after it.
+long wakeUps(int pid) {
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  DIR* folder = opendir(tasks.c_str());
+  if (folder == nullptr) return -1;
+  long total = 0;
+  while (const dirent* entry = readdir(folder)) {
+    if (entry->d_name[0] == '.') continue;
+    std::ifstream file(tasks + "/" + entry->d_name + "/status");
+    for (std::string line; std::getline(file, line);) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) total += atol(line.c_str() + 24);
+    }
+  }
+  closedir(folder);
+  return total;
 }
 
 // One streaming client with a thread that takes in every screen frame as it
@@ -136,6 +168,22 @@ struct Offer {
 constexpr Offer kOfferNothing{nullptr, nullptr};
 constexpr Offer kOfferDeflate{kDeflateOffer, nullptr};
 constexpr Offer kOfferPage{kDeflateOffer, kChangesProtocol};
+
+const char* offerName(const Offer& offer) {
+  return offer.protocols != nullptr ? "page" : offer.extensions != nullptr ? "deflate" : "plain";
+}
+
+// The offers of `clients` clients by name: every one the same, or for
+// "mixed" the last plain and the others pages.
+std::vector<Offer> offersFor(const std::string& name, int clients) {
+  const Offer one = name == "page"      ? kOfferPage
+                    : name == "deflate" ? kOfferDeflate
+                    : name == "mixed"   ? kOfferPage
+                                        : kOfferNothing;
+  std::vector<Offer> offers(size_t(clients), one);
+  if (name == "mixed") offers.back() = kOfferNothing;
+  return offers;
+}
 
 class Reader {
  public:
@@ -237,6 +285,7 @@ class Reader {
 
 struct Usage {
   double cpuShare;  // of one core
+  double wakeUps;   // a second, all the server's threads together
   std::string rss, hwm;
 };
 
@@ -244,11 +293,13 @@ struct Usage {
 template <typename During>
 Usage measure(int pid, During during) {
   const long ticksBefore = cpuTicks(pid);
+  const long wakeUpsBefore = wakeUps(pid);
   const double start = nowSeconds();
   during();
   const double elapsed = nowSeconds() - start;
   const double cpu = double(cpuTicks(pid) - ticksBefore) / double(sysconf(_SC_CLK_TCK));
-  return {cpu / elapsed, statusLine(pid, "VmRSS"), statusLine(pid, "VmHWM")};
+  return {cpu / elapsed, double(wakeUps(pid) - wakeUpsBefore) / elapsed, statusLine(pid, "VmRSS"),
+          statusLine(pid, "VmHWM")};
 }
 
 double percentile(std::vector<double> values, double share) {
@@ -266,39 +317,36 @@ void printTimes(const char* what, const std::vector<double>& millis) {
 
 // Times of the clicks, in milliseconds from the report inside the button.
 struct ClickTimes {
-  std::vector<double> press;   // to the frame with the press look, when one shows it
+  std::vector<double> press;   // to the frame with the press look, at every client sent one
   std::vector<double> action;  // to the clicking client's frame with the action
   std::vector<double> others;  // to every other client's frame with the action
-  int pressUnseen = 0;         // clicks whose press look no frame carried
+  std::vector<int> pressSent;  // per client: clicks whose press look it was sent
 };
 
 // One click on `target` by reader 0: a report inside the button, then, once a
-// frame shows the press look, a report outside it. The press look lasts one
-// poll of the control loop, shorter than a connection's quiet turn, so a
-// click's frames may go straight from the raised look to the action.
+// frame shows the press look (or the action), a report outside it. Every
+// client must then be sent the action; the press look counts for a client
+// when a frame up to its action's shows the button changed.
 bool click(std::vector<std::unique_ptr<Reader>>& readers, const Target& target, bool drawn,
            ClickTimes& times) {
   Reader& clicker = *readers[0];
   const int slot = &target == &kCircle ? 0 : 1;
-  const size_t before = clicker.frames();
-  const uint64_t raised = clicker.noteAt(before - 1).buttonSum[slot];
   std::vector<size_t> startOf;
-  for (auto& reader : readers) startOf.push_back(reader->frames());
+  std::vector<uint64_t> raisedOf;
+  for (auto& reader : readers) {
+    startOf.push_back(reader->frames());
+    raisedOf.push_back(reader->noteAt(startOf.back() - 1).buttonSum[slot]);
+  }
+  times.pressSent.resize(readers.size(), 0);
   const auto shows = [&](const FrameNote& frame) { return (frame.probe != 0) == drawn; };
   const double sent = nowSeconds();
   if (!clicker.send((target.x1 + target.x2) / 2, (target.y1 + target.y2) / 2)) return false;
-  const int first = clicker.waitFor(before, [&](const FrameNote& frame) {
-    return frame.buttonSum[slot] != raised || shows(frame);
+  const int first = clicker.waitFor(startOf[0], [&](const FrameNote& frame) {
+    return frame.buttonSum[slot] != raisedOf[0] || shows(frame);
   });
   if (first < 0) {
     fprintf(stderr, "panel-load: no frame after a click on \"%s\"\n", target.label);
     return false;
-  }
-  const FrameNote press = clicker.noteAt(size_t(first));
-  if (press.buttonSum[slot] != raised && !shows(press)) {
-    times.press.push_back((press.at - sent) * 1000.0);
-  } else {
-    times.pressUnseen++;
   }
   if (!clicker.send(kOutsideX, kOutsideY)) return false;
   for (size_t i = 0; i < readers.size(); i++) {
@@ -312,33 +360,55 @@ bool click(std::vector<std::unique_ptr<Reader>>& readers, const Target& target, 
     }
     const double millis = (readers[i]->noteAt(size_t(index)).at - sent) * 1000.0;
     (i == 0 ? times.action : times.others).push_back(millis);
+    for (size_t j = startOf[i]; j <= size_t(index); j++) {
+      const FrameNote note = readers[i]->noteAt(j);
+      if (note.buttonSum[slot] == raisedOf[i]) continue;
+      times.press.push_back((note.at - sent) * 1000.0);
+      times.pressSent[i]++;
+      break;
+    }
+  }
+  // The button raised again everywhere before the next click.
+  for (size_t i = 0; i < readers.size(); i++) {
+    const size_t last = readers[i]->frames() - 1;
+    if (readers[i]->noteAt(last).buttonSum[slot] == raisedOf[i]) continue;
+    if (readers[i]->waitFor(last, [&](const FrameNote& frame) {
+          return frame.buttonSum[slot] == raisedOf[i];
+        }) < 0) {
+      fprintf(stderr, "panel-load: client %zu kept \"%s\" pressed\n", i + 1, target.label);
+      return false;
+    }
   }
   return true;
 }
 
-// clients streaming clients on the running server: `seconds` with the
-// picture unchanged, then `clicks` clicks alternating between "clear" and
-// "circle", each after a pause spread over the server's 400 ms turn.
-int run(int pid, uint16_t port, int clients, int clicks, int seconds, Offer offer = kOfferNothing) {
+// Streaming clients with the given offers on the running server: `seconds`
+// with the picture unchanged, then `clicks` clicks alternating between
+// "clear" and "circle", each after a pause spread over 400 ms (a plain
+// client's turn).
+int run(int pid, uint16_t port, const std::vector<Offer>& offers, int clicks, int seconds) {
   std::vector<std::unique_ptr<Reader>> readers;
+  const int clients = int(offers.size());
   for (int i = 0; i < clients; i++) {
     readers.push_back(std::make_unique<Reader>());
-    if (!readers.back()->start(port, offer)) {
+    if (!readers.back()->start(port, offers[size_t(i)])) {
       fprintf(stderr, "panel-load: client %d did not reach streaming\n", i + 1);
       return 1;
     }
   }
-  sleep(1);  // every connection settles into its quiet turns
+  sleep(1);  // every connection settles
   const Usage idle = measure(pid, [&] { sleep(unsigned(seconds)); });
-  printf("%d streaming clients, picture unchanged for %d s:\n", clients, seconds);
-  printf("  server CPU %.2f %% of one core; %s; %s\n", 100.0 * idle.cpuShare, idle.rss.c_str(),
-         idle.hwm.c_str());
+  printf("%d streaming clients (%s%s), picture unchanged for %d s:\n", clients,
+         offerName(offers.front()),
+         strcmp(offerName(offers.back()), offerName(offers.front())) != 0 ? ", the last plain" : "",
+         seconds);
+  printf("  server CPU %.2f %% of one core; %.1f wake-ups/s; %s; %s\n", 100.0 * idle.cpuShare,
+         idle.wakeUps, idle.rss.c_str(), idle.hwm.c_str());
   if (clicks == 0) return 0;
 
   // An untimed first click on "clear" when the action's outline shows, so
   // that every timed one changes the probe pixel. On a panel already clear
-  // it is left out: that click would change nothing a frame must carry (the
-  // press look lasts one poll and may fall between two looks).
+  // it is left out: that click would change nothing a frame must carry.
   ClickTimes times;
   if (readers[0]->noteAt(readers[0]->frames() - 1).probe != 0 &&
       !click(readers, kClear, false, times)) {
@@ -370,16 +440,12 @@ int run(int pid, uint16_t port, int clients, int clicks, int seconds, Offer offe
   printf("%d clicks, alternately \"clear\" and \"circle\", %.1f s:\n", clicks, busySeconds);
   printTimes("report to the action, this client", times.action);
   if (!times.others.empty()) printTimes("report to the action, other clients", times.others);
-  printTimes("report to the press look, when shown", times.press);
-  printf("  press look never streamed: %d of %d clicks\n", times.pressUnseen, clicks);
-  printf(
-      "  floor: the report is taken in when the read's 0.3 s of quiet ends; the press\n"
-      "  comes at the control loop's next poll (0-300 ms later), the release and the\n"
-      "  action one poll after that; the clicking connection checks the screen 400 ms\n"
-      "  after its read and then every 400 ms (0.3 s quiet read + 100 ms pause): the\n"
-      "  action's frame leaves 800 ms after the report when the press poll comes\n"
-      "  within 200 ms, else 1200 ms (one click in three): median 800, p95 1200 ms;\n"
-      "  up to 100 ms more when the report lands in the connection's pause\n");
+  printTimes("report to the press look, every client", times.press);
+  printf("  press look sent:");
+  for (int i = 0; i < clients; i++) {
+    printf(" client %d (%s) %d/%d%s", i + 1, offerName(offers[size_t(i)]),
+           times.pressSent[size_t(i)], clicks, i + 1 < clients ? "," : "\n");
+  }
   printf("  delivered %.2f MB/s to %d clients (on the wire)\n", double(bytes) / busySeconds / 1e6,
          clients);
   printf("  server CPU %.2f %% of one core; %s; %s\n", 100.0 * busy.cpuShare, busy.rss.c_str(),
@@ -515,17 +581,21 @@ int relayed(int pid, uint16_t port, int clicks, double rate) {
   printf("== behind a relay limiting the link to %.2f MB/s: page viewers (change stream)\n",
          rate / 1e6);
   fflush(stdout);
-  const int page = run(pid, relayPort, kClients, clicks, 2, kOfferPage);
+  const int page = run(pid, relayPort, offersFor("page", kClients), clicks, 2);
   sleep(2);  // the server sees those connections end and frees their slots
+  printf("== behind the same relay: four page viewers and a client offering nothing\n");
+  fflush(stdout);
+  const int mixed = run(pid, relayPort, offersFor("mixed", kClients), clicks, 2);
+  sleep(2);
   printf("== behind the same relay: clients offering compression\n");
   fflush(stdout);
-  const int packed = run(pid, relayPort, kClients, clicks, 2, kOfferDeflate);
+  const int packed = run(pid, relayPort, offersFor("deflate", kClients), clicks, 2);
   sleep(2);
   printf("== behind the same relay: clients offering nothing (plain frames)\n");
   fflush(stdout);
-  const int plain = run(pid, relayPort, kClients, clicks, 2, kOfferNothing);
+  const int plain = run(pid, relayPort, offersFor("plain", kClients), clicks, 2);
   if (plain != 0) printf("  plain clients: the run failed (see above)\n");
-  return page != 0 ? page : packed;
+  return page != 0 ? page : mixed != 0 ? mixed : packed;
 }
 
 // The click script of the demonstration panel, pressed by a page viewer
@@ -580,6 +650,84 @@ int script(uint16_t port) {
   return 0;
 }
 
+// A page viewer and a plain client, each behind a relay of `rate` bytes a
+// second, while a page viewer beside them clicks once a second.
+int slow(int pid, uint16_t port, double rate, int seconds) {
+  (void)pid;
+  frameWaitMs = 120000;  // a whole picture at 50 KB/s takes some 20 s
+  Reader clicker;
+  if (!clicker.start(port, kOfferPage)) {
+    fprintf(stderr, "panel-load: the clicking viewer did not reach streaming\n");
+    return 1;
+  }
+  struct Slow {
+    const char* name;
+    Offer offer;
+    std::unique_ptr<Relay> relay;
+    Reader reader;
+    double firstSeconds = -1;
+  };
+  Slow viewers[2];
+  viewers[0].name = "page viewer";
+  viewers[0].offer = kOfferPage;
+  viewers[1].name = "plain client";
+  viewers[1].offer = kOfferNothing;
+  std::vector<std::thread> starting;
+  for (Slow& viewer : viewers) {
+    viewer.relay = std::make_unique<Relay>(port, rate);
+    const uint16_t relayPort = viewer.relay->start();
+    if (relayPort == 0) return 1;
+    starting.emplace_back([&viewer, relayPort] {
+      const double start = nowSeconds();
+      if (viewer.reader.start(relayPort, viewer.offer)) viewer.firstSeconds = nowSeconds() - start;
+    });
+  }
+  for (std::thread& thread : starting) thread.join();
+  printf("== two viewers, each behind a relay of %.0f KB/s:\n", rate / 1e3);
+  for (const Slow& viewer : viewers) {
+    if (viewer.firstSeconds < 0) {
+      printf("  %-13s no first picture (dropped or timed out)\n", viewer.name);
+    } else {
+      printf("  %-13s first picture after %.1f s\n", viewer.name, viewer.firstSeconds);
+    }
+  }
+  const double start = nowSeconds();
+  int clicks = 0;
+  for (; nowSeconds() - start < seconds; clicks++) {
+    const Target& target = clicks % 2 == 0 ? kCircle : kClear;
+    if (!clicker.send((target.x1 + target.x2) / 2, (target.y1 + target.y2) / 2)) return 1;
+    usleep(300000);
+    if (!clicker.send(kOutsideX, kOutsideY)) return 1;
+    usleep(700000);
+  }
+  printf("  %d clicks in %.0f s by a page viewer beside them\n", clicks, nowSeconds() - start);
+  usleep(2000000);  // the last click drawn and sent to the clicker
+  const std::vector<uint8_t> final = clicker.held();
+  for (Slow& viewer : viewers) {
+    if (viewer.firstSeconds < 0) continue;
+    const bool connected = !viewer.reader.failed();
+    double caughtUp = -1;
+    const double waitFrom = nowSeconds();
+    while (connected && !viewer.reader.failed() && nowSeconds() - waitFrom < 90) {
+      if (viewer.reader.held() == final) {
+        caughtUp = nowSeconds() - waitFrom;
+        break;
+      }
+      usleep(100000);
+    }
+    printf("  %-13s %s at the end of the clicks; ", viewer.name,
+           connected ? "still connected" : "DROPPED");
+    if (caughtUp >= 0) {
+      printf("held the final picture %.1f s later\n", caughtUp);
+    } else {
+      printf("did not come to hold the final picture\n");
+    }
+  }
+  for (Slow& viewer : viewers) viewer.reader.stop();
+  clicker.stop();
+  return 0;
+}
+
 int latency(int rounds) {
   const std::string path = "/tmp/panel-load-" + std::to_string(getpid()) + ".bmp";
   if (!writeBytes(path, makeBmp(BmpLayout{}, calmBackground)) || dumpBMPinit(path.c_str()) != 1) {
@@ -622,16 +770,19 @@ int main(int argc, char** argv) {
   if (mode == "idle" && argc >= 4) {
     const int seconds = std::clamp(argc > 4 ? atoi(argv[4]) : 10, 1, kMaxSeconds);
     const std::string offer = argc > 5 ? argv[5] : "plain";
-    const Offer chosen = offer == "page"      ? kOfferPage
-                         : offer == "deflate" ? kOfferDeflate
-                                              : kOfferNothing;
-    return run(atoi(argv[2]), uint16_t(atoi(argv[3])), kClients, 0, seconds, chosen);
+    return run(atoi(argv[2]), uint16_t(atoi(argv[3])), offersFor(offer, kClients), 0, seconds);
   }
   if (mode == "clicks" && argc >= 4) {
     const int clients = std::clamp(argc > 4 ? atoi(argv[4]) : kClients, 1, kClients);
     const int clicks = std::clamp(argc > 5 ? atoi(argv[5]) : 20, 1, kMaxClicks);
     const int seconds = std::clamp(argc > 6 ? atoi(argv[6]) : 10, 1, kMaxSeconds);
-    return run(atoi(argv[2]), uint16_t(atoi(argv[3])), clients, clicks, seconds);
+    const std::string offer = argc > 7 ? argv[7] : "plain";
+    return run(atoi(argv[2]), uint16_t(atoi(argv[3])), offersFor(offer, clients), clicks, seconds);
+  }
+  if (mode == "slow" && argc >= 5) {
+    const double rate = std::clamp(atof(argv[4]), 1e3, 1e9);
+    const int seconds = std::clamp(argc > 5 ? atoi(argv[5]) : 60, 1, kMaxSeconds);
+    return slow(atoi(argv[2]), uint16_t(atoi(argv[3])), rate, seconds);
   }
   if (mode == "relay" && argc >= 4) {
     const int clicks = std::clamp(argc > 4 ? atoi(argv[4]) : 20, 1, kMaxClicks);
@@ -642,8 +793,10 @@ int main(int argc, char** argv) {
   if (mode == "script" && argc >= 3) return script(uint16_t(atoi(argv[2])));
   fprintf(stderr,
           "usage: panel-load idle <pid> <port> [seconds] [plain|deflate|page]\n"
-          "       panel-load clicks <pid> <port> [clients] [clicks] [idle-seconds]\n"
+          "       panel-load clicks <pid> <port> [clients] [clicks] [idle-seconds] "
+          "[plain|deflate|page|mixed]\n"
           "       panel-load relay <pid> <port> [clicks] [bytes-per-second]\n"
+          "       panel-load slow <pid> <port> <bytes-per-second> [seconds]\n"
           "       panel-load latency [rounds]\n"
           "       panel-load script <port>\n");
   return 2;
