@@ -18,7 +18,7 @@ import sys
 
 # Rounds per operation: enough to dwarf the noise of start-up, few enough
 # for the ARM log (about two million instructions a second).
-ROUNDS = {"handshake": 100, "decode": 1000, "idle-turn": 1000, "key-check": 1}
+ROUNDS = {"handshake": 100, "decode": 1000, "idle-turn": 1000, "key-check": 1, "report-path": 20}
 DEFAULT_ROUNDS = 2
 # Operations measured against a floor of plain memory operations.
 FLOORS = {

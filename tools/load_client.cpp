@@ -22,8 +22,8 @@
 //     then with clients that offer compression, then with clients that offer
 //     nothing, in one run.
 //   panel-load slow <pid> <port> <bytes-per-second> [seconds]
-//     a page viewer and a plain client, each behind a relay of its own that
-//     lets through the given bytes a second, beside a page viewer that
+//     a page viewer and a plain client, each reading no more than the
+//     given bytes a second from its socket, beside a page viewer that
 //     clicks the panel once a second for `seconds` (60 by default): the
 //     time to each slow viewer's first picture, whether it is still
 //     connected when the clicks end, and whether it then comes to hold the
@@ -187,8 +187,11 @@ std::vector<Offer> offersFor(const std::string& name, int clients) {
 
 class Reader {
  public:
-  bool start(uint16_t port, Offer offer) {
+  // Opens the connection and takes in its first picture; with a rate, every
+  // read takes at most that many bytes a second.
+  bool start(uint16_t port, Offer offer, double rate = 0) {
     WsFrame screen;
+    client_.setReadRate(rate);
     if (!client_.openStreaming(port, offer.extensions, offer.protocols) ||
         !client_.readFrame(&screen, frameWaitMs))
       return false;
@@ -446,7 +449,7 @@ int run(int pid, uint16_t port, const std::vector<Offer>& offers, int clicks, in
     printf(" client %d (%s) %d/%d%s", i + 1, offerName(offers[size_t(i)]),
            times.pressSent[size_t(i)], clicks, i + 1 < clients ? "," : "\n");
   }
-  printf("  delivered %.2f MB/s to %d clients (on the wire)\n", double(bytes) / busySeconds / 1e6,
+  printf("  delivered %.1f KB/s to %d clients (on the wire)\n", double(bytes) / busySeconds / 1e3,
          clients);
   printf("  server CPU %.2f %% of one core; %s; %s\n", 100.0 * busy.cpuShare, busy.rss.c_str(),
          busy.hwm.c_str());
@@ -650,8 +653,8 @@ int script(uint16_t port) {
   return 0;
 }
 
-// A page viewer and a plain client, each behind a relay of `rate` bytes a
-// second, while a page viewer beside them clicks once a second.
+// A page viewer and a plain client, each reading `rate` bytes a second,
+// while a page viewer beside them clicks once a second.
 int slow(int pid, uint16_t port, double rate, int seconds) {
   (void)pid;
   frameWaitMs = 120000;  // a whole picture at 50 KB/s takes some 20 s
@@ -663,7 +666,6 @@ int slow(int pid, uint16_t port, double rate, int seconds) {
   struct Slow {
     const char* name;
     Offer offer;
-    std::unique_ptr<Relay> relay;
     Reader reader;
     double firstSeconds = -1;
   };
@@ -674,16 +676,13 @@ int slow(int pid, uint16_t port, double rate, int seconds) {
   viewers[1].offer = kOfferNothing;
   std::vector<std::thread> starting;
   for (Slow& viewer : viewers) {
-    viewer.relay = std::make_unique<Relay>(port, rate);
-    const uint16_t relayPort = viewer.relay->start();
-    if (relayPort == 0) return 1;
-    starting.emplace_back([&viewer, relayPort] {
+    starting.emplace_back([&viewer, port, rate] {
       const double start = nowSeconds();
-      if (viewer.reader.start(relayPort, viewer.offer)) viewer.firstSeconds = nowSeconds() - start;
+      if (viewer.reader.start(port, viewer.offer, rate)) viewer.firstSeconds = nowSeconds() - start;
     });
   }
   for (std::thread& thread : starting) thread.join();
-  printf("== two viewers, each behind a relay of %.0f KB/s:\n", rate / 1e3);
+  printf("== two viewers, each reading %.0f KB/s:\n", rate / 1e3);
   for (const Slow& viewer : viewers) {
     if (viewer.firstSeconds < 0) {
       printf("  %-13s no first picture (dropped or timed out)\n", viewer.name);

@@ -6,12 +6,15 @@
 // its floor where it has one.
 //   op-count <operation> <rounds>    prints "<operation> <units> <unit>"
 //   op-count list                    prints every operation's name
+#include <poll.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <vector>
 
+#include "app/pointer.h"
 #include "door/access_key.h"
 #include "door/http_request.h"
 #include "graphics/drawn_area.h"
@@ -22,8 +25,10 @@
 #include "server/handshake.h"
 #include "server/records.h"
 #include "server/screen.h"
+#include "server/slot_wake.h"
 #include "server/wire.h"
 #include "tools/peer/screen_picture.h"
+#include "widgets/buttons.h"
 
 namespace {
 
@@ -171,6 +176,31 @@ void decode() {
            wsframeLength(pointerFrame.data(), int(pointerFrame.size())));
 }
 
+// One report's path on a page connection, as far as it runs outside the
+// kernel: the pointer report's frame decoded and handed to the pointer
+// parser, the button's pressed look drawn (the first write wakes the page's
+// connection through its slot's eventfd), the connection's poll that finds
+// the wake-up, and its change message (staged, encoded, compressed,
+// copied). Rounds alternate the pressed and the raised look, so every round
+// is a change.
+bool pressedNext = true;
+
+void reportPath() {
+  decode();
+  wsworkfunc(reinterpret_cast<char*>(rdbuf), kRdBufSize);
+  // The widget takes BMPmutex itself.
+  if (pressedNext) {
+    buttonPUSH(10, 10, 80, 20, "circle", 200, 200, 200, 0, 0, 0);
+  } else {
+    buttonPOP(10, 10, 80, 20, "circle", 200, 200, 200, 0, 0, 0);
+  }
+  pressedNext = !pressedNext;
+  pollfd ready[1] = {{slotWakeFd(0), POLLIN, 0}};
+  if (poll(ready, 1, 0) != 1) abort();
+  drainSlotWake(0);
+  if (screenFrame(&changeRecord) <= 0) abort();
+}
+
 // Pixels an operation paints on a black picture.
 int64_t inkOf(void (*draw)()) {
   memset(BMP_DUMP + bmpPixelOffset(), 0, kPixelBytes);
@@ -220,6 +250,7 @@ constexpr Operation kOperations[] = {
     {"change-clear", changeClear, "calls"},
     {"draw-clear", drawClear, "calls"},
     {"memcpy", memcpyPicture, "bytes"},
+    {"report-path", reportPath, "calls"},
 };
 
 // Puts everything the operations compare against in place, so each round
@@ -240,6 +271,8 @@ void prepare() {
       kFinalBit | kOpText, uint8_t(kMaskBit | (sizeof report - 1)), key[0], key[1], key[2], key[3]};
   for (size_t k = 0; k + 1 < sizeof report; ++k)
     pointerFrame.push_back(uint8_t(report[k] ^ key[k % 4]));
+  if (!openSlotWakes()) abort();
+  watchPicture(0, true);
   keyFile.control.kind = kAccessControl;
   keyFile.control.iterations = kKeyIterations;
   hashKey(kCheckedKey, int(sizeof kCheckedKey) - 1, keyFile.control.salt, kKeyIterations,

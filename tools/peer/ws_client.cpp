@@ -164,18 +164,36 @@ bool WsClient::sendFrame(uint8_t opcode, const std::string& payload) {
   return sendRaw(frame);
 }
 
+void WsClient::setReadRate(double bytesPerSecond) {
+  readRate_ = bytesPerSecond;
+  rateStart_ = nowMillis();
+  rateBytes_ = 0;
+}
+
 std::vector<uint8_t> WsClient::readExact(size_t n, int timeoutMs) {
+  // At a limited rate, reads come twice a second (half a second's bytes at
+  // most), as a slow wireless link delivers in bursts.
+  const size_t slowChunk = std::max<size_t>(4096, size_t(readRate_ / 2));
   std::vector<uint8_t> bytes(n);
   size_t got = 0;
   const int64_t deadline = nowMillis() + timeoutMs;
   while (got < n) {
+    if (readRate_ > 0) {
+      // Wait until the bytes read so far are due at the rate.
+      const int64_t due = rateStart_ + int64_t(rateBytes_ * 1000.0 / readRate_);
+      if (due > deadline) break;
+      const int64_t early = due - nowMillis();
+      if (early > 0) usleep(useconds_t(early * 1000));
+    }
     const int64_t left = deadline - nowMillis();
     if (left <= 0) break;
     pollfd entry{fd_, POLLIN, 0};
     if (poll(&entry, 1, int(left)) <= 0) break;
-    const ssize_t r = recv(fd_, bytes.data() + got, n - got, 0);
+    const size_t most = readRate_ > 0 ? std::min(n - got, slowChunk) : n - got;
+    const ssize_t r = recv(fd_, bytes.data() + got, most, 0);
     if (r <= 0) break;
     got += size_t(r);
+    rateBytes_ += double(r);
   }
   bytes.resize(got);
   return bytes;

@@ -63,6 +63,10 @@ class WsClient {
 
   // Reads exactly n bytes; fewer when the time ran out or the peer closed.
   std::vector<uint8_t> readExact(size_t n, int timeoutMs);
+  // From now on every read takes at most this many bytes a second on
+  // average, in bursts of up to half a second's bytes, as a slow wireless
+  // link delivers them (0: no limit).
+  void setReadRate(double bytesPerSecond);
   // Reads one whole server frame, inflating a compressed one; false on a
   // time-out, a closed peer or a body that does not inflate.
   bool readFrame(WsFrame* frame, int timeoutMs);
@@ -89,6 +93,9 @@ class WsClient {
  private:
   bool connectTo(const void* address, unsigned size, int timeoutMs);
   int fd_ = -1;
+  double readRate_ = 0;
+  int64_t rateStart_ = 0;  // nowMillis when the limit was set
+  double rateBytes_ = 0;   // bytes read since then
   bool changesOn_ = false;
   bool deflateOn_ = false;
   std::string headers_;
