@@ -252,27 +252,33 @@ bool readNow(Connection& con) {
 }
 
 // How long poll may sleep: until the ping deadline, the next look at the
-// queue, or the slow beat (-1: until something happens).
+// queue, or for the first watcher the slow beat (-1: until something
+// happens).
 int sleepMillis(const Connection& con, const Outgoing& out, int64_t now) {
   if (inPingExchange(con)) return int(con.pingDeadline - now);
   if (out.length > 0) return int(out.lookedAt + kQueueLookMillis - now);
-  return bmpBeatDueInMillis();
+  return firstWatcher(con.record->slot.slotIndex) ? bmpBeatDueInMillis() : -1;
 }
 
 // The page's connection from its 101 reply to its end.
 void streamLive(Connection& con) {
   const int slot = con.record->slot.slotIndex;
   drainSlotWake(slot);
-  watchPicture(slot, true);
   setsockopt(con.sock, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &kUnsentMost, sizeof kUnsentMost);
   Outgoing out{};
   bool goOn = wssWr(con.sock, kServerPing, sizeof kServerPing) >= 0;
   while (goOn && workCopy() != 0) {
     const int64_t now = nowMillis();
     if (inPingExchange(con) && now >= con.pingDeadline) break;
-    if (con.state == kStateStreaming && out.length == 0) {
-      const int length = screenFrame(con.record);
-      if (length > 0) out = Outgoing{0, length, now, now, -1};
+    if (con.state == kStateStreaming) {
+      watchPicture(slot, true);
+      // Whoever takes the drawing first wakes the others to a new version,
+      // even while still writing a message of its own.
+      screenTake(slot);
+      if (out.length == 0) {
+        const int length = screenFrame(con.record);
+        if (length > 0) out = Outgoing{0, length, now, now, -1};
+      }
     }
     if (out.length > 0) {
       if (!writeSome(con, out, now)) break;

@@ -29,6 +29,7 @@
 #include "server/changes.h"
 #include "server/deflate.h"
 #include "server/frames.h"
+#include "server/slot_wake.h"
 #include "server/wire.h"
 
 namespace {
@@ -124,12 +125,14 @@ void newVersion(PictureStream& s) {
 }
 
 // Brings the snapshot up to date and, when it changed, gives it a new
-// version; the caller holds screenMutex.
-void refreshSnapshot(PictureStream& s) {
+// version and wakes the connections that watch the picture, but the one of
+// `slot` (the caller's own); the caller holds screenMutex.
+void refreshSnapshot(PictureStream& s, int slot) {
   if (s.version != 0 && !bmpAreaPending()) return;
   const bool changed = takeDrawn(s);
   if (changed) newVersion(s);
   takeDone.store(s.mark, std::memory_order_release);
+  if (changed) wakeOtherWatchers(slot);
 }
 // Compresses message's body into cache once for `version`, so every
 // connection that takes that version shares one compression; version 0
@@ -201,7 +204,7 @@ int screenFrame(wssession* record) {
   }
   pthread_mutex_lock(&screenMutex);
   PictureStream& s = pictureStream;
-  refreshSnapshot(s);
+  refreshSnapshot(s, record->slot.slotIndex);
   sent.mark = s.mark;
   if (sent.version == s.version) {
     pthread_mutex_unlock(&screenMutex);
@@ -228,6 +231,17 @@ int screenFrame(wssession* record) {
   }
   pthread_mutex_unlock(&screenMutex);
   return same ? 0 : int(header + message.length);
+}
+
+bool screenTake(int slot) {
+  if (flagNew.load(std::memory_order_acquire) == 0) return false;
+  if (publishedVersion.load(std::memory_order_acquire) != 0 && !bmpAreaPending()) return false;
+  pthread_mutex_lock(&screenMutex);
+  const uint32_t before = pictureStream.version;
+  refreshSnapshot(pictureStream, slot);
+  const bool made = pictureStream.version != before;
+  pthread_mutex_unlock(&screenMutex);
+  return made;
 }
 
 uint32_t screenMark() {

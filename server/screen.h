@@ -37,6 +37,13 @@ int wsscreen(uint8_t* txbuf);
 // change message, each made once per version for every connection that
 // takes it. An idle call takes no lock.
 int screenFrame(wssession* record);
+// Brings the shared snapshot up to date with what was drawn (or with the
+// whole file at the slow beat), as screenFrame's look does for the
+// connection in `slot`; true when that made a new picture version. Nothing
+// before any connection has reached streaming; no lock when nothing is
+// pending. Either look that makes a new version wakes the other connections
+// that watch the picture (server/slot_wake.h).
+bool screenTake(int slot);
 
 // ---- Marks: what the plain viewers have been sent ------------------------------
 //

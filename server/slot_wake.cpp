@@ -24,7 +24,7 @@ std::atomic<uint8_t> watchers{0};
 
 void makeWakes() {
   for (std::atomic<int>& fd : wakeFds) fd.store(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
-  bmpDrawnHook.store(wakePictureWatchers, std::memory_order_release);
+  bmpDrawnHook.store(wakeFirstWatcher, std::memory_order_release);
 }
 
 void wake(int slot) {
@@ -63,10 +63,20 @@ void watchPicture(int slot, bool on) {
   }
 }
 
-void wakePictureWatchers() {
-  const uint8_t mask = watchers.load(std::memory_order_acquire);
-  for (int slot = 0; slot < kMaxClients; ++slot) {
-    if ((mask & (1u << slot)) != 0) wake(slot);
+bool firstWatcher(int slot) {
+  const unsigned mask = watchers.load(std::memory_order_acquire);
+  return mask != 0 && __builtin_ctz(mask) == slot;
+}
+
+void wakeFirstWatcher() {
+  const unsigned mask = watchers.load(std::memory_order_acquire);
+  if (mask != 0) wake(__builtin_ctz(mask));
+}
+
+void wakeOtherWatchers(int slot) {
+  const unsigned mask = watchers.load(std::memory_order_acquire) & ~(1u << slot);
+  for (int other = 0; other < kMaxClients; ++other) {
+    if ((mask & (1u << other)) != 0) wake(other);
   }
 }
 

@@ -3,10 +3,14 @@
 // starts and kept for the life of the process, so a wake-up can never reach
 // a descriptor that was closed and given to something else.
 //
-// A slot's thread asks for picture wake-ups while it streams the change
-// stream: the drawing hook (graphics/drawn_area.h) then wakes it with the
-// first write after the screen took the drawn area. The stop wakes every
-// slot, so a sleeping thread sees work cleared at once.
+// A slot's thread watches the picture while it streams the change stream.
+// The drawing hook (graphics/drawn_area.h) wakes only the first watcher (the
+// lowest slot) with the first write after the screen took the drawn area:
+// it takes the area, and wakes the other watchers only when that made a new
+// picture version. A panel that redraws a widget unchanged on every poll
+// then wakes one thread, not five. The first watcher also keeps the slow
+// beat. The stop wakes every slot, so a sleeping thread sees work cleared
+// at once.
 #pragma once
 
 // Makes the eventfds (once; later calls do nothing) and sets the drawing
@@ -17,9 +21,13 @@ int slotWakeFd(int slot);
 // Clears the slot's pending wake-ups.
 void drainSlotWake(int slot);
 
-// Whether the slot's thread is woken when the picture is drawn.
+// Whether the slot's thread watches the picture.
 void watchPicture(int slot, bool on);
-// Wakes every slot that watches the picture: the drawing hook.
-void wakePictureWatchers();
+// True when the slot is the first watcher.
+bool firstWatcher(int slot);
+// Wakes the first watcher: the drawing hook.
+void wakeFirstWatcher();
+// Wakes every watcher but the slot's own: a new picture version exists.
+void wakeOtherWatchers(int slot);
 // Wakes every slot.
 void wakeAllSlots();
