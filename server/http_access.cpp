@@ -95,10 +95,10 @@ int sessionAccess(const KeyFile& keys, const HttpRequest& request) {
 // A key check under the guessing limit: the access it opens, or a negative
 // wait in seconds when the limit holds.
 int64_t checkUnderLimit(const KeyFile& keys, const Peer& peer, const char* key, int length) {
-  const int64_t wait = takeGuess(peer.address, secondsOf(CLOCK_MONOTONIC));
+  const int64_t wait = takeGuess(peer.address, monotonicMillis());
   if (wait > 0) return -wait;
   const int access = checkKey(keys, key, length);
-  if (access != kAccessNone) giveGuessBack(peer.address, secondsOf(CLOCK_MONOTONIC));
+  if (access != kAccessNone) giveGuessBack(peer.address, monotonicMillis());
   return access;
 }
 
