@@ -16,6 +16,7 @@
 #include "server/listener.h"
 #include "server/origin_policy.h"
 #include "server/records.h"
+#include "server/session_cookie.h"
 
 namespace {
 constexpr int kServerFailed = -3;
@@ -34,7 +35,9 @@ int main(int argc, char** argv) {
   const int scan = scanArguments(argc, argv);
   if (scan != kScanRun) return scan;
   if (readOriginsSetting() != 0 || readListenSetting() != 0) return kSettingFailed;
-  if (readKeyFileSetting() < 0) return kSettingFailed;
+  const int keyFile = readKeyFileSetting();
+  if (keyFile < 0) return kSettingFailed;
+  if (keyFile > 0) keepSessionSecret(kSessionSecretFile);
 
   catchStopSignals();
   printf("res = %i\n", bmpfilework("work.bmp"));

@@ -188,12 +188,18 @@ TEST(AccessKey, AMissingOrMalformedKeyFileStopsTheStart) {
   unlink(bad.c_str());
 }
 
-TEST(AccessKey, SessionTokensHoldForTheirKeysAndTimeOnly) {
+TEST(AccessKey, SessionTokensHoldForTheirKeysSecretAndTimeOnly) {
+  const std::string secretFile = tempPath("session-secret");
+  ASSERT_EQ(keepSessionSecret(secretFile.c_str()), kSecretMade);
+  struct stat info = {};
+  ASSERT_EQ(stat(secretFile.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(info.st_size, kSessionSecretBytes);
   KeyFile keys;
   keys.control.kind = kAccessControl;
   keys.view.kind = kAccessView;
   KeyFile others = keys;
-  others.sessionSecret[0] = 1;
+  others.identity[0] = 1;
   const int64_t now = 1800000000;
   char token[kTokenLength + 1] = {};
   ASSERT_EQ(makeSessionToken(keys, kAccessView, now, token, int(sizeof token)), kTokenLength);
@@ -212,6 +218,18 @@ TEST(AccessKey, SessionTokensHoldForTheirKeysAndTimeOnly) {
   }
   EXPECT_EQ(checkSessionToken(keys, token, kTokenLength - 1, now), kAccessNone);
   EXPECT_EQ(checkSessionToken(keys, "", 0, now), kAccessNone);
+  // The same secret after a restart; another one (a file of another length
+  // is replaced, a folder that cannot be written keeps it in memory) ends
+  // every session.
+  EXPECT_EQ(keepSessionSecret(secretFile.c_str()), kSecretRead);
+  EXPECT_EQ(checkSessionToken(keys, token, kTokenLength, now), kAccessView);
+  std::ofstream(secretFile) << "short\n";
+  EXPECT_EQ(keepSessionSecret(secretFile.c_str()), kSecretMade);
+  EXPECT_EQ(checkSessionToken(keys, token, kTokenLength, now), kAccessNone);
+  EXPECT_EQ(keepSessionSecret((secretFile + "-none/secret").c_str()), kSecretInMemory);
+  ASSERT_EQ(makeSessionToken(keys, kAccessControl, now, token, int(sizeof token)), kTokenLength);
+  EXPECT_EQ(checkSessionToken(keys, token, kTokenLength, now), kAccessControl);
+  unlink(secretFile.c_str());
 }
 
 TEST(AccessKey, CookiesBearerKeysAndFormFieldsAreReadExactly) {
@@ -471,7 +489,7 @@ TEST(AccessKey, ASessionOutlivesARestartAndEndsWhenTheKeyChanges) {
   };
   {
     ServerProcess first;
-    ASSERT_TRUE(startWithKey(&first, "access_first", port, file));
+    ASSERT_TRUE(startWithKey(&first, "access_restart", port, file));
     cookie = cookieOf(answerOf(port, {login(control)}));
     ASSERT_FALSE(cookie.empty());
     EXPECT_EQ(upgradeWith(cookie).rfind("HTTP/1.1 101", 0), 0u);
@@ -479,7 +497,7 @@ TEST(AccessKey, ASessionOutlivesARestartAndEndsWhenTheKeyChanges) {
     EXPECT_EQ(first.waitExit(5000), 0);
   }
   ServerProcess second;
-  ASSERT_TRUE(startWithKey(&second, "access_second", port, file));
+  ASSERT_TRUE(startWithKey(&second, "access_restart", port, file));
   EXPECT_EQ(upgradeWith(cookie).rfind("HTTP/1.1 101", 0), 0u) << "the same session";
   // A new key, while the server runs: the old session is over at once.
   ASSERT_FALSE(makeAccessKey(file).empty());
