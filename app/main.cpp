@@ -9,14 +9,14 @@
 #include "app/panel.h"
 #include "app/pointer.h"
 #include "app/stop_signals.h"
+#include "door/access_key.h"
+#include "door/origin_policy.h"
+#include "door/session_cookie.h"
 #include "graphics/draw.h"
 #include "graphics/font.h"
 #include "graphics/framebuffer.h"
-#include "server/access_key.h"
 #include "server/listener.h"
-#include "server/origin_policy.h"
 #include "server/records.h"
-#include "server/session_cookie.h"
 
 namespace {
 constexpr int kServerFailed = -3;

@@ -3,7 +3,7 @@
 // time it will be full again: taking a try moves that time one refill later,
 // and a try may be taken while the bucket is short of full by less than its
 // whole size.
-#include "server/guess_limit.h"
+#include "door/guess_limit.h"
 
 #include <pthread.h>
 

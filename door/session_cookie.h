@@ -17,7 +17,7 @@
 
 #include <cstdint>
 
-#include "server/access_key.h"
+#include "door/access_key.h"
 
 constexpr char kSessionCookie[] = "panel_session";
 constexpr char kSessionSecretFile[] = "session-secret";

@@ -1,7 +1,7 @@
 // Making and checking session tokens; the signature is compared in constant
 // time. The session secret is module state, written by keepSessionSecret
 // before the connection threads start and only read after that.
-#include "server/session_cookie.h"
+#include "door/session_cookie.h"
 
 #include <fcntl.h>
 #include <openssl/crypto.h>

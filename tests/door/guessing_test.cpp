@@ -17,9 +17,9 @@
 #include <thread>
 #include <vector>
 
-#include "server/access_key.h"
-#include "server/guess_limit.h"
-#include "server/session_cookie.h"
+#include "door/access_key.h"
+#include "door/guess_limit.h"
+#include "door/session_cookie.h"
 #include "support/test_support.h"
 #include "tools/peer/server_process.h"
 #include "tools/peer/ws_client.h"
