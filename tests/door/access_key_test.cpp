@@ -6,6 +6,8 @@
 #include "door/access_key.h"
 
 #include <gtest/gtest.h>
+#include <openssl/hmac.h>
+#include <openssl/sha.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -96,6 +99,32 @@ TextSpan session(TextSpan header) {
 
 TextSpan keyField(TextSpan body) {
   return formField(body, "key");
+}
+
+// A control cookie made from the key file alone, signed as someone who read
+// the file would sign it: under the digest of its lines the cookies were once
+// signed with (`old`), or under the file's identity as the server computes it.
+std::string cookieFromKeyFile(const std::string& path, bool old) {
+  KeyFile keys;
+  EXPECT_EQ(loadKeyFile(path.c_str(), &keys), kKeyFileRead);
+  std::string lines = "panel session cookie\n";
+  for (const KeyRecord* record : {&keys.control, &keys.view}) {
+    char line[kKeyLineLongest + 2] = {};
+    if (record->kind != kAccessNone && formatKeyRecord(*record, line, int(sizeof line)) > 0) {
+      lines += line;
+    }
+  }
+  uint8_t secret[kHashBytes];
+  SHA256(reinterpret_cast<const uint8_t*>(lines.data()), lines.size(), secret);
+  uint8_t bytes[kTokenBytes] = {kAccessControl};
+  const uint32_t issued = uint32_t(time(nullptr));
+  for (int i = 0; i < 4; ++i) bytes[1 + i] = uint8_t(issued >> (24 - 8 * i));
+  unsigned int length = 0;
+  HMAC(EVP_sha256(), old ? secret : keys.identity, kHashBytes, bytes, kTokenBytes - kHashBytes,
+       bytes + kTokenBytes - kHashBytes, &length);
+  char token[kTokenLength + 1] = {};
+  encodeKeyText(bytes, kTokenBytes, token, int(sizeof token));
+  return std::string(kSessionCookie) + "=" + token;
 }
 
 }  // namespace
@@ -388,6 +417,14 @@ TEST(AccessKey, EachRequestGetsItsAnswerWhileAKeyIsSet) {
       {"an upgrade with a forged cookie",
        {std::string(kUpgrade) + "Cookie: panel_session=" + std::string(kTokenLength, 'A') +
         "\r\n\r\n"},
+       "HTTP/1.1 401",
+       ""},
+      {"a cookie signed as the key file's digest",
+       {std::string(kUpgrade) + "Cookie: " + cookieFromKeyFile(file, true) + "\r\n\r\n"},
+       "HTTP/1.1 401",
+       ""},
+      {"a cookie signed with the key file's identity and no secret",
+       {std::string(kUpgrade) + "Cookie: " + cookieFromKeyFile(file, false) + "\r\n\r\n"},
        "HTTP/1.1 401",
        ""},
       {"another site's page with a cookie",
