@@ -57,8 +57,8 @@ void forgetOldRecord(Source* source, int64_t nowMs) {
 }
 
 // How readily an entry is given to a new source: free ones first (nothing on
-// record and a full bucket), then clean ones still refilling; one with a
-// wrong key on record never (-1).
+// record and a full bucket), then clean ones still refilling (a source whose
+// right key cleared its record); one with a wrong key on record never (-1).
 int reuseRank(Source* source, int64_t nowMs) {
   if (!source->used) return 0;
   forgetOldRecord(source, nowMs);
