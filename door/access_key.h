@@ -50,7 +50,7 @@ struct KeyFile {
   KeyRecord view;
   // A digest of the records: the same after a restart, another once any key
   // changes. Not secret: the session cookies are signed with it mixed into
-  // the server's own random secret (server/session_cookie.h).
+  // the server's own random secret (door/session_cookie.h).
   uint8_t identity[kHashBytes] = {};
 };
 
