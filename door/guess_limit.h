@@ -3,7 +3,8 @@
 // may not be taken is answered 429 with Retry-After, the seconds until it may.
 //
 // A source is one IPv4 address, or one IPv6 /64 (a single host holds a whole
-// /64, so counting its addresses one by one would give it as many as it likes).
+// /64, so counting its addresses one by one would give it as many as it
+// likes; a device in a guesser's /64 shares its limit).
 //   1. Each source has a bucket of kGuessBurst tries that gains one back
 //      every kGuessRefillSeconds: five at once, then one a minute. The bucket
 //      is continuous, so no window edge lets a burst through.
