@@ -130,11 +130,38 @@ TEST(AccessKey, PanelKeyWritesHashesThatOpenOnlyTheirOwnKey) {
   EXPECT_EQ(checkKey(keys, "correct horse", 13), kAccessControl);
   EXPECT_EQ(checkKey(keys, control.data(), int(control.size())), kAccessNone);
   EXPECT_EQ(checkKey(keys, view.data(), int(view.size())), kAccessView);
+  const std::string before = fileText(file);
   EXPECT_NE(
       runCommand("printf 'short\\n' | " + std::string(PANEL_KEY_BIN) + " --stdin " + file, nullptr),
       0);
-  EXPECT_EQ(fileText(file), fileText(file)) << "a refused passphrase leaves the file";
+  EXPECT_EQ(fileText(file), before) << "a refused passphrase leaves the file";
   unlink(file.c_str());
+}
+
+// panel-key is the server's program started under that name: its own
+// command line, help on --help, and a missing folder named as such.
+TEST(AccessKey, PanelKeyAnswersItsOwnCommandLine) {
+  const std::string key = PANEL_KEY_BIN;
+  const std::string folder = tempPath("no-such-folder");
+  struct Case {
+    std::string arguments;
+    int status;
+    std::string printed;
+  };
+  const Case cases[] = {
+      {"--help", 0, "usage: panel-key [--view] [--stdin] [--port N] FILE"},
+      {"", 2, "usage: panel-key"},
+      {"--port 0 " + folder + "/key", 2, "usage: panel-key"},
+      {folder + "/key", 1, "the folder " + folder + " does not exist"},
+  };
+  for (const Case& c : cases) {
+    std::string printed;
+    EXPECT_EQ(runCommand(key + " " + c.arguments + " 2>&1", &printed), c.status) << c.arguments;
+    EXPECT_NE(printed.find(c.printed), std::string::npos) << c.arguments << ": " << printed;
+  }
+  std::string printed;
+  EXPECT_EQ(runCommand(std::string(PANEL_SERVER_BIN) + " --version", &printed), 0);
+  EXPECT_EQ(printed.find("panel-key"), std::string::npos) << "the server's own name serves";
 }
 
 TEST(AccessKey, OnlyWellFormedKeyFilesAreRead) {
