@@ -99,13 +99,15 @@ install: build
 # Debian packages into build/deb (tools/make-deb.sh): armhf from the device
 # build (make arm) and one for this machine's own architecture from the
 # Release build, each checked with lintian (an error or a warning fails).
+# Their version is the release and the last commit; `make deb VERSION=...`
+# (on the command line only) gives one of your own.
 DEB_ARCH = $(shell dpkg --print-architecture)
+DEB_VERSION = $(if $(filter command line,$(origin VERSION)),$(VERSION))
 deb: arm build
 	@tools/setup.sh deb
-	$(CMAKE) --build build/arm -j $(JOBS) --target device-files
 	@mkdir -p build/deb && rm -f build/deb/*.deb
-	tools/make-deb.sh build/arm build/deb armhf $(ARM_EMULATOR)
-	[ "$(DEB_ARCH)" = armhf ] || tools/make-deb.sh build/release build/deb $(DEB_ARCH)
+	PANEL_DEB_VERSION=$(DEB_VERSION) tools/make-deb.sh build/arm build/deb armhf $(ARM_EMULATOR)
+	[ "$(DEB_ARCH)" = armhf ] || PANEL_DEB_VERSION=$(DEB_VERSION) tools/make-deb.sh build/release build/deb $(DEB_ARCH)
 	lintian --fail-on error,warning build/deb/*.deb
 	@ls -l build/deb
 
