@@ -8,10 +8,12 @@
 # dpkg-shlibdeps computes the dependencies from the programs themselves.
 # The version is the release the server's --version prints (run through
 # EMULATOR when it is built for another architecture) and a suffix naming the
-# sources' last commit, +git<date>.<time>.<hash> (its UTC commit time), so
+# sources' last commit, +git<UTC commit time, YYYYMMDDhhmmss>.<hash>, so
 # that each build of a later commit sorts after every earlier one and apt
-# upgrades to it; uncommitted changes add .m<build time> so that each such
-# build moves too. PANEL_DEB_VERSION, when set, is the whole version instead.
+# upgrades to it; uncommitted changes add .m<build time in seconds since
+# 1970> so that each such build moves too (and the file name stays within
+# lintian's 80 characters). PANEL_DEB_VERSION, when set, is the whole
+# version instead.
 # Writes OUT/panel-server_<version>_<arch>.deb and prints its path.
 set -euo pipefail
 if [ $# -lt 3 ]; then
@@ -39,8 +41,8 @@ stamp=$(git -C "$tools" log -1 --format=%ct 2>/dev/null || date +%s)
 if [ -n "${PANEL_DEB_VERSION:-}" ]; then
   version=$PANEL_DEB_VERSION
 elif commit=$(git -C "$tools" log -1 --format=%h --abbrev=7 2>/dev/null); then
-  version="$release+git$(date -u -d "@$stamp" +%Y%m%d.%H%M%S).$commit"
-  git -C "$tools" diff --quiet HEAD -- || version="$version.m$(date -u +%Y%m%d%H%M%S)"
+  version="$release+git$(date -u -d "@$stamp" +%Y%m%d%H%M%S).$commit"
+  git -C "$tools" diff --quiet HEAD -- || version="$version.m$(date +%s)"
 else
   version=$release
 fi
@@ -83,6 +85,9 @@ if [ $static = 1 ]; then
 # The device build links zlib in on purpose (PANEL_STATIC): the server
 # needs nothing on the board but the C library.
 panel-server: embedded-library zlib [usr/bin/panel-server]
+# The licence of libcrypto, linked into the server, travels whole with it
+# (also in /usr/share/common-licenses/Apache-2.0, as the file says).
+panel-server: copyright-file-contains-full-apache-2-license
 OVERRIDES
 fi
 chmod -R u=rwX,go=rX "$root"
