@@ -458,7 +458,12 @@ TEST(AccessKey, ASessionOutlivesARestartAndEndsWhenTheKeyChanges) {
   // A new key, while the server runs: the old session is over at once.
   ASSERT_FALSE(makeAccessKey(file).empty());
   EXPECT_EQ(upgradeWith(cookie).rfind("HTTP/1.1 401", 0), 0u);
+  // A deleted file refuses every session, and is reported once, not per request.
+  const std::string fresh = cookieOf(answerOf(port, {login(makeAccessKey(file))}));
+  ASSERT_FALSE(fresh.empty());
   unlink(file.c_str());
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(upgradeWith(fresh).rfind("HTTP/1.1 401", 0), 0u) << i;
+  EXPECT_EQ(countOf(second.output(), "The key file cannot be read"), 1) << second.output();
 }
 
 TEST(AccessKey, AViewSessionSeesThePictureAndItsPressesAreDropped) {
