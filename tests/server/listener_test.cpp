@@ -99,7 +99,8 @@ TEST(Listener, AServerOnAllIpv6AddressesTakesBothLoopbacks) {
 
 TEST(Listener, AMalformedSettingStopsTheStart) {
   for (const auto& [name, value] : {std::pair{"PANEL_LISTEN", "localhost"},
-                                    std::pair{"PANEL_ORIGINS", "https://panel.example.com/"}}) {
+                                    std::pair{"PANEL_ORIGINS", "https://panel.example.com/"},
+                                    std::pair{"PANEL_TRUSTED_PROXIES", "10.0.0.0/33"}}) {
     ServerProcess server;
     server.setEnvironment(name, value);
     ASSERT_TRUE(server.startOnPort(std::string("listener_") + name, freePort()));
@@ -108,4 +109,35 @@ TEST(Listener, AMalformedSettingStopsTheStart) {
         << server.errors();
     EXPECT_EQ(server.output(), "") << "nothing starts";
   }
+}
+
+// A newcomer to full slots takes the place of the oldest connection that has
+// not been let in; admitted ones and free slots are never chosen.
+TEST(Listener, TheOldestPendingConnectionGivesWay) {
+  const auto door = [](int64_t acceptedMs, bool admitted) {
+    SlotDoor entry;
+    entry.acceptedMs = acceptedMs;
+    entry.admitted = admitted;
+    return entry;
+  };
+  const struct {
+    const char* what;
+    SlotDoor doors[5];
+    uint8_t busy[5];
+    int expected;
+  } cases[] = {
+      {"the oldest pending",
+       {door(50, false), door(10, false), door(30, false), door(5, true), door(40, false)},
+       {255, 255, 255, 255, 255},
+       1},
+      {"every one admitted",
+       {door(1, true), door(2, true), door(3, true), door(4, true), door(5, true)},
+       {255, 255, 255, 255, 255},
+       -1},
+      {"a free slot is no candidate",
+       {door(1, false), door(2, false), door(3, true), door(4, true), door(5, true)},
+       {0, 255, 255, 255, 255},
+       1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(oldestPending(c.doors, c.busy, 5), c.expected) << c.what;
 }
