@@ -121,6 +121,12 @@ bool isLoopbackAddress(const uint8_t* address) {
   return isMapped(address) && address[12] == kLoopbackNet;
 }
 
+bool sameSource(const uint8_t* a, const uint8_t* b) {
+  constexpr size_t kNetworkBytes = 8;  // an IPv6 /64
+  if (isMapped(a) != isMapped(b)) return false;
+  return memcmp(a, b, isMapped(a) ? size_t(kPeerAddressBytes) : kNetworkBytes) == 0;
+}
+
 Peer peerFromAddress(const sockaddr* address) {
   uint8_t bytes[kPeerAddressBytes] = {};
   if (address != nullptr && address->sa_family == AF_INET) {

@@ -26,6 +26,9 @@ struct Peer {
 Peer peerFromAddress(const sockaddr* address);
 // True when the 16 address bytes are a loopback address.
 bool isLoopbackAddress(const uint8_t* address);
+// True when both addresses are one source: the same IPv4 address, or IPv6
+// addresses in the same /64 (what one host or home network is given).
+bool sameSource(const uint8_t* a, const uint8_t* b);
 
 // The proxies whose forwarded client address is believed: addresses or
 // blocks ("10.0.0.0/8", "fd00::/8"), IPv4 kept mapped into IPv6.

@@ -27,7 +27,10 @@ SlotDoor slotDoors[kMaxClients];
 
 namespace {
 
-constexpr int kBacklog = 5;
+// Room for connections the listener has not taken yet: it takes them as fast
+// as the hand-over allows, and a flood must not crowd a browser's out before
+// the listener sees it.
+constexpr int kBacklog = 64;
 constexpr int kWakeMillis = 300;  // look at work this often while idle
 constexpr unsigned kStartPauseSeconds = 1;
 constexpr int kAddressLongest = 64;  // longer than any address literal
@@ -135,12 +138,22 @@ int boundSocket() {
 }  // namespace
 
 int oldestPending(const SlotDoor* doors, const uint8_t* busy, int count) {
-  int oldest = -1;
+  int chosen = -1;
+  int chosenHeld = 0;
   for (int i = 0; i < count; i++) {
     if (busy[i] == 0 || doors[i].admitted) continue;
-    if (oldest < 0 || doors[i].acceptedMs < doors[oldest].acceptedMs) oldest = i;
+    int held = 0;  // pending slots of this one's source
+    for (int j = 0; j < count; j++) {
+      held += busy[j] != 0 && !doors[j].admitted &&
+              sameSource(doors[i].peer.address, doors[j].peer.address);
+    }
+    if (chosen < 0 || held > chosenHeld ||
+        (held == chosenHeld && doors[i].acceptedMs < doors[chosen].acceptedMs)) {
+      chosen = i;
+      chosenHeld = held;
+    }
   }
-  return oldest;
+  return chosen;
 }
 
 void markAdmitted(uint8_t slotIndex) {

@@ -42,8 +42,8 @@ constexpr int kListenFailed = -3;  // "error listen."
 // What the listener notes of a slot's connection at accept. A connection is
 // pending from accept until its request has been read and its access
 // checked, then admitted. When every slot is taken, a new connection takes
-// the place of the oldest pending one: connections that have not shown
-// what they want can never keep an admitted client out.
+// the place of a pending one (oldestPending): connections that have not
+// shown what they want can never keep an admitted client out.
 struct SlotDoor {
   int sock = -1;           // -1 once the connection's thread closes it
   int64_t acceptedMs = 0;  // monotonic milliseconds at accept
@@ -56,8 +56,11 @@ extern SlotDoor slotDoors[];
 // its slot before it turns the newcomer away instead.
 constexpr int kEvictionWaitMs = 1000;
 
-// The slot (of `count`) whose connection is the oldest still pending among
-// the taken ones, or -1 when every taken slot is admitted.
+// The slot (of `count`) whose connection gives way to a newcomer: among the
+// taken slots still pending, one of the source holding the most of them (an
+// IPv4 address, or an IPv6 /64), the oldest of those; -1 when every taken
+// slot is admitted. One source flooding the slots thus only ever pushes out
+// its own connections.
 int oldestPending(const SlotDoor* doors, const uint8_t* busy, int count);
 // Marks the slot's connection admitted: no newcomer takes its place now.
 void markAdmitted(uint8_t slotIndex);
