@@ -1,9 +1,10 @@
 // Figures of the slot flood (not a test): this build's server with an access
-// key, a flood of idle and slow sockets from 127.0.0.2 for the given time,
+// key, a flood of idle and slow sockets from 127.0.0.2 (and the next
+// addresses, when spread) for the given time,
 // and the owner's signed-in browser from 127.0.0.1 coming in every 3 s.
 // Prints each visit's time to its first picture, the share within 3 s, the
 // connections the flood opened and the server's CPU share meanwhile.
-//   panel-flood [SECONDS] [IDLE] [TRICKLE] [LOGIN]   (60 20 20 20)
+//   panel-flood [SECONDS] [IDLE] [TRICKLE] [LOGIN] [ADDRESSES]   (60 20 20 20 1)
 #include <unistd.h>
 
 #include <cstdio>
@@ -72,6 +73,7 @@ int main(int argc, char** argv) {
   const int seconds = argc > 1 ? atoi(argv[1]) : 60;
   SlotFloodCounts counts{20, 20, 20};
   if (argc > 4) counts = {atoi(argv[2]), atoi(argv[3]), atoi(argv[4])};
+  if (argc > 5) counts.addresses = atoi(argv[5]);
   const std::string keyFile = tempPath("flood-keys");
   const std::string key = newKey(keyFile);
   const uint16_t port = freePort();
@@ -112,9 +114,10 @@ int main(int argc, char** argv) {
   const double wall = double(nowMillis() - start) / 1000;
   flood.stop();
   printf(
-      "flood: %d idle, %d byte-a-second, %d half-sent logins from 127.0.0.2; %lld "
-      "connections opened in %.0f s\n",
-      counts.idle, counts.trickle, counts.login, static_cast<long long>(flood.opened()), wall);
+      "flood: %d idle, %d byte-a-second, %d half-sent logins from %d address(es) from "
+      "127.0.0.2 on; %lld connections opened in %.0f s\n",
+      counts.idle, counts.trickle, counts.login, counts.addresses,
+      static_cast<long long>(flood.opened()), wall);
   printf("owner: %d of %d visits had their first picture within %d ms (%.0f %%)\n", inTime, visits,
          kPictureWithinMs, visits ? 100.0 * inTime / visits : 0.0);
   printf("server CPU: %.1f %% of one core\n", 100.0 * double(ticks) / ticksPerSecond / wall);

@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr char kAttackerAddress[] = "127.0.0.2";
+constexpr uint32_t kFirstAttacker = 0x7f000002;  // 127.0.0.2
 constexpr int kLoopMs = 10;
 constexpr int kByteEveryMs = 1000;
 constexpr char kLoginHead[] =
@@ -26,17 +26,18 @@ enum Kind { kIdle, kTrickle, kLogin };
 
 struct Attacker {
   Kind kind;
+  uint32_t from;  // IPv4 source address, host order
   int fd = -1;
   int64_t nextByteMs = 0;
 };
 
 // A non-blocking socket from the attacker's address, connecting to the port.
-int openFrom(uint16_t port) {
+int openFrom(uint32_t from, uint16_t port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
   if (fd < 0) return -1;
   sockaddr_in source{};
   source.sin_family = AF_INET;
-  inet_pton(AF_INET, kAttackerAddress, &source.sin_addr);
+  source.sin_addr.s_addr = htonl(from);
   sockaddr_in target{};
   target.sin_family = AF_INET;
   target.sin_port = htons(port);
@@ -69,16 +70,22 @@ void SlotFlood::stop() {
 
 void SlotFlood::run(uint16_t port, SlotFloodCounts counts) {
   std::vector<Attacker> attackers;
-  for (int i = 0; i < counts.idle; ++i) attackers.push_back({kIdle});
-  for (int i = 0; i < counts.trickle; ++i) attackers.push_back({kTrickle});
-  for (int i = 0; i < counts.login; ++i) attackers.push_back({kLogin});
+  const int spread = counts.addresses > 0 ? counts.addresses : 1;
+  const auto add = [&](Kind kind, int count) {
+    for (int i = 0; i < count; ++i) {
+      attackers.push_back({kind, kFirstAttacker + uint32_t(attackers.size() % size_t(spread))});
+    }
+  };
+  add(kIdle, counts.idle);
+  add(kTrickle, counts.trickle);
+  add(kLogin, counts.login);
   std::vector<pollfd> entries(attackers.size());
   while (running_.load()) {
     const int64_t now = nowMillis();
     for (size_t i = 0; i < attackers.size(); ++i) {
       Attacker& attacker = attackers[i];
       if (attacker.fd < 0) {
-        attacker.fd = openFrom(port);
+        attacker.fd = openFrom(attacker.from, port);
         if (attacker.fd < 0) continue;
         opened_.fetch_add(1);
         attacker.nextByteMs = now;

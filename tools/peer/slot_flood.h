@@ -1,5 +1,5 @@
-// An attacker that tries to hold the server's slots: sockets from one
-// loopback address (127.0.0.2) that send nothing, send a byte a second, or
+// An attacker that tries to hold the server's slots: sockets from loopback
+// addresses (127.0.0.2 and up) that send nothing, send a byte a second, or
 // send a login's headers and then its body a byte a second. Whenever the
 // server ends one, another of its kind opens at once. It runs on a thread
 // of its own until stopped or destroyed.
@@ -10,9 +10,10 @@
 #include <thread>
 
 struct SlotFloodCounts {
-  int idle = 0;     // sockets that send nothing
-  int trickle = 0;  // sockets that send a byte a second
-  int login = 0;    // half-sent logins, the rest of the body a byte a second
+  int idle = 0;       // sockets that send nothing
+  int trickle = 0;    // sockets that send a byte a second
+  int login = 0;      // half-sent logins, the rest of the body a byte a second
+  int addresses = 1;  // spread over 127.0.0.2 .. 127.0.0.(1 + addresses)
 };
 
 class SlotFlood {
