@@ -13,6 +13,7 @@
 #include "app/stop_signals.h"
 #include "door/access_key.h"
 #include "door/origin_policy.h"
+#include "door/peer_address.h"
 #include "door/session_cookie.h"
 #include "graphics/draw.h"
 #include "graphics/font.h"
@@ -37,7 +38,9 @@ int main(int argc, char** argv) {
   R = G = B = kStartColour;
   const int scan = scanArguments(argc, argv);
   if (scan != kScanRun) return scan;
-  if (readOriginsSetting() != 0 || readListenSetting() != 0) return kSettingFailed;
+  if (readOriginsSetting() != 0 || readListenSetting() != 0 || readTrustedProxiesSetting() != 0) {
+    return kSettingFailed;
+  }
   const int keyFile = readKeyFileSetting();
   if (keyFile < 0) return kSettingFailed;
   if (keyFile > 0) keepSessionSecret(kSessionSecretFile);
