@@ -6,8 +6,8 @@
 # from 64 /64s. Each run prints the keys checked and refused a minute, the
 # longest sign-in and the server's CPU. Needs root for the namespace; the
 # IPv6 runs are left out without it. The server runs in its own folder
-# under the build directory and is stopped by its process id however the
-# run ends.
+# under the build directory, removed at the end, and is stopped by its
+# process id however the run ends.
 #   tools/guess-figures.sh BUILD_DIR [SECONDS]
 set -euo pipefail
 
@@ -25,6 +25,7 @@ finish() {
     server=
   fi
   if [ -n "$made_namespace" ]; then ip netns del "$namespace" 2>/dev/null || true; fi
+  rm -rf "$folder"  # the server's log of a flood runs to some 100 MB a minute
 }
 trap finish EXIT
 
