@@ -134,7 +134,12 @@ HttpAnswer loginAnswer(int sock, const HttpRequest& request, FirstRead read, con
     return askForKey(jsonAnswer(401, "Unauthorized", kAccessNone));
   }
   char token[kTokenLength + 1] = {};
-  makeSessionToken(keys, int(access), secondsOf(CLOCK_REALTIME), token, int(sizeof token));
+  if (makeSessionToken(keys, int(access), secondsOf(CLOCK_REALTIME), token, int(sizeof token)) <
+      0) {
+    // No secret to sign with: a right key must not look like a session made.
+    printf("No session could be made for %s.\n", peer.text);
+    return textAnswer(503, "Service Unavailable", "no session");
+  }
   HttpAnswer answer = jsonAnswer(200, "OK", int(access));
   snprintf(answer.extra, sizeof answer.extra,
            "Set-Cookie: %s=%s; Max-Age=%lld; Path=/; HttpOnly; SameSite=Strict%s\r\n",
