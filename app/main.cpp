@@ -1,16 +1,20 @@
 // Process entry: the command line, the start-up order, the control loop and
-// the stop sequence.
+// the stop sequence. Started under the name panel-key, the program is the key
+// tool instead (app/key_tool.h).
 #include <unistd.h>
 
 #include <cstdio>
 
 #include "app/command_line.h"
 #include "app/control_loop.h"
+#include "app/key_tool.h"
 #include "app/panel.h"
 #include "app/pointer.h"
 #include "app/stop_signals.h"
 #include "door/access_key.h"
 #include "door/origin_policy.h"
+#include "door/peer_address.h"
+#include "door/session_cookie.h"
 #include "graphics/draw.h"
 #include "graphics/font.h"
 #include "graphics/framebuffer.h"
@@ -27,14 +31,19 @@ constexpr int32_t kStartColour = 100;      // the panel's first shapes are grey
 int32_t R, G, B;
 
 int main(int argc, char** argv) {
+  if (argc > 0 && startedAsKeyTool(argv[0])) return runKeyTool(argc, argv);
   // A device's log is usually a file: every line goes out as it is printed.
   setvbuf(stdout, nullptr, _IOLBF, 0);
 
   R = G = B = kStartColour;
   const int scan = scanArguments(argc, argv);
   if (scan != kScanRun) return scan;
-  if (readOriginsSetting() != 0 || readListenSetting() != 0) return kSettingFailed;
-  if (readKeyFileSetting() < 0) return kSettingFailed;
+  if (readOriginsSetting() != 0 || readListenSetting() != 0 || readTrustedProxiesSetting() != 0) {
+    return kSettingFailed;
+  }
+  const int keyFile = readKeyFileSetting();
+  if (keyFile < 0) return kSettingFailed;
+  if (keyFile > 0) keepSessionSecret(kSessionSecretFile);
 
   catchStopSignals();
   printf("res = %i\n", bmpfilework("work.bmp"));

@@ -14,9 +14,12 @@
 // still takes one, newer versions are not queued, and the next message
 // brings it from the version it holds to the newest.
 //
-// Every connection must finish the ping exchange within kPingExchangeMillis
-// of the 101 reply, and a peer that takes nothing of a message for
-// kStalledPeerMillis is dropped; a slow one is not.
+// The request must be in whole within kRequestDeadlineMs of accept; until it
+// has been read and let in, the connection is pending, and a newcomer may
+// take its slot (server/listener.h). Every connection must then finish the
+// ping exchange within kPingExchangeMillis of the 101 reply, and a peer that
+// takes nothing of a message for kStalledPeerMillis is dropped; a slow one
+// is not.
 //
 // A read may hold several frames and may end inside one: the whole frames are
 // decoded one after another and a cut tail is kept at the start of rxbuf, so
@@ -27,6 +30,7 @@
 #include <errno.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/crypto.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -40,6 +44,7 @@
 #include "graphics/drawn_area.h"
 #include "server/frames.h"
 #include "server/handshake.h"
+#include "server/listener.h"
 #include "server/records.h"
 #include "server/screen.h"
 #include "server/slot_wake.h"
@@ -72,8 +77,10 @@ struct Connection {
   wssession* record;
   int sock;
   uint8_t state;
-  int kept;              // bytes of a cut frame kept at the start of rxbuf
-  int64_t pingDeadline;  // when the ping exchange must be over (nowMillis)
+  int kept;                   // bytes of a cut frame kept at the start of rxbuf
+  Peer peer;                  // as accepted
+  int64_t requestDeadlineMs;  // the whole request is in by then, or the connection ends
+  int64_t pingDeadline;       // when the ping exchange must be over (nowMillis)
 };
 
 int64_t nowMillis() {
@@ -164,19 +171,35 @@ bool beginWebSocket(Connection& con, const HttpRequest& request) {
 bool answerRequest(Connection& con, int got) {
   wssession* record = con.record;
   const HttpRequest request = readHttpRequest(record->rxbuf, got);
-  const Peer peer = peerOf(con.sock);
   int access = kAccessNone;
-  if (answerHttp(con.sock, request, {record->rxbuf, got, kRxBufSize}, peer, &access) !=
+  if (answerHttp(con.sock, request, {record->rxbuf, got, kRxBufSize}, con.peer, &access) !=
       kFirstReadUpgrade) {
     return false;
   }
+  markAdmitted(record->slot.slotIndex);
   record->viewOnly = access == kAccessView ? 255 : 0;
   return beginWebSocket(con, request);
+}
+
+// The handshake's turn: the request, read by its deadline and answered. Its
+// bytes are cleared once answered, since they may hold a key. False ends the
+// connection.
+bool readAndAnswerRequest(Connection& con) {
+  uint8_t* bytes = con.record->rxbuf;
+  memset(bytes, 0, kRxBufSize);
+  uint8_t peerClosed = 0;
+  const int got = readRequest(con.sock, bytes, kRxBufSize, con.requestDeadlineMs, &peerClosed);
+  if (got == kRequestNone) return true;
+  if (got < 0) return false;
+  const bool goOn = answerRequest(con, got);
+  OPENSSL_cleanse(bytes, kRxBufSize);
+  return goOn && peerClosed == 0;
 }
 
 // One turn after the screen: read, then act on what arrived. False ends the
 // connection.
 bool readAndAct(Connection& con) {
+  if (con.state == kStateHandshake) return readAndAnswerRequest(con);
   wssession* record = con.record;
   memset(record->rxbuf + con.kept, 0, size_t(kRxBufSize - con.kept));
   uint8_t peerClosed = 0;
@@ -188,9 +211,7 @@ bool readAndAct(Connection& con) {
     if (record->pingOn != 0 && wssWr(con.sock, kServerPing, sizeof kServerPing) < 0) return false;
     return peerClosed == 0;
   }
-  const bool goOn =
-      con.state == kStateHandshake ? answerRequest(con, got) : actOnFrames(con, con.kept + got);
-  return goOn && peerClosed == 0;
+  return actOnFrames(con, con.kept + got) && peerClosed == 0;
 }
 
 // Offers the screen; false when a frame did not go out whole, since the
@@ -310,6 +331,8 @@ void* server_con(void* arg) {
   const uint8_t slotIndex = server->slotIndex;
   wssession* record = &sessions[slotIndex];
   record->slot = *server;
+  const Peer peer = slotDoors[slotIndex].peer;
+  const int64_t requestDeadlineMs = slotDoors[slotIndex].acceptedMs + kRequestDeadlineMs;
   handoverPending = false;
   pthread_cond_signal(&handoverTaken);
   pthread_mutex_unlock(&serverWSmutex);
@@ -321,7 +344,7 @@ void* server_con(void* arg) {
   record->changesOn = 0;
   record->sent.version = 0;
   record->viewOnly = 0;
-  Connection con{record, record->slot.sock, kStateHandshake, 0, 0};
+  Connection con{record, record->slot.sock, kStateHandshake, 0, peer, requestDeadlineMs, 0};
   const bool canSleep = openSlotWakes();
 
   while (runCopy != 0) {
@@ -337,12 +360,7 @@ void* server_con(void* arg) {
   }
 
   if (con.state == kStateStreaming && record->changesOn == 0) plainViewerLeaves(slotIndex);
-  shutdown(con.sock, SHUT_RDWR);
-  close(con.sock);
-  pthread_mutex_lock(&serverWSmutex);
-  server->busy[slotIndex] = 0;
-  server->clientCount--;
-  pthread_mutex_unlock(&serverWSmutex);
+  releaseSlot(slotIndex, con.sock);
   printf("== Close Client ==\n");
   pthread_exit(nullptr);
 }
