@@ -484,3 +484,34 @@ TEST_F(Server, SlowPageGetsTheUnionAndEndsExact) {
   EXPECT_LT(messages, kVersions);
   EXPECT_TRUE(raw.waitUntil([&](const std::vector<uint8_t>& seen) { return seen == final; }, 3000));
 }
+
+// Drawing wakes one page connection and a new version the others, whoever
+// took the drawing first (here often the raw client's turn): every page
+// viewer ends each step holding the picture.
+TEST_F(Server, EveryPageViewerGetsEveryDrawing) {
+  const uint16_t port = startServer();
+  Viewer raw;
+  ASSERT_TRUE(raw.open(port));
+  WsClient pages[3];
+  std::vector<uint8_t> held[3];
+  for (int i = 0; i < 3; ++i) {
+    std::string reply;
+    ASSERT_TRUE(pages[i].connect(port));
+    ASSERT_TRUE(pages[i].sendHandshake(kSampleKey, nullptr, kChangesProtocol));
+    ASSERT_TRUE(pages[i].readReply(&reply, 2000) && pages[i].answerPing() && pages[i].answerPing());
+  }
+  for (int step = 0; step < 6; ++step) {
+    pthread_mutex_lock(&BMPmutex);
+    BMP_SetPixel(step * 7, 20, 255, uint8_t(step * 40), 0);
+    pthread_mutex_unlock(&BMPmutex);
+    const std::vector<uint8_t> now = picture();
+    for (int i = 0; i < 3; ++i) {
+      WsFrame frame;
+      while (held[i] != now) {
+        ASSERT_TRUE(pages[i].readFrame(&frame, 1500)) << "page " << i << ", step " << step;
+        ASSERT_TRUE(applyStreamMessage(&held[i], frame.payload));
+      }
+    }
+    usleep(150000);
+  }
+}
