@@ -1,7 +1,7 @@
 // Pointer reports: a browser sends its pointer position as two lines of text,
 // "mouse_X: <x>" and "mouse_Y: <y>", each ended by CR or LF. The parser stores
-// the coordinates in mX and mY and, only when both keys were present, raises
-// the pointerEvent flags of the button and slider tables for the control loop.
+// the coordinates in mX and mY and raises the pointerEvent flags of the button
+// and slider tables for the control loop, only when both keys were present.
 #include "app/pointer.h"
 
 #include <atomic>
@@ -21,13 +21,13 @@ namespace {
 // A value keeps at most 63 characters and its terminating zero.
 constexpr size_t kValueSize = 64;
 
-// Extracts key into a fresh buffer and stores its value (0 when absent).
-// 1 when the key was found, else 0.
-int readCoordinate(char* text, size_t textLen, const char* key, std::atomic<int32_t>& target) {
-  char value[kValueSize];
-  memset(value, 0, sizeof value);
-  const int found = strval(text, key, value, textLen, sizeof value);
-  target.store(decimalValue(value));
+// Extracts key into a fresh buffer and stores its value in `value` (0 when
+// absent). 1 when the key was found, else 0.
+int readCoordinate(char* text, size_t textLen, const char* key, int32_t* value) {
+  char digits[kValueSize];
+  memset(digits, 0, sizeof digits);
+  const int found = strval(text, key, digits, textLen, sizeof digits);
+  *value = decimalValue(digits);
   return found;
 }
 
@@ -36,9 +36,15 @@ int readCoordinate(char* text, size_t textLen, const char* key, std::atomic<int3
 void wsworkfunc(char* text, int len) {
   if (text == nullptr || len <= 0) return;
   const size_t textLen = size_t(len);
-  const int foundX = readCoordinate(text, textLen, "mouse_X:", mX);
-  const int foundY = readCoordinate(text, textLen, "mouse_Y:", mY);
+  int32_t x = 0, y = 0;
+  const int foundX = readCoordinate(text, textLen, "mouse_X:", &x);
+  const int foundY = readCoordinate(text, textLen, "mouse_Y:", &y);
+  // A frame without both coordinates (a ping or a pong that reaches here, a
+  // keep-alive of some client library) must not move the pointer: a press
+  // waiting for the control loop would be seen elsewhere and lost.
   if (!foundX || !foundY) return;
+  mX.store(x);
+  mY.store(y);
   // Raised last and with release order, so the coordinates are stored before
   // any thread can see a flag.
   pointerEventRaise(buttons.pointerEvent);

@@ -14,6 +14,7 @@ extern std::atomic<int32_t> mY;
 static_assert(std::atomic<int32_t>::is_always_lock_free);
 
 // Parses the NUL-terminated payload (at most `len` bytes are looked at; the
-// text may be modified): stores mX, mY and, when both keys were found, raises
-// the pointerEvent flags of buttons and sliders.
+// text may be modified): when both keys were found, stores mX, mY and raises
+// the pointerEvent flags of buttons and sliders; any other text (a ping's or a
+// pong's payload, one key alone) leaves the position and the flags as they were.
 void wsworkfunc(char* text, int len);
