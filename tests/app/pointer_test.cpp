@@ -86,6 +86,43 @@ TEST_F(PointerReport, OnlyAReportWithBothKeysMovesThePointer) {
   }
 }
 
+TEST_F(PointerReport, TheButtonLineSaysWhetherThePointerIsHeld) {
+  struct ButtonCase {
+    const char* behaviour;
+    std::string text;
+    int32_t x, y, moveX, moveY;
+    uint8_t button;  // kUnwritten when the report must leave it alone
+    uint8_t flags;
+  };
+  constexpr uint8_t kUnwritten = 99;
+  const std::string at = "mouse_X: 5\r\nmouse_Y: 6\r\n";
+  const ButtonCase cases[] = {
+      {"no line: a click", at, 5, 6, 5, 6, kPointerClicked, 255},
+      {"down: a press that holds", at + "mouse_button: down\r\n", 5, 6, 5, 6, kPointerHeld, 255},
+      {"line first", "mouse_button: down\r\n" + at, 5, 6, 5, 6, kPointerHeld, 255},
+      {"move: only the pointer moves, nothing is pressed", at + "mouse_button: move\r\n", -1, -1, 5,
+       6, kPointerHeld, 0},
+      {"up alone: lifted", "mouse_button: up\r\n", -1, -1, -1, -1, kPointerLifted, 0},
+      {"up with coordinates: lifted, nothing moves", at + "mouse_button: up\r\n", -1, -1, -1, -1,
+       kPointerLifted, 0},
+      {"an unknown word: a click", at + "mouse_button: sideways\r\n", 5, 6, 5, 6, kPointerClicked,
+       255},
+      {"move without coordinates: nothing", "mouse_button: move\r\n", -1, -1, -1, -1, kUnwritten,
+       0},
+  };
+  for (const ButtonCase& c : cases) {
+    SCOPED_TRACE(c.behaviour);
+    mX = mY = mMoveX = mMoveY = -1;
+    mButton = kUnwritten;
+    setFlags(0);
+    parse(c.text);
+    expectReport(c.x, c.y, c.flags);
+    EXPECT_EQ(mMoveX.load(), c.moveX);
+    EXPECT_EQ(mMoveY.load(), c.moveY);
+    EXPECT_EQ(mButton.load(), c.button);
+  }
+}
+
 TEST_F(PointerReport, APongAfterAPressLeavesThePressWhereItLanded) {
   parse("mouse_X: 50\r\nmouse_Y: 20\r\n");
   parse("Hello");
