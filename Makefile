@@ -51,7 +51,7 @@ test-asan: setup browser-setup
 test-tsan: setup
 	$(CMAKE) -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DPANEL_SANITIZE=thread
 	$(CMAKE) --build build/tsan -j $(JOBS)
-	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 $(CTEST) -j $(JOBS) -L 'server|app' --output-on-failure
+	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 $(CTEST) -j $(JOBS) -L 'server|door|app' --output-on-failure
 
 # 32-bit ARM Linux (armhf), cross-built with Debian's arm-linux-gnueabihf
 # compilers. `make arm` puts what a device needs into build/arm/device: the

@@ -9,12 +9,12 @@
 #include "app/panel.h"
 #include "app/pointer.h"
 #include "app/stop_signals.h"
+#include "door/access_key.h"
+#include "door/origin_policy.h"
 #include "graphics/draw.h"
 #include "graphics/font.h"
 #include "graphics/framebuffer.h"
-#include "server/access_key.h"
 #include "server/listener.h"
-#include "server/origin_policy.h"
 #include "server/records.h"
 
 namespace {

@@ -4,8 +4,8 @@
 // and page of a signed-in browser).
 #include <benchmark/benchmark.h>
 
-#include "server/access_key.h"
-#include "server/session_cookie.h"
+#include "door/access_key.h"
+#include "door/session_cookie.h"
 
 namespace {
 

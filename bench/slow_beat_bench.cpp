@@ -1,5 +1,5 @@
 // The slow beat's whole-picture comparison: one screen turn at the beat on an
-// unchanged photograph-like picture (every pixel row compared with the
+// unchanged photograph-like picture (the whole file image compared with the
 // shared snapshot under BMPmutex, nothing sent), at 640 x 480 and 1024 x 600,
 // as a ratio to memcmp of the whole file, with the share of one core it
 // takes at one beat per kWholeBeatMillis ("core_share", in per cent).
@@ -25,7 +25,7 @@ void BeatCompareVsMemcmp(benchmark::State& state) {
   loadBenchPicture(makePhotoPicture(width, height));
   // A compressed viewer that holds the picture, as after its first turn.
   flagNew = 255;
-  viewer.sentVersion = 0;
+  viewer.sent.version = 0;
   viewer.deflateOn = 1;
   screenFrame(&viewer);
   const uint32_t size = bmpFileSize();

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <vector>
 
-#include "server/access_key.h"
-#include "server/http_request.h"
-#include "server/session_cookie.h"
+#include "door/access_key.h"
+#include "door/http_request.h"
+#include "door/session_cookie.h"
 
 namespace {
 

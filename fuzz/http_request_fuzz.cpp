@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "server/http_answer.h"
-#include "server/origin_policy.h"
+#include "door/http_answer.h"
+#include "door/origin_policy.h"
 #include "server/records.h"
 
 namespace {

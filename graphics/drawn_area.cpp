@@ -46,13 +46,9 @@ BmpDirtyArea bmpTakeArea() {
   if (beatDue(now)) {
     const uint32_t next = now + bmpBeatMillis.load(std::memory_order_relaxed);
     nextBeat.store(next != 0 ? next : 1, std::memory_order_relaxed);
-    if (bhfo.width > 0 && bhfo.height > 0 && bmppar.bytesPerPixel > 0) {
-      area.left = area.top = 0;
-      area.right = uint32_t(bhfo.width);
-      area.bottom = uint32_t(bhfo.height);
-    } else {
-      area.whole = true;
-    }
+    // The whole file, not only the pixel rows: an 8-bit picture's palette
+    // and any byte outside the rows can be written too.
+    area.whole = true;
   }
   bmpDirty = kBmpCleanArea;
   bmpWritten.store(false, std::memory_order_relaxed);

@@ -5,8 +5,9 @@
 // (server/screen.h) takes it with bmpTakeArea, also under BMPmutex.
 //
 // The slow beat catches what nobody noted: once every kWholeBeatMillis the
-// area the screen takes covers every pixel, so any write made under
-// BMPmutex reaches every viewer within the beat and a turn. The beat needs
+// area the screen takes covers the whole file image (headers, palette and
+// rows), so any write made under BMPmutex reaches every viewer within the
+// beat and a turn. The beat needs
 // no thread: the screen's lock-free look (bmpAreaPending) reads the clock.
 #pragma once
 
@@ -48,8 +49,7 @@ void bmpNoteWrite(int32_t x, int32_t y, int32_t width, int32_t height);
 // last took one, or the slow beat is due. Takes no lock.
 bool bmpAreaPending();
 // Takes the area written since the last take and leaves the record clean;
-// when the slow beat is due the area covers every pixel of the picture (the
-// whole file when the picture has no pixel geometry), and the next beat is
+// when the slow beat is due the area is the whole file, and the next beat is
 // due bmpBeatMillis later. The caller holds BMPmutex.
 BmpDirtyArea bmpTakeArea();
 

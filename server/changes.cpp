@@ -107,19 +107,6 @@ int putSpan(Writer& w, ByteSpan span, const uint8_t* xorBytes, const uint8_t* he
   return 0;
 }
 
-struct HistoryEntry {
-  uint32_t version;  // 0: empty
-  int count;         // spans held, or < 0 when the version has no span list
-  ByteSpan spans[kHistorySpans];
-};
-HistoryEntry history[kHistoryVersions];
-// unionMessage's gathering room, every span of the history at once.
-ByteSpan gathered[kHistoryVersions * kHistorySpans];
-
-uint32_t previousVersion(uint32_t version) {
-  return version <= 1 ? UINT32_MAX : version - 1;
-}
-
 }  // namespace
 
 int chooseChangesOffer(const char* offers, size_t length) {
@@ -193,23 +180,24 @@ int encodeChange(const ChangeStage& stage, const uint8_t* held, uint32_t fileLen
   return int(w.at);
 }
 
-void noteVersion(uint32_t version, const ByteSpan* spans, int count) {
-  HistoryEntry& entry = history[version % kHistoryVersions];
+void noteVersion(ChangeHistory* history, uint32_t version, const ByteSpan* spans, int count) {
+  HistoryEntry& entry = history->entries[version % kHistoryVersions];
   entry.version = version;
   entry.count = count <= kHistorySpans ? count : -1;
   if (entry.count > 0) memcpy(entry.spans, spans, sizeof(ByteSpan) * size_t(entry.count));
 }
 
-void clearHistory() {
-  for (HistoryEntry& entry : history) entry.version = 0;
+void clearHistory(ChangeHistory* history) {
+  for (HistoryEntry& entry : history->entries) entry.version = 0;
 }
 
-int unionMessage(uint32_t from, uint32_t to, const uint8_t* held, uint32_t fileLength,
-                 uint8_t* out) {
+int unionMessage(ChangeHistory* history, uint32_t from, uint32_t to, const uint8_t* held,
+                 uint32_t fileLength, uint8_t* out) {
+  ByteSpan* gathered = history->gathered;
   int count = 0;
   int steps = 0;
-  for (uint32_t v = to; v != from; v = previousVersion(v)) {
-    const HistoryEntry& entry = history[v % kHistoryVersions];
+  for (uint32_t v = to; v != from; v = pictureVersionBefore(v)) {
+    const HistoryEntry& entry = history->entries[v % kHistoryVersions];
     if (++steps > kHistoryVersions || entry.version != v || entry.count < 0) {
       return kChangeTooMany;
     }

@@ -13,10 +13,11 @@
 //   skip counts the bytes from the end of the previous span (from the start
 //   of the file for the first), so a rectangle's rows repeat one header.
 //
-// The work is split by lock: stageChange compares and copies under BMPmutex
+// The work is split by lock: stageSegment compares and copies under BMPmutex
 // (the old bytes are gone after it), encodeChange and the history run under
-// the screen's lock alone. Nothing here allocates; every buffer is the
-// caller's or a fixed table.
+// the screen's lock alone. Nothing here allocates and nothing here holds
+// state: every buffer, the history included, is the caller's (the screen's
+// picture stream, server/screen.h).
 #pragma once
 
 #include <cstddef>
@@ -42,6 +43,15 @@ struct ByteSpan {
   uint32_t offset;
   uint32_t length;
 };
+
+// Picture versions count from 1 and wrap from the largest back to 1: 0 is
+// never a version, so it stands for "none yet".
+constexpr uint32_t pictureVersionAfter(uint32_t version) {
+  return version == UINT32_MAX ? 1 : version + 1;
+}
+constexpr uint32_t pictureVersionBefore(uint32_t version) {
+  return version <= 1 ? UINT32_MAX : version - 1;
+}
 
 // ---- The offer ---------------------------------------------------------------
 
@@ -95,13 +105,23 @@ int encodeChange(const ChangeStage& stage, const uint8_t* held, uint32_t fileLen
 constexpr int kHistoryVersions = 8;
 constexpr int kHistorySpans = 2048;
 
+struct HistoryEntry {
+  uint32_t version;  // 0: empty
+  int count;         // spans held, or < 0 when the version has no span list
+  ByteSpan spans[kHistorySpans];
+};
+struct ChangeHistory {
+  HistoryEntry entries[kHistoryVersions];               // version v at v % kHistoryVersions
+  ByteSpan gathered[kHistoryVersions * kHistorySpans];  // unionMessage's room
+};
+
 // Records version's spans (count < 0: no span list).
-void noteVersion(uint32_t version, const ByteSpan* spans, int count);
-// Forgets every version (a test, or a new picture).
-void clearHistory();
+void noteVersion(ChangeHistory* history, uint32_t version, const ByteSpan* spans, int count);
+// Forgets every version.
+void clearHistory(ChangeHistory* history);
 // The message bringing a viewer from version `from` to `to` with the new
 // bytes of every span changed in between, taken from held, into out (at
 // most fileLength bytes): its length, kChangeTooLarge, or kChangeTooMany
 // also when the history does not reach back to `from`.
-int unionMessage(uint32_t from, uint32_t to, const uint8_t* held, uint32_t fileLength,
-                 uint8_t* out);
+int unionMessage(ChangeHistory* history, uint32_t from, uint32_t to, const uint8_t* held,
+                 uint32_t fileLength, uint8_t* out);

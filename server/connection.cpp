@@ -14,10 +14,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "server/access_key.h"
+#include "door/access_key.h"
+#include "door/http_answer.h"
 #include "server/frames.h"
 #include "server/handshake.h"
-#include "server/http_answer.h"
 #include "server/records.h"
 #include "server/screen.h"
 #include "server/socket_io.h"
@@ -58,6 +58,7 @@ bool actOnFrame(Connection& con, const uint8_t* frame, int frameLen) {
       if (code == kFramePong) {
         con.state = kStateStreaming;
         con.record->pingOn = 0;
+        if (con.record->changesOn == 0) plainViewerJoins(con.record->slot.slotIndex);
         flagNew.store(255);
       } else {
         con.record->pingOn = 255;
@@ -150,8 +151,11 @@ bool readAndAct(Connection& con) {
 // Offers the screen; false when a frame did not go out whole, since the
 // browser's framing would then be broken.
 bool offerScreen(Connection& con) {
-  const int length = screenFrame(con.record);
-  return length <= 0 || wssWr(con.sock, con.record->txbuf, length) == length;
+  wssession* record = con.record;
+  const int length = screenFrame(record);
+  if (length > 0 && wssWr(con.sock, record->txbuf, length) != length) return false;
+  if (record->changesOn == 0) plainViewerHas(record->slot.slotIndex, *record);
+  return true;
 }
 
 }  // namespace
@@ -176,7 +180,7 @@ void* server_con(void* arg) {
   record->pingOn = 0;
   record->deflateOn = 0;
   record->changesOn = 0;
-  record->sentVersion = 0;
+  record->sent.version = 0;
   record->viewOnly = 0;
   Connection con{record, record->slot.sock, kStateHandshake, 0};
 
@@ -187,6 +191,7 @@ void* server_con(void* arg) {
     usleep(kTurnPauseMicros);
   }
 
+  if (con.state == kStateStreaming && record->changesOn == 0) plainViewerLeaves(slotIndex);
   shutdown(con.sock, SHUT_RDWR);
   close(con.sock);
   pthread_mutex_lock(&serverWSmutex);

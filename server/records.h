@@ -60,6 +60,19 @@ extern std::atomic<PayloadReceiver> payloadReceiver;
 // 0 until the first connection reaches streaming, then 255 for good.
 extern std::atomic<uint8_t> flagNew;
 
+// What a connection's last screen message was: the whole picture, the
+// whole picture compressed, or a change message (server/changes.h).
+enum class SentKind : uint8_t { Picture, PackedPicture, Change };
+
+// The screen message a connection was sent last; its body stays in txbuf
+// after the frame header.
+struct LastSent {
+  uint32_t version;  // picture version it brought the connection to, 0 none yet
+  uint32_t length;   // its payload length
+  SentKind kind;
+  uint32_t mark;  // the picture mark (server/screen.h) it is current with, 0 none
+};
+
 // One connection's record; belongs to its connection thread alone.
 // txbuf is placed so that a large picture's copy, after the 10-byte header,
 // starts on the frame buffer's boundary (kPictureAlign).
@@ -76,9 +89,7 @@ struct alignas(kPictureAlign) wssession {
   char wsExtensions[128];  // the offer list without spaces; a longer one is declined
   uint8_t deflateOn;       // the accepted extension terms (server/extensions.h), 0 none
   uint8_t changesOn;       // 255 when the change stream (server/changes.h) was agreed
-  uint32_t sentVersion;    // picture version of the last screen message, 0 none yet
-  uint32_t sentLength;     // its payload length
-  uint8_t sentCompressed;  // 255 when that payload was compressed, 1 a change message
+  LastSent sent;           // the last screen message (server/screen.h)
   char wsAccept[64];
   uint8_t viewOnly;  // 255: a view session, whose reports are dropped
   wsclients slot;    // copy of wsserver taken at thread start

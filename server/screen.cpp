@@ -1,6 +1,6 @@
 // The screen message: the whole BMP file image as one binary frame.
 //
-// The connections share one snapshot of the picture. Whoever looks first
+// The connections share one picture stream (screen.h). Whoever looks first
 // after something was drawn compares the drawn area (graphics/drawn_area.h)
 // with the snapshot under BMPmutex, copies what differs and gives the
 // snapshot a new version; the compressed body is made from the snapshot
@@ -9,7 +9,7 @@
 // transmit buffer, and gets a frame only when the version moved on and the
 // body differs from that one: equal bodies from one compressor mean equal
 // pictures. screenMutex is always taken before BMPmutex, never after. At
-// the slow beat the drawn area covers the whole picture.
+// the slow beat the drawn area covers the whole file image.
 //
 // A connection that agreed the change stream (server/changes.h) gets its
 // first picture whole, then change messages: the comparison stages the XOR
@@ -34,37 +34,37 @@
 namespace {
 
 constexpr uint8_t kBinaryFinal = kFinalBit | kOpBinary;
-// sentCompressed when txbuf holds a change message, never a whole picture.
-constexpr uint8_t kSentChange = 1;
 
 static_assert(kFrameBufferSize + kFrameHeaderMax <= kTxBufSize);
 
+}  // namespace
+
 pthread_mutex_t screenMutex = PTHREAD_MUTEX_INITIALIZER;
+PictureStream pictureStream;
 
-// Guarded by screenMutex.
-alignas(kPictureAlign) uint8_t snapshot[kFrameBufferSize];
-uint32_t snapshotLength = 0;
-uint32_t snapshotVersion = 0;  // 0 until the first snapshot
-uint8_t packed[kFrameBufferSize];
-int32_t packedLength = 0;  // the compressed body's length, or a deflatePicture failure
-uint32_t packedVersion = 0;
+namespace {
 
-// The change stream, guarded by screenMutex: the segments compared since the
-// last version, the change message into the newest version (changeLength
-// <= 0 when there is none) and its compressed form.
-uint8_t stagedXor[kFrameBufferSize];
-ChangeStage stage{stagedXor, 0, 0, {}};
-uint8_t change[kFrameBufferSize];
-int32_t changeLength = 0;
-ByteSpan changeSpans[kHistorySpans];
-uint8_t packedChange[kFrameBufferSize];
-int32_t packedChangeLength = 0;
-uint32_t packedChangeVersion = 0;
-// The message for a connection further behind, built for it alone.
-uint8_t lagging[kFrameBufferSize];
-
-// snapshotVersion for a look without the lock.
+// pictureStream.version for a look without the lock.
 std::atomic<uint32_t> publishedVersion{0};
+// Marks: the last take begun (written under BMPmutex) and the last whose
+// version is published (under screenMutex); both read without a lock.
+std::atomic<uint32_t> takeBegun{0};
+std::atomic<uint32_t> takeDone{0};
+// Per slot: whether a plain viewer streams in it, and the mark it holds.
+std::atomic<bool> plainJoined[kMaxClients];
+std::atomic<uint32_t> plainMark[kMaxClients];
+
+uint32_t markAfter(uint32_t mark) {
+  return mark == UINT32_MAX ? 1 : mark + 1;
+}
+
+// A message body for one connection and what kind of message it is.
+struct Message {
+  const uint8_t* body;
+  uint32_t length;
+  SentKind kind;
+  bool compressed;
+};
 
 // The file's length as the buffers can hold it. The loader refuses any file
 // larger than BMP_DUMP; the bound only keeps every copy inside should that
@@ -77,86 +77,101 @@ uint32_t pictureLength() {
 // Brings the snapshot up to date with what was drawn since the last look,
 // staging the XOR of every segment that differs; the caller holds
 // screenMutex. True when the picture changed.
-bool takeDrawn() {
+bool takeDrawn(PictureStream& s) {
+  ChangeStage& stage = s.stage;
+  stage.xorBytes = s.stagedXor;
   stage.count = 0;
   stage.used = 0;
   FrameLock lock;
   const BmpDirtyArea area = bmpTakeArea();
+  s.mark = markAfter(takeBegun.load(std::memory_order_relaxed));
+  takeBegun.store(s.mark, std::memory_order_release);
   const uint32_t length = pictureLength();
-  if (snapshotVersion == 0 || length != snapshotLength) {
+  if (s.version == 0 || length != s.length) {
     // A first or a new-sized picture: no change message leads to it.
-    snapshotLength = length;
-    memcpy(snapshot, BMP_DUMP, length);
+    s.length = length;
+    memcpy(s.snapshot, BMP_DUMP, length);
     stage.count = -1;
     return true;
   }
-  if (area.whole) return stageSegment(&stage, BMP_DUMP, snapshot, 0, length);
+  if (area.whole) return stageSegment(&stage, BMP_DUMP, s.snapshot, 0, length);
   bool changed = false;
   // The area lies inside the clip, so every index is inside the file.
   for (uint32_t y = area.top; y < area.bottom && area.right != 0; ++y) {
     const size_t from = bmpPixelIndex(area.left, y);
     const size_t to = bmpPixelIndex(area.right, y);
     if (from >= length) break;
-    changed = stageSegment(&stage, BMP_DUMP, snapshot, uint32_t(from),
+    changed = stageSegment(&stage, BMP_DUMP, s.snapshot, uint32_t(from),
                            uint32_t(to < length ? to : length)) ||
               changed;
   }
   return changed;
 }
 
-// Brings the snapshot up to date and, when it changed, gives it a new
-// version and encodes the change into it; the caller holds screenMutex.
-void refreshSnapshot() {
-  if (snapshotVersion != 0 && !bmpAreaPending()) return;
-  if (!takeDrawn()) return;
-  const uint32_t previous = snapshotVersion;
-  snapshotVersion = snapshotVersion == UINT32_MAX ? 1 : snapshotVersion + 1;
+// Gives the snapshot a new version and encodes the change into it; the
+// caller holds screenMutex.
+void newVersion(PictureStream& s) {
+  const uint32_t previous = s.version;
+  s.version = pictureVersionAfter(s.version);
   int spanCount = -1;
-  changeLength = stage.count < 0 ? kChangeTooLarge
-                                 : encodeChange(stage, snapshot, snapshotLength,
-                                                bmppar.bytesPerPixel, previous, snapshotVersion,
-                                                change, changeSpans, kHistorySpans, &spanCount);
-  noteVersion(snapshotVersion, changeSpans, changeLength > 0 ? spanCount : -1);
-  publishedVersion.store(snapshotVersion, std::memory_order_release);
+  s.changeLength =
+      s.stage.count < 0
+          ? kChangeTooLarge
+          : encodeChange(s.stage, s.snapshot, s.length, bmppar.bytesPerPixel, previous, s.version,
+                         s.change, s.changeSpans, kHistorySpans, &spanCount);
+  noteVersion(&s.history, s.version, s.changeSpans, s.changeLength > 0 ? spanCount : -1);
+  publishedVersion.store(s.version, std::memory_order_release);
 }
 
-// The change message bringing record from its version to the newest, in
-// body/length (compressed when first gains kFrameCompressed); false when it
-// gets the whole picture instead.
-bool changeFor(const wssession* record, const uint8_t** body, uint32_t* length, uint8_t* first) {
-  const uint32_t previous = snapshotVersion == 1 ? UINT32_MAX : snapshotVersion - 1;
-  const uint8_t* raw = change;
-  int32_t rawLength = changeLength;
-  if (record->sentVersion != previous) {
+// Brings the snapshot up to date and, when it changed, gives it a new
+// version; the caller holds screenMutex.
+void refreshSnapshot(PictureStream& s) {
+  if (s.version != 0 && !bmpAreaPending()) return;
+  const bool changed = takeDrawn(s);
+  if (changed) newVersion(s);
+  takeDone.store(s.mark, std::memory_order_release);
+}
+// Compresses message's body into cache once for `version`, so every
+// connection that takes that version shares one compression; version 0
+// compresses for one caller and leaves the cache holding no version. The
+// message then carries the compressed body when it came out smaller.
+void packOnce(PackedBody& cache, uint32_t version, Message* message) {
+  if (version == 0 || cache.version != version) {
+    cache.length = deflatePicture(message->body, message->length, cache.bytes, sizeof cache.bytes);
+    cache.version = version;
+  }
+  if (cache.length <= 0) return;
+  message->body = cache.bytes;
+  message->length = uint32_t(cache.length);
+  message->compressed = true;
+}
+
+// The change message bringing record from the version it holds to the
+// newest; false when it gets the whole picture instead.
+bool changeFor(PictureStream& s, const wssession& record, Message* message) {
+  const uint8_t* raw = s.change;
+  int32_t rawLength = s.changeLength;
+  uint32_t shared = s.version;
+  if (record.sent.version != pictureVersionBefore(s.version)) {
     rawLength =
-        unionMessage(record->sentVersion, snapshotVersion, snapshot, snapshotLength, lagging);
-    raw = lagging;
+        unionMessage(&s.history, record.sent.version, s.version, s.snapshot, s.length, s.lagging);
+    raw = s.lagging;
+    shared = 0;
   }
   if (rawLength <= 0) return false;
-  *body = raw;
-  *length = uint32_t(rawLength);
-  if (record->deflateOn == 0) return true;
-  int32_t packedLength = packedChangeLength;
-  const uint8_t* packedBody = packedChange;
-  if (raw == change) {
-    if (packedChangeVersion != snapshotVersion) {
-      packedChangeLength =
-          deflatePicture(change, uint32_t(changeLength), packedChange, sizeof packedChange);
-      packedChangeVersion = snapshotVersion;
-    }
-    packedLength = packedChangeLength;
-  } else {
-    // The lagging message is compressed into the shared change's room,
-    // which is then made again when next asked for.
-    packedLength = deflatePicture(lagging, uint32_t(rawLength), packedChange, sizeof packedChange);
-    packedChangeVersion = 0;
-  }
-  if (packedLength > 0) {
-    *body = packedBody;
-    *length = uint32_t(packedLength);
-    *first |= kFrameCompressed;
-  }
+  *message = Message{raw, uint32_t(rawLength), SentKind::Change, false};
+  if (record.deflateOn != 0) packOnce(s.packedChange, shared, message);
   return true;
+}
+
+// The whole picture for record, compressed when it accepted compression.
+Message pictureFor(PictureStream& s, const wssession& record) {
+  Message message{s.snapshot, s.length, SentKind::Picture, false};
+  if (record.deflateOn != 0) {
+    packOnce(s.packedPicture, s.version, &message);
+    if (message.compressed) message.kind = SentKind::PackedPicture;
+  }
+  return message;
 }
 
 }  // namespace
@@ -174,57 +189,74 @@ int wsscreen(uint8_t* txbuf) {
 
 int screenFrame(wssession* record) {
   if (flagNew.load(std::memory_order_acquire) == 0) return 0;
-  // Idle: nothing drawn and this connection has the latest version.
-  if (record->sentVersion != 0 &&
-      record->sentVersion == publishedVersion.load(std::memory_order_acquire) &&
+  LastSent& sent = record->sent;
+  // Idle: nothing drawn and this connection has the latest version, so it
+  // holds the picture as of the last take done (read first: a take that
+  // ends after this look may hold a newer drawing).
+  const uint32_t done = takeDone.load(std::memory_order_acquire);
+  if (sent.version != 0 && sent.version == publishedVersion.load(std::memory_order_acquire) &&
       !bmpAreaPending()) {
+    sent.mark = done;
     return 0;
   }
   pthread_mutex_lock(&screenMutex);
-  refreshSnapshot();
-  if (record->sentVersion == snapshotVersion) {
+  PictureStream& s = pictureStream;
+  refreshSnapshot(s);
+  sent.mark = s.mark;
+  if (sent.version == s.version) {
     pthread_mutex_unlock(&screenMutex);
     return 0;
   }
-  const uint8_t* body = snapshot;
-  uint32_t length = snapshotLength;
-  uint8_t first = kBinaryFinal;
-  if (record->changesOn != 0 && record->sentVersion != 0 &&
-      changeFor(record, &body, &length, &first)) {
-    uint8_t* txbuf = record->txbuf;
-    const uint32_t header = wsframeHeader(txbuf, first, length);
-    memcpy(txbuf + header, body, length);
-    record->sentVersion = snapshotVersion;
-    record->sentCompressed = kSentChange;
-    pthread_mutex_unlock(&screenMutex);
-    return int(header + length);
-  }
-  if (record->deflateOn != 0) {
-    if (packedVersion != snapshotVersion) {
-      packedLength = deflatePicture(snapshot, snapshotLength, packed, sizeof packed);
-      packedVersion = snapshotVersion;
-    }
-    if (packedLength > 0) {
-      body = packed;
-      length = uint32_t(packedLength);
-      first |= kFrameCompressed;
-    }
-  }
-  const uint8_t compressed = (first & kFrameCompressed) != 0 ? 255 : 0;
+  Message message;
+  const bool change =
+      record->changesOn != 0 && sent.version != 0 && changeFor(s, *record, &message);
+  if (!change) message = pictureFor(s, *record);
+  uint8_t* txbuf = record->txbuf;
+  const uint32_t header = wsframeHeader(
+      txbuf, message.compressed ? kBinaryFinal | kFrameCompressed : kBinaryFinal, message.length);
   // Consecutive versions always differ; after a skipped one the picture may
   // have come back to what this connection holds.
-  const bool skipped = record->sentVersion != 0 && record->sentVersion + 1 != snapshotVersion;
-  uint8_t* txbuf = record->txbuf;
-  const uint32_t header = wsframeHeader(txbuf, first, length);
-  const bool same = skipped && record->sentLength == length &&
-                    record->sentCompressed == compressed &&
-                    memcmp(txbuf + header, body, length) == 0;
-  record->sentVersion = snapshotVersion;
+  const bool skipped =
+      !change && sent.version != 0 && pictureVersionAfter(sent.version) != s.version;
+  const bool same = skipped && sent.length == message.length && sent.kind == message.kind &&
+                    memcmp(txbuf + header, message.body, message.length) == 0;
+  sent.version = s.version;
   if (!same) {
-    memcpy(txbuf + header, body, length);
-    record->sentLength = length;
-    record->sentCompressed = compressed;
+    memcpy(txbuf + header, message.body, message.length);
+    sent.length = message.length;
+    sent.kind = message.kind;
   }
   pthread_mutex_unlock(&screenMutex);
-  return same ? 0 : int(header + length);
+  return same ? 0 : int(header + message.length);
+}
+
+uint32_t screenMark() {
+  // Nothing drawn since the last take: that take holds it. Otherwise only a
+  // take begun after this call does. bmpWritten is read first, so a take
+  // that clears it between the two reads is counted.
+  const bool drawn = bmpWritten.load(std::memory_order_acquire);
+  const uint32_t begun = takeBegun.load(std::memory_order_acquire);
+  return drawn ? markAfter(begun) : begun;
+}
+
+bool plainViewersHave(uint32_t mark) {
+  for (int slot = 0; slot < kMaxClients; ++slot) {
+    if (!plainJoined[slot].load(std::memory_order_acquire)) continue;
+    const uint32_t held = plainMark[slot].load(std::memory_order_acquire);
+    if (held == 0 || int32_t(held - mark) < 0) return false;
+  }
+  return true;
+}
+
+void plainViewerJoins(int slot) {
+  plainMark[slot].store(0, std::memory_order_release);
+  plainJoined[slot].store(true, std::memory_order_release);
+}
+
+void plainViewerHas(int slot, const wssession& record) {
+  plainMark[slot].store(record.sent.mark, std::memory_order_release);
+}
+
+void plainViewerLeaves(int slot) {
+  plainJoined[slot].store(false, std::memory_order_release);
 }

@@ -85,7 +85,7 @@ embed_file(${client}/icon.png kIconPngFile iconPngText)
 embed_file(${client}/changes.js kChangesScriptFile changesScriptText)
 
 file(WRITE ${OUTPUT}.tmp "// Generated from client/ by tools/embed_files.cmake at build time: do not edit.
-#include \"server/served_files.h\"
+#include \"door/served_files.h\"
 
 ${pageText}
 ${manifestText}

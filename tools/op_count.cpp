@@ -12,11 +12,11 @@
 #include <utility>
 #include <vector>
 
+#include "door/access_key.h"
 #include "graphics/drawn_area.h"
 #include "graphics/font.h"
 #include "graphics/framebuffer.h"
 #include "graphics/shapes.h"
-#include "server/access_key.h"
 #include "server/frames.h"
 #include "server/handshake.h"
 #include "server/records.h"

@@ -19,7 +19,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "server/access_key.h"
+#include "door/access_key.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
 // The change stream's encoder and history through the screen message: each
 // change message, applied to the picture a viewer held, gives the picture
 // exactly; its bytes follow the changed pixels; a viewer a few versions
-// behind gets the union, one further behind the whole picture.
+// behind gets the union, one further behind the whole picture; versions wrap
+// from the largest to 1.
 #include "server/changes.h"
 
 #include <gtest/gtest.h>
@@ -69,6 +70,14 @@ Applied applyMessage(std::vector<uint8_t>* held, const std::vector<uint8_t>& mes
   return result;
 }
 
+// Numbers the next picture version `last` + 1, so a test's versions can run
+// across the wrap from the largest back to 1.
+void versionsContinueFrom(uint32_t last) {
+  pthread_mutex_lock(&screenMutex);
+  pictureStream.version = last;
+  pthread_mutex_unlock(&screenMutex);
+}
+
 std::vector<uint8_t> picture() {
   return std::vector<uint8_t>(BMP_DUMP, BMP_DUMP + bmpFileSize());
 }
@@ -97,23 +106,27 @@ TEST(Changes, MessagesCarryOnlyTheChangedBytesAndApplyExactly) {
     layout.paletteBytes = bits == 8 ? 1024 : 0;
     ASSERT_EQ(loadPicture(makeBmp(layout, noise)), kLoadOk);
     flagNew = 255;
+    // The whole picture is the largest version but one; the steps wrap.
+    versionsContinueFrom(UINT32_MAX - 2);
     auto rec = viewer();
     std::vector<uint8_t> held;
     int length = screenFrame(rec.get());
     ASSERT_TRUE(applyMessage(&held, payload(*rec, length)).whole);
+    uint32_t heldVersion = UINT32_MAX - 1;
 
     struct Step {
       const char* what;
       void (*draw)();
-      int most;    // the most message bytes allowed
-      int mostly;  // the encoding most spans take
+      int most;     // the most message bytes allowed
+      int mostly;   // the encoding most spans take
+      uint32_t to;  // the version it brings the viewer to
     };
     const Step steps[] = {
-        {"circle outline", [] { circle(100, 75, 40, 255, 0, 0); }, 6000, kSpanRepeat},
-        {"filled rectangle", [] { rectanglefill(10, 10, 90, 60, 0, 0, 255); }, 81 * 51,
-         kSpanRepeat},
-        {"colours shifted", shiftColours, 40 * 20 * 3 + 400, kSpanXor},
-        {"one pixel", [] { setpixel(3, 4, 1, 2, 3); }, 40, kSpanNew},
+        {"circle outline", [] { circle(100, 75, 40, 255, 0, 0); }, 6000, kSpanRepeat, UINT32_MAX},
+        {"filled rectangle", [] { rectanglefill(10, 10, 90, 60, 0, 0, 255); }, 81 * 51, kSpanRepeat,
+         1},
+        {"colours shifted", shiftColours, 40 * 20 * 3 + 400, kSpanXor, 2},
+        {"one pixel", [] { setpixel(3, 4, 1, 2, 3); }, 40, kSpanNew, 3},
     };
     for (const Step& step : steps) {
       step.draw();
@@ -121,6 +134,10 @@ TEST(Changes, MessagesCarryOnlyTheChangedBytesAndApplyExactly) {
       ASSERT_GT(length, 0) << step.what << " " << bits;
       const std::vector<uint8_t> message = payload(*rec, length);
       EXPECT_LE(int(message.size()), step.most) << step.what << " " << bits;
+      ASSERT_GE(message.size(), kChangeHeaderSize) << step.what << " " << bits;
+      EXPECT_EQ(le32(&message[2]), heldVersion) << step.what << " " << bits;
+      EXPECT_EQ(le32(&message[6]), step.to) << step.what << " " << bits;
+      heldVersion = step.to;
       const Applied applied = applyMessage(&held, message);
       EXPECT_FALSE(applied.whole) << step.what << " " << bits;
       EXPECT_EQ(applied.mostly, step.mostly) << step.what << " " << bits;
@@ -138,6 +155,8 @@ TEST(Changes, ViewerBehindGetsTheUnionOrTheWholePicture) {
   layout.height = 90;
   ASSERT_EQ(loadPicture(makeBmp(layout, noise)), kLoadOk);
   flagNew = 255;
+  // The first picture is the largest version: the union reaches across the wrap.
+  versionsContinueFrom(UINT32_MAX - 1);
   auto leader = viewer();
   auto behind = viewer();
   auto far = viewer();

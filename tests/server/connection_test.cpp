@@ -166,29 +166,42 @@ TEST_F(Server, ScreenIsSentAgainOnlyAfterADrawing) {
 }
 
 // A panel's own write into BMP_DUMP under the lock: without a note it goes
-// out at the slow beat; noted, at the next turn. The un-noted write comes
-// first, so the noted one is made just after a beat and must arrive well
-// before the next.
+// out at the slow beat, a write to an 8-bit picture's palette too; noted, at
+// the next turn. The un-noted writes come first, so the noted one is made
+// just after a beat and must arrive well before the next.
 TEST_F(Server, DirectWritesReachTheViewerNotedOrNot) {
   const uint16_t port = startServer();
+  BmpLayout layout;
+  layout.width = 64;
+  layout.height = 48;
+  layout.bitCount = 8;
+  layout.paletteBytes = 1024;
+  ASSERT_EQ(loadPicture(makeBmp(layout)), kLoadOk);
   WsClient client;
   ASSERT_TRUE(client.openStreaming(port));
   WsFrame frame;
   ASSERT_TRUE(client.readFrame(&frame, 1500));
   struct Case {
     const char* what;
+    bool palette;  // the write goes to palette entry 7, else to four pixels
     bool noted;
     int withinMs;
   };
   const Case cases[] = {
-      {"not noted", false, int(kWholeBeatMillis) + 1500},
-      {"noted", true, 1000},
+      {"palette, not noted", true, false, int(kWholeBeatMillis) + 1500},
+      {"pixels, not noted", false, false, int(kWholeBeatMillis) + 1500},
+      {"pixels, noted", false, true, 1000},
   };
+  constexpr uint32_t kPaletteEntry7 = 14 + 40 + 4 * 7;
   uint8_t value = 0x10;
   for (const Case& c : cases) {
     value = uint8_t(value + 0x40);
     pthread_mutex_lock(&BMPmutex);
-    memset(bmpPixelAddress(10, 20), value, 3 * 4);  // four pixels of row 20
+    if (c.palette) {
+      memset(BMP_DUMP + kPaletteEntry7, value, 3);
+    } else {
+      memset(bmpPixelAddress(10, 20), value, 4 * bmppar.bytesPerPixel);  // four pixels of row 20
+    }
     if (c.noted) bmpNoteWrite(10, 20, 4, 1);
     pthread_mutex_unlock(&BMPmutex);
     ASSERT_TRUE(client.readFrame(&frame, c.withinMs)) << c.what;

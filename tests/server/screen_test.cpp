@@ -268,3 +268,41 @@ TEST(Screen, EveryKindOfDrawingReachesTheSnapshot) {
     EXPECT_TRUE(payloadIsPicture(*viewer, 4)) << c.what;
   }
 }
+
+// The control loop's question: has every plain viewer been sent what was
+// drawn before a mark? Only once its message went out (or its look found
+// nothing new); a change-stream viewer's look does not count.
+TEST(Screen, PlainViewersHaveAMarkOnceSentOrFoundUnchanged) {
+  ASSERT_EQ(loadBlankPicture(32, 32), kLoadOk);
+  flagNew = 255;
+  constexpr int kSlot = 2;
+  auto plain = record();
+  auto page = record();
+  page->changesOn = 255;
+  EXPECT_TRUE(plainViewersHave(screenMark())) << "nobody connected";
+  plainViewerJoins(kSlot);
+  const uint32_t first = screenMark();
+  EXPECT_FALSE(plainViewersHave(first)) << "joined, sent nothing yet";
+  ASSERT_GT(screenFrame(plain.get()), 0);
+  EXPECT_FALSE(plainViewersHave(first)) << "built, not yet sent";
+  plainViewerHas(kSlot, *plain);
+  EXPECT_TRUE(plainViewersHave(first));
+
+  setpixel(3, 3, 255, 0, 0);
+  const uint32_t pressed = screenMark();
+  EXPECT_FALSE(plainViewersHave(pressed));
+  ASSERT_GT(screenFrame(page.get()), 0);
+  EXPECT_FALSE(plainViewersHave(pressed)) << "only the page has looked";
+  ASSERT_GT(screenFrame(plain.get()), 0);
+  plainViewerHas(kSlot, *plain);
+  EXPECT_TRUE(plainViewersHave(pressed));
+
+  setpixel(3, 3, 255, 0, 0);  // drawn again, unchanged
+  const uint32_t redrawn = screenMark();
+  EXPECT_FALSE(plainViewersHave(redrawn));
+  EXPECT_EQ(screenFrame(plain.get()), 0);
+  plainViewerHas(kSlot, *plain);
+  EXPECT_TRUE(plainViewersHave(redrawn));
+  plainViewerLeaves(kSlot);
+  EXPECT_TRUE(plainViewersHave(screenMark() + 5)) << "nobody connected";
+}

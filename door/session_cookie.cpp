@@ -1,6 +1,6 @@
 // Making and checking session tokens; the signature is compared in constant
 // time.
-#include "server/session_cookie.h"
+#include "door/session_cookie.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>

@@ -8,7 +8,7 @@
 // choice and the page's origin is https://, so the owner lists the page's
 // origins in PANEL_ORIGINS instead; an Origin is compared with that list
 // only, never with headers a proxy or client adds.
-#include "server/origin_policy.h"
+#include "door/origin_policy.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

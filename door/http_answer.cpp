@@ -1,16 +1,16 @@
 // Answers over plain HTTP/1.1 on the WebSocket port. The page and its files
 // are compiled in; every answer says "Connection: close" and the connection
 // ends after it, so a slot is held only while one answer is written.
-#include "server/http_answer.h"
+#include "door/http_answer.h"
 
 #include <sys/socket.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include "server/access_key.h"
-#include "server/http_access.h"
-#include "server/origin_policy.h"
+#include "door/access_key.h"
+#include "door/http_access.h"
+#include "door/origin_policy.h"
 #include "server/socket_io.h"
 
 namespace {

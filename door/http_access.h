@@ -2,7 +2,7 @@
 //   - POST /login with the form body "key=<key>[&secure=1]": the right key
 //     gets 200 with the session cookie (Secure when the page says it came
 //     over HTTPS) and {"access":"control"} or {"access":"view"}; a wrong one
-//     401; too many wrong ones 429 with Retry-After (server/guess_limit.h).
+//     401; too many wrong ones 429 with Retry-After (door/guess_limit.h).
 //     The body may follow the headers in later reads, within kBodyWaitMs
 //     and the receive buffer.
 //   - POST /logout: 200, the cookie cleared (Max-Age=0).
@@ -17,7 +17,7 @@
 // No key is ever printed.
 #pragma once
 
-#include "server/http_answer.h"
+#include "door/http_answer.h"
 
 constexpr int kLoginBodyMost = 512;
 constexpr int kBodyWaitMs = 2000;

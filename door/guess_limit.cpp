@@ -1,6 +1,6 @@
 // The table of addresses and their tries, under its own lock; the lock is
 // held for the bookkeeping only, never while a key is hashed.
-#include "server/guess_limit.h"
+#include "door/guess_limit.h"
 
 #include <pthread.h>
 

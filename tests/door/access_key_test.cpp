@@ -3,7 +3,7 @@
 // a table of upgrades and posts with and without credentials, the limit on
 // wrong keys, a session kept over a restart and ended by a new key, and a
 // view session whose reports change nothing.
-#include "server/access_key.h"
+#include "door/access_key.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -18,9 +18,9 @@
 #include <thread>
 #include <vector>
 
-#include "server/guess_limit.h"
-#include "server/http_request.h"
-#include "server/session_cookie.h"
+#include "door/guess_limit.h"
+#include "door/http_request.h"
+#include "door/session_cookie.h"
 #include "support/test_support.h"
 #include "tools/peer/server_process.h"
 #include "tools/peer/viewer.h"

@@ -19,7 +19,7 @@
 //     Origin might lie past what was read.
 #pragma once
 
-#include "server/http_request.h"
+#include "door/http_request.h"
 
 constexpr int kOriginAccepted = 0;
 constexpr int kOriginCutRequest = -1;     // no Origin seen, the headers cut

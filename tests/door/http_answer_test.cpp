@@ -3,7 +3,7 @@
 // upgrade), then the real server over loopback: the page's bytes are
 // client/index.html, error answers end their connection, and an upgrade the
 // policy accepts gets the 129-byte reply unchanged.
-#include "server/http_answer.h"
+#include "door/http_answer.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include <iterator>
 #include <string>
 
-#include "server/origin_policy.h"
+#include "door/origin_policy.h"
 #include "tools/peer/server_process.h"
 #include "tools/peer/ws_client.h"
 

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "server/access_key.h"
+#include "door/access_key.h"
 
 constexpr char kSessionCookie[] = "panel_session";
 // 30 days: a phone on the household panel should not ask for the key every

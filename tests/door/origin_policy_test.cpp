@@ -1,7 +1,7 @@
 // The origin policy: a table of upgrade requests (origins, names, the list
 // of PANEL_ORIGINS, Origin null) and the answer of each, the list's reading
 // (what a start accepts and what stops it) and the page's WebSocket sources.
-#include "server/origin_policy.h"
+#include "door/origin_policy.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The key file and the key check. The loaded keys are module state, set at
 // start and replaced when the file changes, guarded by keyLock; a check
 // hashes on a copy, so no lock is held during the ~50-100 ms hash.
-#include "server/access_key.h"
+#include "door/access_key.h"
 
 #include <fcntl.h>
 #include <openssl/crypto.h>

@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
-#include "server/http_request.h"
-#include "server/served_files.h"
+#include "door/http_request.h"
+#include "door/served_files.h"
 
 constexpr int kFirstReadUpgrade = 0;   // go on with the 101 reply
 constexpr int kFirstReadAnswered = 1;  // answered over HTTP: end the connection

@@ -1,7 +1,7 @@
 // Login, logout, the session answer and the upgrade's credentials. A key is
 // hashed on a copy of the keys with no lock held; the guessing limit is taken
 // before every hash.
-#include "server/http_access.h"
+#include "door/http_access.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -12,10 +12,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "server/access_key.h"
-#include "server/guess_limit.h"
-#include "server/origin_policy.h"
-#include "server/session_cookie.h"
+#include "door/access_key.h"
+#include "door/guess_limit.h"
+#include "door/origin_policy.h"
+#include "door/session_cookie.h"
 #include "server/socket_io.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // start of a line of the header block (never in the request line or past the
 // blank line), its name compared without case, so "X-Origin:" or a value
 // holding "Origin:" is not taken for it.
-#include "server/http_request.h"
+#include "door/http_request.h"
 
 #include <cstring>
 
