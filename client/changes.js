@@ -1,14 +1,8 @@
 // The page's side of the change stream (subprotocol "panel-changes-v1"): the
 // server's first message is the whole picture, a BMP file image; every later
 // one is either a whole picture again or a change message, applied here to
-// the page's own copy of the file image. The layout (all numbers
-// little-endian; the README gives the whole rule):
-//   u8 format (1), u8 flags (0), u32 from version, u32 to version,
-//   u32 file length, u32 span count,
-//   then per span: u32 skip (bytes from the end of the previous span, from
-//   the file's start for the first), u32 length, u8 encoding (0 new bytes,
-//   1 XOR with the held bytes, 2 a repeat of the previous span's new bytes,
-//   of the same length, with no bytes following), length bytes (0 for 2).
+// the page's own copy of the file image. The message format and its rules
+// are written once, in docs/protocol.md ("The change stream").
 // A message is checked whole before any byte is applied, so one that cannot
 // be applied leaves the copy as it was; the page then reconnects and starts
 // again from a whole picture. Loaded by the page as a plain script

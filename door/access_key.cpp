@@ -106,11 +106,14 @@ void deriveSecret(KeyFile* keys) {
 void refreshLocked() {
   struct stat now = {};
   const bool seen = stat(state.path, &now) == 0;
-  if (seen && now.st_dev == state.device && now.st_ino == state.inode &&
-      now.st_size == state.size && now.st_mtim.tv_sec == state.changed.tv_sec &&
-      now.st_mtim.tv_nsec == state.changed.tv_nsec) {
-    return;
-  }
+  // A file still missing is as it was when last looked at (size -1): it was
+  // reported then, and its keys already refuse everything.
+  const bool unchanged = seen ? now.st_dev == state.device && now.st_ino == state.inode &&
+                                    now.st_size == state.size &&
+                                    now.st_mtim.tv_sec == state.changed.tv_sec &&
+                                    now.st_mtim.tv_nsec == state.changed.tv_nsec
+                              : state.size == -1;
+  if (unchanged) return;
   state.device = seen ? now.st_dev : 0;
   state.inode = seen ? now.st_ino : 0;
   state.size = seen ? now.st_size : -1;

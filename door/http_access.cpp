@@ -3,10 +3,7 @@
 // before every hash.
 #include "door/http_access.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <openssl/crypto.h>
-#include <sys/socket.h>
 #include <time.h>
 
 #include <cstdio>
@@ -14,7 +11,6 @@
 
 #include "door/access_key.h"
 #include "door/guess_limit.h"
-#include "door/origin_policy.h"
 #include "door/session_cookie.h"
 #include "server/socket_io.h"
 
@@ -26,30 +22,7 @@ constexpr const char* kAccessJson[] = {"{\"access\":\"none\"}", "{\"access\":\"v
 constexpr const char* kPageMarkers[] = {"<meta name=\"panel-access\" content=\"login\">\n",
                                         "<meta name=\"panel-access\" content=\"view\">\n",
                                         "<meta name=\"panel-access\" content=\"control\">\n"};
-constexpr int kAddressText = 64;
-
-struct Peer {
-  uint8_t address[kAddressBytes] = {};  // IPv4 mapped into IPv6
-  char text[kAddressText] = "unknown";
-};
-
-Peer peerOf(int sock) {
-  Peer peer;
-  sockaddr_storage storage = {};
-  socklen_t size = sizeof storage;
-  if (getpeername(sock, reinterpret_cast<sockaddr*>(&storage), &size) != 0) return peer;
-  if (storage.ss_family == AF_INET) {
-    const auto* in4 = reinterpret_cast<const sockaddr_in*>(&storage);
-    peer.address[10] = peer.address[11] = 0xff;
-    memcpy(peer.address + 12, &in4->sin_addr, 4);
-    inet_ntop(AF_INET, &in4->sin_addr, peer.text, sizeof peer.text);
-  } else if (storage.ss_family == AF_INET6) {
-    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&storage);
-    memcpy(peer.address, &in6->sin6_addr, kAddressBytes);
-    inet_ntop(AF_INET6, &in6->sin6_addr, peer.text, sizeof peer.text);
-  }
-  return peer;
-}
+static_assert(kPeerAddressBytes == kAddressBytes, "the limit counts by the peer's address");
 
 int64_t secondsOf(clockid_t clock) {
   timespec now = {};
@@ -69,22 +42,17 @@ HttpAnswer jsonAnswer(int status, const char* reason, int access) {
   return answer;
 }
 
-int answered(int sock, const HttpAnswer& answer) {
-  writeAnswer(sock, answer);
-  return kFirstReadAnswered;
-}
-
-int refuseKey(int sock, const HttpAnswer& base) {
+HttpAnswer askForKey(const HttpAnswer& base) {
   HttpAnswer answer = base;
   snprintf(answer.extra, sizeof answer.extra, "WWW-Authenticate: Bearer\r\n");
-  return answered(sock, answer);
+  return answer;
 }
 
-int tooManyGuesses(int sock, const HttpAnswer& base, int64_t wait) {
+HttpAnswer tooManyGuesses(const HttpAnswer& base, int64_t wait) {
   HttpAnswer answer = base;
   snprintf(answer.extra, sizeof answer.extra, "Retry-After: %lld\r\n",
            static_cast<long long>(wait));
-  return answered(sock, answer);
+  return answer;
 }
 
 int sessionAccess(const KeyFile& keys, const HttpRequest& request) {
@@ -117,33 +85,35 @@ bool readBody(int sock, const HttpRequest& request, FirstRead read, int length) 
   return true;
 }
 
-int login(int sock, const HttpRequest& request, FirstRead read, const Peer& peer) {
+}  // namespace
+
+HttpAnswer loginAnswer(int sock, const HttpRequest& request, FirstRead read, const Peer& peer) {
   const TextSpan lengthText = request.contentLength.value;
   if (request.contentLength.count == 0) {
-    return answered(sock, textAnswer(411, "Length Required", "length required"));
+    return textAnswer(411, "Length Required", "length required");
   }
   const int length = contentLengthOf(lengthText, kLoginBodyMost);
   if (request.contentLength.count > 1 || length < 0 || request.bodyStart + length > read.capacity) {
-    return answered(sock, textAnswer(413, "Content Too Large", "body too large"));
+    return textAnswer(413, "Content Too Large", "body too large");
   }
   if (!readBody(sock, request, read, length)) {
-    return answered(sock, textAnswer(408, "Request Timeout", "body not received"));
+    return textAnswer(408, "Request Timeout", "body not received");
   }
   const TextSpan body = {reinterpret_cast<const char*>(read.bytes) + request.bodyStart, length};
   char key[kKeyLongest + 1] = {};
   const int keyLength = formDecode(formField(body, "key"), key, int(sizeof key));
-  if (keyLength <= 0) return answered(sock, textAnswer(400, "Bad Request", "no key"));
+  if (keyLength <= 0) return textAnswer(400, "Bad Request", "no key");
   KeyFile keys;
   currentKeys(&keys);
   const int64_t access = checkUnderLimit(keys, peer, key, keyLength);
   OPENSSL_cleanse(key, sizeof key);
   if (access < 0) {
     printf("Refused a login from %s: too many wrong keys.\n", peer.text);
-    return tooManyGuesses(sock, jsonAnswer(429, "Too Many Requests", kAccessNone), -access);
+    return tooManyGuesses(jsonAnswer(429, "Too Many Requests", kAccessNone), -access);
   }
   if (access == kAccessNone) {
     printf("Wrong access key from %s.\n", peer.text);
-    return refuseKey(sock, jsonAnswer(401, "Unauthorized", kAccessNone));
+    return askForKey(jsonAnswer(401, "Unauthorized", kAccessNone));
   }
   char token[kTokenLength + 1] = {};
   makeSessionToken(keys, int(access), secondsOf(CLOCK_REALTIME), token, int(sizeof token));
@@ -153,80 +123,51 @@ int login(int sock, const HttpRequest& request, FirstRead read, const Peer& peer
            "Set-Cookie: %s=%s; Max-Age=%lld; Path=/; HttpOnly; SameSite=Strict%s\r\n",
            kSessionCookie, token, static_cast<long long>(kSessionSeconds),
            secure.length == 1 && secure.text[0] == '1' ? "; Secure" : "");
-  return answered(sock, answer);
+  return answer;
 }
 
-int logout(int sock) {
+HttpAnswer logoutAnswer() {
   HttpAnswer answer = jsonAnswer(200, "OK", kAccessNone);
   snprintf(answer.extra, sizeof answer.extra,
            "Set-Cookie: %s=; Max-Age=0; Path=/; HttpOnly; SameSite=Strict\r\n", kSessionCookie);
-  return answered(sock, answer);
+  return answer;
 }
 
-// An upgrade the origin policy let through: its cookie, else its Bearer key.
-int admit(int sock, const HttpRequest& request, const Peer& peer, int* access) {
+HttpAnswer sessionAnswer(const HttpRequest& request, bool headOnly) {
+  KeyFile keys;
+  currentKeys(&keys);
+  HttpAnswer answer = jsonAnswer(200, "OK", sessionAccess(keys, request));
+  answer.headOnly = headOnly;
+  return answer;
+}
+
+HttpAnswer admitAnswer(const HttpRequest& request, const Peer& peer, int* access) {
   KeyFile keys;
   currentKeys(&keys);
   *access = sessionAccess(keys, request);
-  if (*access != kAccessNone) return kFirstReadUpgrade;
+  if (*access != kAccessNone) return {};
   const TextSpan bearer = bearerToken(request.authorization.value);
-  if (bearer.length == 0) {
-    printf("Refused a connection from %s: no access key.\n", peer.text);
-    return refuseKey(sock, textAnswer(401, "Unauthorized", "access key needed"));
-  }
+  if (bearer.length == 0) return keyNeededAnswer(peer);
   const int64_t checked = checkUnderLimit(keys, peer, bearer.text, bearer.length);
   if (checked < 0) {
     printf("Refused a connection from %s: too many wrong keys.\n", peer.text);
-    return tooManyGuesses(sock, textAnswer(429, "Too Many Requests", "too many wrong keys"),
-                          -checked);
+    return tooManyGuesses(textAnswer(429, "Too Many Requests", "too many wrong keys"), -checked);
   }
   if (checked == kAccessNone) {
     printf("Refused a connection from %s: wrong access key.\n", peer.text);
-    return refuseKey(sock, textAnswer(401, "Unauthorized", "wrong access key"));
+    return askForKey(textAnswer(401, "Unauthorized", "wrong access key"));
   }
   *access = int(checked);
-  return kFirstReadUpgrade;
+  return {};
 }
 
-}  // namespace
+HttpAnswer keyNeededAnswer(const Peer& peer) {
+  printf("Refused a connection from %s: no access key.\n", peer.text);
+  return askForKey(textAnswer(401, "Unauthorized", "access key needed"));
+}
 
-int answerWithKey(int sock, const HttpRequest& request, FirstRead read, int* access) {
-  *access = kAccessNone;
-  const Peer peer = peerOf(sock);
-  if (!request.isHttp) {
-    printf("Refused a connection from %s: no access key.\n", peer.text);
-    return refuseKey(sock, textAnswer(401, "Unauthorized", "access key needed"));
-  }
-  const bool onLoopback = request.origin.count > 0 && peerIsLoopback(sock);
-  const bool post = spanIs(request.method, "POST");
-  if (post && (spanEquals(request.path, "/login") || spanEquals(request.path, "/logout"))) {
-    if (!request.headersComplete) {
-      return answered(
-          sock, textAnswer(431, "Request Header Fields Too Large", "request headers too long"));
-    }
-    const int refusal = checkOrigin(request, onLoopback);
-    if (refusal != kOriginAccepted) {
-      printf("Refused a login: %s.\n", originRefusalText(refusal));
-      return answered(sock, textAnswer(403, "Forbidden", originRefusalText(refusal)));
-    }
-    return spanEquals(request.path, "/login") ? login(sock, request, read, peer) : logout(sock);
-  }
-  const bool head = spanIs(request.method, "HEAD");
-  if ((head || spanIs(request.method, "GET")) && spanEquals(request.path, "/session") &&
-      request.headersComplete) {
-    KeyFile keys;
-    currentKeys(&keys);
-    HttpAnswer answer = jsonAnswer(200, "OK", sessionAccess(keys, request));
-    answer.headOnly = head;
-    return answered(sock, answer);
-  }
-  HttpAnswer answer = answerFor(request, onLoopback);
-  if (answer.status == 0) return admit(sock, request, peer, access);
-  if (answer.refusal != 0) printf("Refused a connection: %s.\n", originRefusalText(answer.refusal));
-  if (answer.file == &kPageFile) {
-    KeyFile keys;
-    currentKeys(&keys);
-    answer.marker = kPageMarkers[sessionAccess(keys, request)];
-  }
-  return answered(sock, answer);
+const char* pageMarker(const HttpRequest& request) {
+  KeyFile keys;
+  currentKeys(&keys);
+  return kPageMarkers[sessionAccess(keys, request)];
 }

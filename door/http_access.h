@@ -14,12 +14,28 @@
 //   - The page: as without a key, with a line after "<head>" telling its
 //     script the session: <meta name="panel-access" content="login|view|control">.
 //   - /login and /logout pass the upgrade's origin policy first (403).
-// No key is ever printed.
+// No key is ever printed. The request's route (door/front_door.h) chooses
+// which of these a request gets; each builds its answer, it writes none.
 #pragma once
 
 #include "door/http_answer.h"
+#include "door/peer_address.h"
 
 constexpr int kLoginBodyMost = 512;
 constexpr int kBodyWaitMs = 2000;
 
-int answerWithKey(int sock, const HttpRequest& request, FirstRead read, int* access);
+// POST /login: reads the rest of the body from sock into the first read's
+// room, checks the key under the guessing limit and answers 200 with the
+// cookie, 401, 429, 400, 408, 411 or 413.
+HttpAnswer loginAnswer(int sock, const HttpRequest& request, FirstRead read, const Peer& peer);
+// POST /logout: 200 with the cookie cleared.
+HttpAnswer logoutAnswer();
+// GET or HEAD /session: the access the request's cookie gives.
+HttpAnswer sessionAnswer(const HttpRequest& request, bool headOnly);
+// An upgrade the origin policy let through: status 0 with *access set when
+// its cookie or its Bearer key opens the panel, else the 401 or 429 to write.
+HttpAnswer admitAnswer(const HttpRequest& request, const Peer& peer, int* access);
+// A first read that is not a request: 401, asking for the key.
+HttpAnswer keyNeededAnswer(const Peer& peer);
+// The line put after the page's "<head>" that tells its script the session.
+const char* pageMarker(const HttpRequest& request);

@@ -8,8 +8,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "door/access_key.h"
-#include "door/http_access.h"
 #include "door/origin_policy.h"
 #include "server/socket_io.h"
 
@@ -27,27 +25,13 @@ constexpr char kHeadLine[] = "<head>\n";  // the page's marker line follows it
 // Other answers load nothing and may be framed by no one.
 constexpr char kPlainPolicy[] = "default-src 'none'; frame-ancestors 'none'";
 
-struct ServedPath {
-  const char* path;
-  const char* type;
-  const EmbeddedFile* file;
-};
-
-constexpr ServedPath kServedPaths[] = {
-    {"/", "text/html; charset=utf-8", &kPageFile},
-    {"/index.html", "text/html; charset=utf-8", &kPageFile},
-    {"/manifest.json", "application/manifest+json", &kManifestFile},
-    {"/icon.svg", "image/svg+xml", &kIconSvgFile},
-    {"/icon.png", "image/png", &kIconPngFile},
-    {"/changes.js", "text/javascript; charset=utf-8", &kChangesScriptFile},
-};
-
 bool isUpgrade(const HttpRequest& request) {
   return spanHas(request.upgrade.value, "websocket") || request.key.count > 0;
 }
 
-// The page's policy: its own inline style and script (by digest), its
-// manifest and icons, and WebSocket connections to the host it came from.
+// The page's policy: its own inline style (by digest), its own scripts (the
+// served files of client/, by path), its manifest and icons, and WebSocket
+// connections to the host it came from.
 // That host is also named as a ws:// source, since not every browser lets
 // 'self' cover WebSocket addresses; only a local name (letters, digits,
 // dots, hyphens, colons, brackets) is ever written into the header. The
@@ -58,11 +42,11 @@ int pagePolicy(char* out, int size, TextSpan host) {
   char listed[kOriginSourcesBound] = {};
   writeOriginSources(listed, int(sizeof listed));
   return snprintf(out, size_t(size),
-                  "default-src 'none'; script-src %s; style-src %s; img-src 'self'; "
+                  "default-src 'none'; script-src 'self'; style-src %s; img-src 'self'; "
                   "manifest-src 'self'; connect-src 'self'%s%.*s%s; base-uri 'none'; "
                   "form-action 'none'; frame-ancestors 'none'",
-                  kPageScriptSource, kPageStyleSource, named ? " ws://" : "",
-                  named ? host.length : 0, named ? host.text : "", listed);
+                  kPageStyleSource, named ? " ws://" : "", named ? host.length : 0,
+                  named ? host.text : "", listed);
 }
 
 // Drops what the peer has already sent, without waiting, so closing the
@@ -88,7 +72,8 @@ struct Body {
 
 // A page or one of its files, or 404.
 HttpAnswer fileAnswer(const HttpRequest& request) {
-  for (const ServedPath& served : kServedPaths) {
+  for (int i = 0; i < kServedFileCount; ++i) {
+    const ServedFile& served = kServedFiles[i];
     if (spanEquals(request.path, served.path)) {
       HttpAnswer answer;
       answer.status = 200;
@@ -184,16 +169,4 @@ int writeAnswer(int sock, const HttpAnswer& answer) {
   shutdown(sock, SHUT_WR);
   dropPending(sock);
   return sent ? 0 : -1;
-}
-
-int answerHttp(int sock, const HttpRequest& request, FirstRead read, int* access) {
-  *access = kAccessControl;
-  if (accessKeyOn()) return answerWithKey(sock, request, read, access);
-  // Only a browser's request names an Origin; the peer is looked up for it.
-  const bool onLoopback = request.origin.count > 0 && peerIsLoopback(sock);
-  const HttpAnswer answer = answerFor(request, onLoopback);
-  if (answer.status == 0) return kFirstReadUpgrade;
-  if (answer.refusal != 0) printf("Refused a connection: %s.\n", originRefusalText(answer.refusal));
-  writeAnswer(sock, answer);
-  return kFirstReadAnswered;
 }

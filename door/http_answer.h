@@ -11,9 +11,7 @@
 #include "door/http_request.h"
 #include "door/served_files.h"
 
-constexpr int kFirstReadUpgrade = 0;   // go on with the 101 reply
-constexpr int kFirstReadAnswered = 1;  // answered over HTTP: end the connection
-constexpr int kExtraBound = 256;       // header lines an answer adds
+constexpr int kExtraBound = 256;  // header lines an answer adds
 
 // The connection's first read: the request's bytes, and room after them
 // for a body that arrives later.
@@ -39,12 +37,6 @@ struct HttpAnswer {
 // What the request gets; a read that does not open with a request line is an
 // upgrade, as every first read was before the page was served.
 HttpAnswer answerFor(const HttpRequest& request, bool peerOnLoopback);
-
-// Unless the request (read once from the connection's first read) is an
-// upgrade to go on with, writes its answer and ends the sending side.
-// kFirstReadUpgrade or kFirstReadAnswered; `access` is what an upgrade may
-// do (kAccessControl, or kAccessView for a view session).
-int answerHttp(int sock, const HttpRequest& request, FirstRead read, int* access);
 
 // A short text answer of the given status.
 HttpAnswer textAnswer(int status, const char* reason, const char* text);

@@ -105,9 +105,9 @@ bool spanHas(TextSpan span, const char* word) {
 HttpRequest readHttpRequest(const uint8_t* bytes, int length) {
   HttpRequest request;
   const char* text = reinterpret_cast<const char*>(bytes);
-  if (length <= 0 || !readRequestLine(text, length, &request)) return request;
-  request.isHttp = true;
-  int from = lineEnd(text, length, 0);
+  if (length <= 0) return request;
+  request.isHttp = readRequestLine(text, length, &request);
+  int from = request.isHttp ? lineEnd(text, length, 0) : 0;
   while (from < length) {
     const int end = lineEnd(text, length, from);
     if (isBlankLine(text, from, end)) {
@@ -120,6 +120,9 @@ HttpRequest readHttpRequest(const uint8_t* bytes, int length) {
     takeIfNamed(text, from, end, cut, "Origin", &request.origin);
     takeIfNamed(text, from, end, cut, "Upgrade", &request.upgrade);
     takeIfNamed(text, from, end, cut, "Sec-WebSocket-Key", &request.key);
+    takeIfNamed(text, from, end, cut, "Sec-WebSocket-Version", &request.version);
+    takeIfNamed(text, from, end, cut, "Sec-WebSocket-Extensions", &request.extensions);
+    takeIfNamed(text, from, end, cut, "Sec-WebSocket-Protocol", &request.protocols);
     takeIfNamed(text, from, end, cut, "Content-Length", &request.contentLength);
     takeIfNamed(text, from, end, cut, "Cookie", &request.cookie);
     takeIfNamed(text, from, end, cut, "Authorization", &request.authorization);

@@ -30,14 +30,19 @@ struct HttpRequest {
   HeaderValue host;
   HeaderValue origin;
   HeaderValue upgrade;
-  HeaderValue key;  // Sec-WebSocket-Key
+  HeaderValue key;         // Sec-WebSocket-Key
+  HeaderValue version;     // Sec-WebSocket-Version
+  HeaderValue extensions;  // Sec-WebSocket-Extensions
+  HeaderValue protocols;   // Sec-WebSocket-Protocol
   HeaderValue contentLength;
   HeaderValue cookie;
   HeaderValue authorization;
 };
 
-// Reads the request line and the Host, Origin, Upgrade, Sec-WebSocket-Key,
-// Content-Length, Cookie and Authorization headers from the first `length` bytes of `bytes`.
+// Reads the request line and the headers above from the first `length`
+// bytes of `bytes`. A read that does not open with a request line is still
+// searched for the headers from its first line on, since it is answered as
+// an upgrade and its WebSocket headers shape the reply.
 HttpRequest readHttpRequest(const uint8_t* bytes, int length);
 
 // True when the span holds exactly `word`, letters compared without case.

@@ -34,7 +34,6 @@ constexpr const char* kPrivateSuffixes[] = {".local", ".home.arpa", ".internal"}
 constexpr int kIpv4Parts = 4;
 constexpr int kIpv4PartLargest = 255;
 constexpr int kIpv4PartDigits = 3;
-constexpr uint8_t kLoopbackNet = 127;
 
 bool isDigit(char c) {
   return c >= '0' && c <= '9';
@@ -265,20 +264,4 @@ const char* originRefusalText(int reason) {
     case kOriginNullListed: return "Origin null while PANEL_ORIGINS is set";
     default: return "accepted";
   }
-}
-
-bool peerIsLoopback(int sock) {
-  sockaddr_storage peer{};
-  socklen_t size = sizeof peer;
-  if (getpeername(sock, reinterpret_cast<sockaddr*>(&peer), &size) != 0) return false;
-  if (peer.ss_family == AF_INET) {
-    const auto* v4 = reinterpret_cast<const sockaddr_in*>(&peer);
-    return (ntohl(v4->sin_addr.s_addr) >> 24) == kLoopbackNet;
-  }
-  if (peer.ss_family == AF_INET6) {
-    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&peer);
-    if (IN6_IS_ADDR_LOOPBACK(&v6->sin6_addr)) return true;
-    return IN6_IS_ADDR_V4MAPPED(&v6->sin6_addr) && v6->sin6_addr.s6_addr[12] == kLoopbackNet;
-  }
-  return false;
 }

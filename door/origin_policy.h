@@ -66,9 +66,6 @@ int checkOrigin(const HttpRequest& request, bool peerOnLoopback);
 int checkOriginWith(const HttpRequest& request, bool peerOnLoopback, const AllowedOrigins& allowed);
 // One line of text naming the reason of a refusal.
 const char* originRefusalText(int reason);
-// True when the socket's peer is a loopback address (127.0.0.0/8, ::1, or an
-// IPv4 loopback address mapped into IPv6).
-bool peerIsLoopback(int sock);
 // True when the Host value names this machine in a way no other site can
 // take over: an address literal, a name without dots, or a name under
 // ".local", ".home.arpa" or ".internal", each with an optional ":port".

@@ -1,6 +1,6 @@
-// The files the server hands to browsers, compiled in from client/ by the
-// build (tools/embed_files.cmake), so the binary always carries the page the
-// repository holds: the page, its manifest, its two icons and its change-stream script.
+// The files the server hands to browsers: every file of client/, compiled in
+// by the build (tools/embed_files.cmake), so the binary always carries the
+// page the repository holds. kServedFiles is the one list of them.
 #pragma once
 
 #include <cstdint>
@@ -10,14 +10,20 @@ struct EmbeddedFile {
   int size;
 };
 
-extern const EmbeddedFile kPageFile;           // client/index.html
-extern const EmbeddedFile kManifestFile;       // client/manifest.json
-extern const EmbeddedFile kIconSvgFile;        // client/icon.svg
-extern const EmbeddedFile kIconPngFile;        // client/icon.png
-extern const EmbeddedFile kChangesScriptFile;  // client/changes.js
+// One served file: the path it answers ("/<its name>", and "/" for the page),
+// its content type and its bytes.
+struct ServedFile {
+  const char* path;
+  const char* type;
+  const EmbeddedFile* file;
+};
+extern const ServedFile kServedFiles[];
+extern const int kServedFileCount;
 
-// The page's inline style and script as a Content-Security-Policy source,
-// quotes included: 'sha256-<Base64 of the digest>'; the script's also allows
-// the page's own served script ('self').
+// The page, client/index.html: its answer carries the page's own policy.
+extern const EmbeddedFile kPageFile;
+
+// The page's inline style as a Content-Security-Policy source, quotes
+// included: 'sha256-<Base64 of the digest>'. Its scripts are files of
+// client/, allowed as 'self'.
 extern const char kPageStyleSource[];
-extern const char kPageScriptSource[];

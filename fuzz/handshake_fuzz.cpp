@@ -1,15 +1,16 @@
 // Fuzzes the opening handshake on arbitrary received bytes: whatever the
 // first read holds (up to a full receive buffer without a terminating zero),
-// wsin and wsout stay inside the record and the reply is always the complete
-// "101 Switching Protocols" answer: 129 bytes, longer only when it accepts an
-// offered extension or the page's subprotocol. The value extractor is also run
-// on the bytes alone, in a buffer of exactly their length, with destinations
-// of every small size.
+// the request reader, wsin and wsout stay inside the record and the reply is
+// always the complete "101 Switching Protocols" answer: 129 bytes, longer
+// only when it accepts an offered extension or the page's subprotocol. The
+// value extractor is also run on the bytes alone, in a buffer of exactly
+// their length, with destinations of every small size.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "door/http_request.h"
 #include "server/handshake.h"
 #include "server/key_value.h"
 #include "server/records.h"
@@ -21,9 +22,10 @@ wssession session;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const int length = size < size_t(kRxBufSize) ? int(size) : kRxBufSize;
   memset(session.rxbuf, 0, sizeof session.rxbuf);
-  memcpy(session.rxbuf, data, size < size_t(kRxBufSize) ? size : size_t(kRxBufSize));
-  wsin(&session);
+  memcpy(session.rxbuf, data, size_t(length));
+  wsin(&session, readHttpRequest(session.rxbuf, length));
   wsout(&session);
   const bool plainReply = session.deflateOn == 0 && session.changesOn == 0;
   if (plainReply != (session.replyLen == kReplyLength)) abort();

@@ -1,17 +1,9 @@
 // The change stream: what a viewer that offered the panel's own subprotocol
 // gets after its first whole picture. A change message carries only the byte
-// spans of the BMP file image that changed between two picture versions,
-// each as the new bytes or as their XOR with the bytes the viewer holds,
-// whichever is estimated to compress smaller. The page applies the spans to
-// its own copy of the file image, so every picture format the loader
-// accepts is handled alike (README, "The change stream").
-//
-// Message (all numbers little-endian):
-//   u8 format (kChangeFormat), u8 flags (0),
-//   u32 from version, u32 to version, u32 file length, u32 span count,
-//   then per span: u32 skip, u32 length, u8 encoding, length bytes, where
-//   skip counts the bytes from the end of the previous span (from the start
-//   of the file for the first), so a rectangle's rows repeat one header.
+// spans of the BMP file image that changed between two picture versions.
+// The message format, every encoding and every edge (versions, whole
+// pictures mid-stream) are written once, in docs/protocol.md ("The change
+// stream"); the constants below follow it.
 //
 // The work is split by lock: stageSegment compares and copies under BMPmutex
 // (the old bytes are gone after it), encodeChange and the history run under

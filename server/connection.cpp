@@ -15,7 +15,7 @@
 #include <cstring>
 
 #include "door/access_key.h"
-#include "door/http_answer.h"
+#include "door/front_door.h"
 #include "server/frames.h"
 #include "server/handshake.h"
 #include "server/records.h"
@@ -99,11 +99,11 @@ bool actOnFrames(Connection& con, int filled) {
   return true;
 }
 
-// Sends the 101 reply built from the upgrade request in rxbuf and starts the
-// two pings; false when the reply did not go out.
-bool beginWebSocket(Connection& con) {
+// Sends the 101 reply built from the upgrade request and starts the two
+// pings; false when the reply did not go out.
+bool beginWebSocket(Connection& con, const HttpRequest& request) {
   wssession* record = con.record;
-  wsin(record);
+  wsin(record, request);
   wsout(record);
   if (wssWr(con.sock, reinterpret_cast<const uint8_t*>(record->reply), record->replyLen) < 0) {
     return false;
@@ -120,13 +120,14 @@ bool beginWebSocket(Connection& con) {
 bool answerRequest(Connection& con, int got) {
   wssession* record = con.record;
   const HttpRequest request = readHttpRequest(record->rxbuf, got);
+  const Peer peer = peerOf(con.sock);
   int access = kAccessNone;
-  if (answerHttp(con.sock, request, {record->rxbuf, got, kRxBufSize}, &access) !=
+  if (answerHttp(con.sock, request, {record->rxbuf, got, kRxBufSize}, peer, &access) !=
       kFirstReadUpgrade) {
     return false;
   }
   record->viewOnly = access == kAccessView ? 255 : 0;
-  return beginWebSocket(con);
+  return beginWebSocket(con, request);
 }
 
 // One turn after the screen: read, then act on what arrived. False ends the

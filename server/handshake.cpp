@@ -1,8 +1,8 @@
 // The opening handshake: the reading of the upgrade request and the building
 // of the 101 reply.
 //
-// The request lies in rxbuf, which a read may fill to the last byte without a
-// terminating NUL, so every lookup is bounded by the receive buffer's size.
+// The request's headers come from its one reading (door/http_request.h):
+// names without regard to case, spaces and tabs around each value dropped.
 #include "server/handshake.h"
 
 #include <openssl/sha.h>
@@ -36,35 +36,45 @@ static_assert(sizeof(GUIDKey) - 1 == 36);
 static_assert(sizeof(wssession::wsKey) + sizeof(GUIDKey) <= kKeyText);
 static_assert(kReplyLength < int(kReplyBound) && kReplyBound <= sizeof(wssession::reply));
 
+// Copies the value without its spaces and tabs into dst (at most size - 1
+// characters and a NUL); the number of characters copied.
+size_t copyCompact(TextSpan value, char* dst, size_t size) {
+  size_t out = 0;
+  for (int i = 0; i < value.length && out + 1 < size; ++i) {
+    const char c = value.text[i];
+    if (c == '\0') break;
+    if (c != ' ' && c != '\t') dst[out++] = c;
+  }
+  dst[out] = '\0';
+  return out;
+}
+
 }  // namespace
 
-int wsin(wssession* record) {
-  char* request = reinterpret_cast<char*>(record->rxbuf);
+int wsin(wssession* record, const HttpRequest& request) {
   memset(record->wsKey, 0, sizeof record->wsKey);
-  strval(request, "Sec-WebSocket-Key:", record->wsKey, kRxBufSize, sizeof record->wsKey);
+  copyCompact(request.key.value, record->wsKey, sizeof record->wsKey);
 
   char version[kVersionText] = {};
-  strval(request, "Sec-WebSocket-Version:", version, kRxBufSize, sizeof version);
+  copyCompact(request.version.value, version, sizeof version);
   record->wsVersion = decimalValue(version);
 
   memset(record->wsExtensions, 0, sizeof record->wsExtensions);
-  const int found = strval(request, "Sec-WebSocket-Extensions:", record->wsExtensions, kRxBufSize,
-                           sizeof record->wsExtensions);
+  const size_t listLength =
+      copyCompact(request.extensions.value, record->wsExtensions, sizeof record->wsExtensions);
   // A list that filled the field may have been cut: nothing of it is taken.
-  const size_t listLength = strnlen(record->wsExtensions, sizeof record->wsExtensions);
   record->deflateOn = listLength + 1 < sizeof record->wsExtensions
                           ? uint8_t(chooseDeflateOffer(record->wsExtensions, listLength))
                           : uint8_t(kOfferNone);
 
   // The change stream, only when the list names it; a cut list names nothing.
   char protocols[kProtocolText] = {};
-  strval(request, "Sec-WebSocket-Protocol:", protocols, kRxBufSize, sizeof protocols);
-  const size_t protocolLength = strnlen(protocols, sizeof protocols);
+  const size_t protocolLength = copyCompact(request.protocols.value, protocols, sizeof protocols);
   record->changesOn =
       protocolLength + 1 < sizeof protocols && chooseChangesOffer(protocols, protocolLength) != 0
           ? 255
           : 0;
-  return found;
+  return request.extensions.count > 0 ? 1 : 0;
 }
 
 int wsout(wssession* record) {

@@ -1,12 +1,13 @@
 # Compiles the files the server hands to browsers into one C++ source, so the
 # server binary carries them and cannot drift from client/. Runs on the build
 # host (also when cross-compiling), as
-#   cmake -DSOURCE_DIR=<repository> -DOUTPUT=<file.cpp> -P tools/embed_files.cmake
-# It also writes the SHA-256 of the page's one inline <style> and one inline
-# <script> in the form a Content-Security-Policy names them, so the policy
-# allows exactly the page's own code.
-
-set(client ${SOURCE_DIR}/client)
+#   cmake -DFILES=<client files> -DOUTPUT=<file.cpp> -P tools/embed_files.cmake
+# FILES is the one list of what is served (the build globs client/): each file
+# is served at "/<its name>", with a content type by its ending, and
+# index.html also at "/". It also writes the SHA-256 of the page's one inline
+# <style> in the form a Content-Security-Policy names it, so the policy allows
+# exactly the page's own style; the page's scripts are files of their own,
+# allowed as 'self'.
 
 # Base64 of the bytes given as a hex string.
 function(hex_to_base64 hex out)
@@ -74,26 +75,58 @@ function(embed_file path name out)
   set(${out} "const uint8_t ${name}Bytes[] = {\n  ${bytes}\n};\nconst EmbeddedFile ${name} = {${name}Bytes, int(sizeof ${name}Bytes)};\n" PARENT_SCOPE)
 endfunction()
 
-file(READ ${client}/index.html page)
-inline_hash("${page}" style styleHash)
-inline_hash("${page}" script scriptHash)
+# The content type a file is served with, by its ending. A file of another
+# kind stops the build: name its type here first.
+function(content_type path out)
+  get_filename_component(ending ${path} LAST_EXT)
+  if(ending STREQUAL ".html")
+    set(type "text/html; charset=utf-8")
+  elseif(ending STREQUAL ".js")
+    set(type "text/javascript; charset=utf-8")
+  elseif(ending STREQUAL ".svg")
+    set(type "image/svg+xml")
+  elseif(ending STREQUAL ".png")
+    set(type "image/png")
+  elseif(ending STREQUAL ".json")
+    # The page's one JSON file is its manifest.
+    set(type "application/manifest+json")
+  else()
+    message(FATAL_ERROR "${path}: no content type for files ending \"${ending}\"")
+  endif()
+  set(${out} "${type}" PARENT_SCOPE)
+endfunction()
 
-embed_file(${client}/index.html kPageFile pageText)
-embed_file(${client}/manifest.json kManifestFile manifestText)
-embed_file(${client}/icon.svg kIconSvgFile iconSvgText)
-embed_file(${client}/icon.png kIconPngFile iconPngText)
-embed_file(${client}/changes.js kChangesScriptFile changesScriptText)
+set(arrays "")
+set(table "")
+set(count 0)
+set(page "")
+foreach(path ${FILES})
+  get_filename_component(fileName ${path} NAME)
+  content_type(${path} type)
+  if(fileName STREQUAL "index.html")
+    set(name kPageFile)
+    file(READ ${path} page)
+    set(table "${table}    {\"/\", \"${type}\", &kPageFile},\n")
+  else()
+    set(name kServedFile${count})
+  endif()
+  embed_file(${path} ${name} text)
+  string(APPEND arrays "${text}\n")
+  string(APPEND table "    {\"/${fileName}\", \"${type}\", &${name}},\n")
+  math(EXPR count "${count} + 1")
+endforeach()
+if(page STREQUAL "")
+  message(FATAL_ERROR "client/index.html is not among the served files")
+endif()
+inline_hash("${page}" style styleHash)
 
 file(WRITE ${OUTPUT}.tmp "// Generated from client/ by tools/embed_files.cmake at build time: do not edit.
 #include \"door/served_files.h\"
 
-${pageText}
-${manifestText}
-${iconSvgText}
-${iconPngText}
-${changesScriptText}
+${arrays}const ServedFile kServedFiles[] = {
+${table}};
+const int kServedFileCount = int(sizeof kServedFiles / sizeof kServedFiles[0]);
 const char kPageStyleSource[] = \"'${styleHash}'\";
-const char kPageScriptSource[] = \"'self' '${scriptHash}'\";
 ")
 # Only a changed output is rewritten, so an unchanged page rebuilds nothing.
 file(COPY_FILE ${OUTPUT}.tmp ${OUTPUT} ONLY_IF_DIFFERENT)

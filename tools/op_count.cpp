@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "door/access_key.h"
+#include "door/http_request.h"
 #include "graphics/drawn_area.h"
 #include "graphics/font.h"
 #include "graphics/framebuffer.h"
@@ -159,7 +160,7 @@ constexpr char kRequest[] =
 
 void handshake() {
   memcpy(record.rxbuf, kRequest, sizeof kRequest);
-  wsin(&record);
+  wsin(&record, readHttpRequest(record.rxbuf, int(sizeof kRequest) - 1));
   wsout(&record);
 }
 

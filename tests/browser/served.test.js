@@ -15,17 +15,20 @@ const {
   waitForColour, pressAt, waitForPanel,
 } = require('./panel_page');
 
-const pageFile = path.resolve(__dirname, '../../client/index.html');
+const clientFolder = path.resolve(__dirname, '../../client');
 const DISC = [127, 100, 100];  // "circlef" with slider 1 at 127
 const REBOUND = 'rebound.example';  // a name the browser resolves to loopback
 
-// Serves `pages` ({ path: html }) on a free loopback port; resolves to its port.
+// Serves `pages` ({ path: text }) on a free loopback port, scripts (.js) as
+// scripts and the rest as HTML; resolves to its port.
 async function startStaticServer(pages) {
   const port = await freePort();
   const server = http.createServer((request, response) => {
-    const html = pages[request.url.split('?')[0]];
-    response.writeHead(html ? 200 : 404, { 'Content-Type': 'text/html; charset=utf-8' });
-    response.end(html || '');
+    const where = request.url.split('?')[0];
+    const text = pages[where];
+    const type = where.endsWith('.js') ? 'text/javascript' : 'text/html';
+    response.writeHead(text ? 200 : 404, { 'Content-Type': type + '; charset=utf-8' });
+    response.end(text || '');
   });
   await new Promise((resolve) => server.listen(port, '127.0.0.1', resolve));
   after(() => new Promise((resolve) => server.close(resolve)));
@@ -60,9 +63,13 @@ test('the served page drives the panel and the pages of other sites are refused'
     const page = browser.page;
     await waitForPanel(page);
 
+    // A copy of the page and its scripts, as another site could serve them.
+    const scripts = fs.readdirSync(clientFolder).filter((name) => name.endsWith('.js'));
     const otherPort = await startStaticServer({
-      '/page': fs.readFileSync(pageFile, 'utf8'),
+      '/page': fs.readFileSync(path.join(clientFolder, 'index.html'), 'utf8'),
       '/frame': `<iframe sandbox="allow-scripts" src="${own}"></iframe>`,
+      ...Object.fromEntries(scripts.map((name) =>
+        ['/' + name, fs.readFileSync(path.join(clientFolder, name), 'utf8')])),
     });
     const context = page.context();
     // The same page served from another port: its origin is another site.

@@ -130,10 +130,11 @@ TEST(AccessKey, PanelKeyWritesHashesThatOpenOnlyTheirOwnKey) {
   EXPECT_EQ(checkKey(keys, "correct horse", 13), kAccessControl);
   EXPECT_EQ(checkKey(keys, control.data(), int(control.size())), kAccessNone);
   EXPECT_EQ(checkKey(keys, view.data(), int(view.size())), kAccessView);
+  const std::string before = fileText(file);
   EXPECT_NE(
       runCommand("printf 'short\\n' | " + std::string(PANEL_KEY_BIN) + " --stdin " + file, nullptr),
       0);
-  EXPECT_EQ(fileText(file), fileText(file)) << "a refused passphrase leaves the file";
+  EXPECT_EQ(fileText(file), before) << "a refused passphrase leaves the file";
   unlink(file.c_str());
 }
 
@@ -431,7 +432,12 @@ TEST(AccessKey, ASessionOutlivesARestartAndEndsWhenTheKeyChanges) {
   // A new key, while the server runs: the old session is over at once.
   ASSERT_FALSE(makeAccessKey(file).empty());
   EXPECT_EQ(upgradeWith(cookie).rfind("HTTP/1.1 401", 0), 0u);
+  // A deleted file refuses every session, and is reported once, not per request.
+  const std::string fresh = cookieOf(answerOf(port, {login(makeAccessKey(file))}));
+  ASSERT_FALSE(fresh.empty());
   unlink(file.c_str());
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(upgradeWith(fresh).rfind("HTTP/1.1 401", 0), 0u) << i;
+  EXPECT_EQ(countOf(second.output(), "The key file cannot be read"), 1) << second.output();
 }
 
 TEST(AccessKey, AViewSessionSeesThePictureAndItsPressesAreDropped) {

@@ -130,7 +130,15 @@ TEST(HttpAnswer, EachFirstReadGetsItsAnswer) {
     EXPECT_EQ(answer.refusal, c.refusal) << c.what;
   }
   EXPECT_EQ(answerTo(get("/", ""), false).file, &kPageFile);
-  EXPECT_EQ(answerTo(get("/icon.svg", ""), false).file, &kIconSvgFile);
+  // Every file of client/ is served at its name, as the file holds it.
+  for (const std::string name : {"index.html", "changes.js", "icon.png", "icon.svg", "key.js",
+                                 "manifest.json", "page.js", "picture.js"}) {
+    const HttpAnswer answer = answerTo(get("/" + name, ""), false);
+    ASSERT_NE(answer.file, nullptr) << name;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(answer.file->bytes), answer.file->size),
+              fileText(("client/" + name).c_str()))
+        << name;
+  }
 }
 
 TEST(HttpAnswer, TheServerHandsOutThePageAndEndsEachAnswer) {
@@ -149,6 +157,7 @@ TEST(HttpAnswer, TheServerHandsOutThePageAndEndsEachAnswer) {
                                 "Content-Length: " + std::to_string(html.size()) + "\r\n",
                                 std::string("Cache-Control: no-cache\r\n"),
                                 std::string("X-Content-Type-Options: nosniff\r\n"),
+                                std::string("script-src 'self'; style-src 'sha256-"),
                                 std::string("connect-src 'self' ws://127.0.0.1;"),
                                 std::string("frame-ancestors 'none'\r\n")}) {
     EXPECT_NE(head.find(line), std::string::npos) << line << " not in\n" << head;

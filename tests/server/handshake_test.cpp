@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "door/http_request.h"
 #include "server/extensions.h"
 #include "server/key_value.h"
 
@@ -23,9 +24,10 @@ std::unique_ptr<wssession> withRequest(const std::string& request) {
   return record;
 }
 
-std::string rxText(const wssession& record) {
-  return std::string(reinterpret_cast<const char*>(record.rxbuf),
-                     strnlen(reinterpret_cast<const char*>(record.rxbuf), kRxBufSize));
+// Reads the request in rxbuf once, as the connection does, and takes it in.
+int takeRequest(wssession* record) {
+  const int length = int(strnlen(reinterpret_cast<const char*>(record->rxbuf), kRxBufSize));
+  return wsin(record, readHttpRequest(record->rxbuf, length));
 }
 
 const std::string kSampleRequest =
@@ -45,7 +47,7 @@ const std::string kSampleRequest =
 // with the accepting line before its blank line.
 TEST(Handshake, SampleKeyGivesTheKnownAcceptAndAcceptsTheOfferedCompression) {
   auto record = withRequest(kSampleRequest);
-  EXPECT_EQ(wsin(record.get()), 1);
+  EXPECT_EQ(takeRequest(record.get()), 1);
   EXPECT_STREQ(record->wsKey, "dGhlIHNhbXBsZSBub25jZQ==");
   EXPECT_EQ(record->wsVersion, 13);
   EXPECT_STREQ(record->wsExtensions, "permessage-deflate;client_max_window_bits");
@@ -63,7 +65,7 @@ TEST(Handshake, SampleKeyGivesTheKnownAcceptAndAcceptsTheOfferedCompression) {
 
 TEST(Handshake, RequestWithoutHeadersStillGetsA129ByteReply) {
   auto record = withRequest("GET / HTTP/1.1\r\nHost: x\r\n\r\n");
-  EXPECT_EQ(wsin(record.get()), 0);
+  EXPECT_EQ(takeRequest(record.get()), 0);
   EXPECT_STREQ(record->wsKey, "");
   EXPECT_EQ(record->wsVersion, 0);
   EXPECT_STREQ(record->wsExtensions, "");
@@ -72,29 +74,17 @@ TEST(Handshake, RequestWithoutHeadersStillGetsA129ByteReply) {
   EXPECT_EQ(strlen(record->wsAccept), 28u);
 }
 
-TEST(Handshake, KeyWrittenWithoutSpaceOrInOtherCaseIsEmpty) {
-  auto glued = withRequest("Sec-WebSocket-Key:dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n");
-  wsin(glued.get());
-  EXPECT_STREQ(glued->wsKey, "");
-  auto lower = withRequest("sec-websocket-key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n");
-  wsin(lower.get());
-  EXPECT_STREQ(lower->wsKey, "");
-  wsout(lower.get());
-  EXPECT_EQ(lower->replyLen, 129);
-}
-
-TEST(Handshake, KeyGivenTwiceUsesTheFirstAndBlanksItsLine) {
+TEST(Handshake, KeyGivenTwiceUsesTheFirst) {
   auto record = withRequest(
       "Sec-WebSocket-Key: first\r\n"
       "Sec-WebSocket-Key: second\r\n\r\n");
-  wsin(record.get());
+  takeRequest(record.get());
   EXPECT_STREQ(record->wsKey, "first");
-  EXPECT_EQ(rxText(*record), std::string(24, ' ') + "\r\nSec-WebSocket-Key: second\r\n\r\n");
 }
 
 TEST(Handshake, OverlongKeyIsCutToItsField) {
   auto record = withRequest("Sec-WebSocket-Key: " + std::string(40, 'k') + "\r\n");
-  wsin(record.get());
+  takeRequest(record.get());
   EXPECT_EQ(std::string(record->wsKey), std::string(25, 'k'));
   wsout(record.get());
   EXPECT_EQ(record->replyLen, 129);
@@ -102,10 +92,10 @@ TEST(Handshake, OverlongKeyIsCutToItsField) {
 
 TEST(Handshake, VersionThatIsNotANumberIsZero) {
   auto record = withRequest("Sec-WebSocket-Version: thirteen\r\n");
-  wsin(record.get());
+  takeRequest(record.get());
   EXPECT_EQ(record->wsVersion, 0);
   auto huge = withRequest("Sec-WebSocket-Version: 99999999999999999999\r\n");
-  wsin(huge.get());
+  takeRequest(huge.get());
   EXPECT_EQ(huge->wsVersion, INT32_MAX);
 }
 
@@ -114,9 +104,8 @@ TEST(Handshake, RequestFillingTheWholeBufferIsReadWithinIt) {
   std::string request = "Sec-WebSocket-Key: abc";
   request += std::string(kRxBufSize - request.size(), 'z');
   auto record = withRequest(request);
-  wsin(record.get());
+  takeRequest(record.get());
   EXPECT_EQ(std::string(record->wsKey), "abc" + std::string(22, 'z'));
-  EXPECT_EQ(rxText(*record), std::string(kRxBufSize, ' '));
 }
 
 TEST(StrVal, ScanStopsAtTheGivenLengthAndAtANul) {
@@ -165,11 +154,19 @@ TEST(StrVal, ZeroSizedDestinationReceivesNothing) {
 }
 
 // The change stream's subprotocol is confirmed only when offered by name;
-// every other request gets exactly the reply it got before.
+// every other request gets exactly the reply it got before. Header names in
+// any case and values with or without spaces or tabs around them are read
+// alike (some proxies and libraries write them so).
 TEST(Handshake, ChangeStreamIsConfirmedOnlyWhenOfferedByName) {
   const std::string head =
       "GET / HTTP/1.1\r\nHost: h\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
       "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n";
+  const std::string lowerHead =
+      "GET / HTTP/1.1\r\nhost: h\r\nupgrade: websocket\r\nconnection: upgrade\r\n"
+      "sec-websocket-key: dGhlIHNhbXBsZSBub25jZQ==\r\nsec-websocket-version: 13\r\n";
+  const std::string gluedHead =
+      "GET / HTTP/1.1\r\nHost:h\r\nUpgrade:websocket\r\nConnection:Upgrade\r\n"
+      "Sec-WebSocket-Key:dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version:13\r\n";
   const std::string accept =
       "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: "
       "Upgrade\r\nSec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n";
@@ -179,27 +176,35 @@ TEST(Handshake, ChangeStreamIsConfirmedOnlyWhenOfferedByName) {
   const std::string protocolLine = "Sec-WebSocket-Protocol: panel-changes-v1\r\n";
   const std::string deflateOffer = "Sec-WebSocket-Extensions: permessage-deflate\r\n";
   struct Case {
-    std::string headers;
+    std::string request;
     std::string reply;
     uint8_t changesOn;
   };
   const Case cases[] = {
-      {"", accept + "\r\n", 0},
-      {deflateOffer, accept + deflateLine + "\r\n", 0},
-      {"Sec-WebSocket-Protocol: panel-changes-v1\r\n", accept + protocolLine + "\r\n", 255},
-      {deflateOffer + "Sec-WebSocket-Protocol: chat, panel-changes-v1\r\n",
+      {head, accept + "\r\n", 0},
+      {head + deflateOffer, accept + deflateLine + "\r\n", 0},
+      {head + "Sec-WebSocket-Protocol: panel-changes-v1\r\n", accept + protocolLine + "\r\n", 255},
+      {head + deflateOffer + "Sec-WebSocket-Protocol: chat, panel-changes-v1\r\n",
        accept + deflateLine + protocolLine + "\r\n", 255},
-      {"Sec-WebSocket-Protocol: panel-changes-v2\r\n", accept + "\r\n", 0},
-      {"Sec-WebSocket-Protocol: panel-changes-v1x,panel-changes\r\n", accept + "\r\n", 0},
-      {"Sec-WebSocket-Protocol: " + std::string(140, 'a') + ",panel-changes-v1\r\n",
+      {head + "Sec-WebSocket-Protocol: panel-changes-v2\r\n", accept + "\r\n", 0},
+      {head + "Sec-WebSocket-Protocol: panel-changes-v1x,panel-changes\r\n", accept + "\r\n", 0},
+      {head + "Sec-WebSocket-Protocol: " + std::string(140, 'a') + ",panel-changes-v1\r\n",
        accept + "\r\n", 0},
+      {lowerHead + "sec-websocket-extensions: permessage-deflate\r\n" +
+           "sec-websocket-protocol: panel-changes-v1\r\n",
+       accept + deflateLine + protocolLine + "\r\n", 255},
+      {gluedHead + "Sec-WebSocket-Extensions:permessage-deflate\r\n" +
+           "Sec-WebSocket-Protocol:chat,panel-changes-v1\r\n",
+       accept + deflateLine + protocolLine + "\r\n", 255},
+      {lowerHead + "SEC-WEBSOCKET-PROTOCOL:\t panel-changes-v1 \t\r\n",
+       accept + protocolLine + "\r\n", 255},
   };
   for (const Case& c : cases) {
-    auto record = withRequest(head + c.headers + "\r\n");
-    wsin(record.get());
+    auto record = withRequest(c.request + "\r\n");
+    takeRequest(record.get());
     wsout(record.get());
-    EXPECT_EQ(std::string(record->reply, size_t(record->replyLen)), c.reply) << c.headers;
-    EXPECT_EQ(record->changesOn, c.changesOn) << c.headers;
+    EXPECT_EQ(std::string(record->reply, size_t(record->replyLen)), c.reply) << c.request;
+    EXPECT_EQ(record->changesOn, c.changesOn) << c.request;
   }
   EXPECT_EQ(int(accept.size()) + 2, kReplyLength);
 }

@@ -41,10 +41,9 @@ class Hostile : public ::testing::Test {
   void SetUp() override {
     port_ = freePort();
     const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    // The wrong-key tests run the server with a key; the viewer holds the
-    // right one.
+    // A keyed suite runs the server with a key; the viewer holds the right one.
     std::string credentials;
-    if (name.rfind("WrongKeys", 0) == 0) {
+    if (keyed()) {
       keyFile_ = tempPath(name + "-keys");
       credentials = "Authorization: Bearer " + makeAccessKey(keyFile_) + "\r\n";
       setenv("PANEL_KEY_FILE", keyFile_.c_str(), 1);
@@ -107,12 +106,21 @@ class Hostile : public ::testing::Test {
     if (!keyFile_.empty()) unlink(keyFile_.c_str());
   }
 
+  // True for a suite whose server needs an access key.
+  virtual bool keyed() const { return false; }
+
   uint16_t port_ = 0;
   std::string keyFile_;
   ServerProcess server_;
   Viewer viewer_;
   ProcessCounts baseline_{};
   bool circleNext_ = true;
+};
+
+// The same hostile peers against a server with an access key.
+class HostileWithKey : public Hostile {
+ protected:
+  bool keyed() const override { return true; }
 };
 
 // The header of a masked text frame announcing `length` bytes in the 16-bit
@@ -392,7 +400,7 @@ TEST_F(Hostile, ReservedBitsAndBadCompressedBodiesEndTheirConnection) {
   expectUnharmed();
 }
 
-TEST_F(Hostile, WrongKeysInWavesAreRefusedWhileTheViewerKeepsControl) {
+TEST_F(HostileWithKey, WrongKeysInWavesAreRefusedWhileTheViewerKeepsControl) {
   const std::string upgrade =
       "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
       "Sec-WebSocket-Key: " +

@@ -1,6 +1,6 @@
 // The viewer's side of the change stream for the tools and tests: a held
 // copy of the file image that a whole picture replaces and a change message
-// (server/changes.h) is applied to, checked whole first as the page does.
+// (docs/protocol.md) is applied to, checked whole first as the page does.
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,266 @@
+// The page: connects to the panel server over WebSocket, shows every picture
+// it streams (picture.js decodes it, changes.js applies the change stream)
+// and reports each pointer press back in the picture's own coordinates.
+// The last of the page's scripts (picture.js, changes.js, key.js, page.js,
+// all deferred, run in that order); it starts the page.
+"use strict";
+
+const { decodeBmp } = window.panelPicture;
+
+const DEFAULT_PORT = 8080;
+const RETRY_FIRST_MS = 500;    // first wait after the server went away
+const RETRY_LONGEST_MS = 8000; // the wait doubles up to this
+
+const body = document.body;
+const canvas = document.getElementById("screen");
+const context = canvas.getContext("2d");
+const stateText = document.getElementById("state-text");
+const screenNote = document.getElementById("screen-note");
+const hostInput = document.getElementById("host");
+const portInput = document.getElementById("port");
+const sizeText = document.getElementById("size");
+const updatesText = document.getElementById("updates");
+const pressText = document.getElementById("press");
+
+let socket = null;
+let picture = null;  // {width, height, bottomUp} of the picture shown
+let updates = 0;
+let retryMs = RETRY_FIRST_MS;
+let retryTimer = 0;
+let countdownTimer = 0;
+
+function showState(state, text, note) {
+  body.dataset.state = state;
+  stateText.textContent = text;
+  screenNote.textContent = note;
+}
+
+// The server: ?host= and ?port= when given; else the host and port the page
+// was served from; else (a page from disk) localhost and the default port.
+function target() {
+  const query = new URLSearchParams(location.search);
+  const served = location.protocol === "http:" || location.protocol === "https:";
+  const servedPort = location.port || (location.protocol === "https:" ? "443" : "80");
+  return {
+    host: query.get("host") || location.hostname || "localhost",
+    port: query.get("port") || (served ? servedPort : String(DEFAULT_PORT)),
+  };
+}
+
+function socketUrl(host, port) {
+  // An IPv6 address needs its brackets in a URL.
+  const shown = host.includes(":") && !host.startsWith("[") ? "[" + host + "]" : host;
+  // A page that came over https: (through a proxy) must use wss: too.
+  const scheme = location.protocol === "https:" ? "wss://" : "ws://";
+  return scheme + shown + ":" + port + "/";
+}
+
+function stopTimers() {
+  clearTimeout(retryTimer);
+  clearInterval(countdownTimer);
+}
+
+// ---- The change stream (changes.js) ------------------------------------------
+
+// The file image the page holds: a whole picture replaces it, a change
+// message is applied to it. A change that cannot be applied throws with
+// `reconnect` set: the page starts again from a whole picture.
+const changes = window.panelChanges || null;
+let held = null;
+let heldVersion = null;
+
+function receive(data) {
+  const bytes = new Uint8Array(data);
+  if (!changes || !held || changes.isWholePicture(bytes)) {
+    held = bytes;
+    heldVersion = null;
+    return held.buffer;
+  }
+  try {
+    heldVersion = changes.applyChange(held, bytes, heldVersion);
+  } catch (error) {
+    held = null;
+    error.reconnect = true;
+    throw error;
+  }
+  return held.buffer;
+}
+
+function connect() {
+  held = null;
+  stopTimers();
+  if (socket) {
+    socket.onclose = socket.onerror = socket.onmessage = socket.onopen = null;
+    socket.close();
+    socket = null;
+  }
+  const host = hostInput.value.trim();
+  const port = Number(portInput.value);
+  if (!host || !Number.isInteger(port) || port < 1 || port > 65535) {
+    showState("closed", "check the server address", "no server address");
+    return;
+  }
+  let ws;
+  try {
+    ws = new WebSocket(socketUrl(host, port), changes ? [changes.PROTOCOL] : []);
+  } catch (error) {
+    showState("closed", "cannot connect: " + error.message, "no connection");
+    return;
+  }
+  ws.binaryType = "arraybuffer";
+  socket = ws;
+  showState("connecting", "connecting to " + host + ":" + port, "connecting…");
+
+  ws.onopen = () => {
+    ws.opened = true;
+    showState("waiting", "waiting for the picture", "waiting for the picture…");
+  };
+  ws.onmessage = (event) => {
+    if (typeof event.data === "string") return;  // the server sends pictures only
+    try {
+      show(decodeBmp(receive(event.data)));
+    } catch (error) {
+      if (error.reconnect) {
+        connect();
+        return;
+      }
+      showState("waiting", "unreadable picture: " + error.message, "unreadable picture");
+      return;
+    }
+    retryMs = RETRY_FIRST_MS;
+    if (body.dataset.state !== "live") showState("live", "live", "");
+  };
+  ws.onclose = () => {
+    if (socket !== ws) return;
+    socket = null;
+    if (accessMeta && !ws.opened) checkSession();
+    else scheduleRetry();
+  };
+}
+
+function scheduleRetry() {
+  let due = Date.now() + retryMs;
+  const tick = () => {
+    const seconds = Math.max(0, Math.ceil((due - Date.now()) / 1000));
+    showState("closed", "closed · retrying in " + seconds + " s",
+              picture ? "connection lost" : "server not reached");
+  };
+  tick();
+  countdownTimer = setInterval(tick, 250);
+  retryTimer = setTimeout(connect, retryMs);
+  retryMs = Math.min(retryMs * 2, RETRY_LONGEST_MS);
+}
+
+function show(decoded) {
+  if (!picture || picture.width !== decoded.width || picture.height !== decoded.height) {
+    canvas.width = decoded.width;
+    canvas.height = decoded.height;
+    sizeText.textContent = decoded.width + " × " + decoded.height;
+    fit();
+  }
+  context.putImageData(new ImageData(decoded.rgba, decoded.width, decoded.height), 0, 0);
+  picture = decoded;
+  updatesText.textContent = String(++updates);
+}
+
+// Horizontal and vertical padding of an element, in CSS pixels.
+function padding(element) {
+  const style = getComputedStyle(element);
+  return [parseFloat(style.paddingLeft) + parseFloat(style.paddingRight),
+          parseFloat(style.paddingTop) + parseFloat(style.paddingBottom)];
+}
+
+// Scales the canvas to the largest size that fits its place, aspect kept.
+// Pixels stay even: each picture pixel takes a whole number of device pixels
+// (drawn sharp) whenever that keeps at least two thirds of the largest size;
+// otherwise (room for between 1.5 and 2 device pixels per picture pixel, as
+// on a phone held upright, or for less than one) the picture fills its place
+// smoothly scaled, every pixel still the same size.
+function fit() {
+  const main = document.querySelector("main");
+  const room = main.getBoundingClientRect();
+  const [mainX, mainY] = padding(main);
+  const [bezelX, bezelY] = padding(canvas.parentElement);
+  const largest = Math.max(0.05, Math.min((room.width - mainX - bezelX) / canvas.width,
+                                          (room.height - mainY - bezelY) / canvas.height));
+  const ratio = window.devicePixelRatio || 1;
+  const steps = Math.floor(largest * ratio);
+  const crisp = steps >= 1 && steps >= (largest * ratio * 2) / 3;
+  const scale = crisp ? steps / ratio : largest;
+  canvas.classList.toggle("crisp", crisp);
+  canvas.style.width = canvas.width * scale + "px";
+  canvas.style.height = canvas.height * scale + "px";
+}
+
+// The picture pixel under a point of the window, as reported to the server.
+function pixelAt(clientX, clientY) {
+  const box = canvas.getBoundingClientRect();
+  const column = Math.floor(((clientX - box.left) * picture.width) / box.width);
+  const shownRow = Math.floor(((clientY - box.top) * picture.height) / box.height);
+  const x = Math.min(picture.width - 1, Math.max(0, column));
+  const row = Math.min(picture.height - 1, Math.max(0, shownRow));
+  return { x, y: picture.bottomUp ? picture.height - 1 - row : row };
+}
+
+function report(at) {
+  socket.send("mouse_X: " + at.x + "\r\nmouse_Y: " + at.y + "\r\n");
+  pressText.textContent = at.x + ", " + at.y;
+}
+
+function canReport() {
+  return picture && socket && socket.readyState === WebSocket.OPEN;
+}
+
+// One press, one report, in picture pixels whatever the display scale or the
+// zoom. A mouse or pen reports as it goes down. A finger reports when it
+// lifts, and only a tap does: a finger that pans or pinch-zooms the page
+// (the browser cancels its pointer) or that a second finger joins reports
+// nothing. The pixel is the one under the finger as it went down.
+const touches = new Map();  // pointerId -> the pixel it went down on, or null
+canvas.addEventListener("pointerdown", (event) => {
+  if (event.pointerType === "touch") {
+    for (const id of touches.keys()) touches.set(id, null);
+    touches.set(event.pointerId, touches.size === 0 && picture ? pixelAt(event.clientX, event.clientY) : null);
+    return;
+  }
+  event.preventDefault();
+  if (canReport()) report(pixelAt(event.clientX, event.clientY));
+});
+canvas.addEventListener("pointerup", (event) => {
+  const at = touches.get(event.pointerId);
+  touches.delete(event.pointerId);
+  if (at && canReport()) report(at);
+});
+canvas.addEventListener("pointercancel", (event) => touches.delete(event.pointerId));
+
+const foldButton = document.getElementById("fold");
+foldButton.addEventListener("click", () => {
+  const open = body.dataset.fold !== "open";
+  body.dataset.fold = open ? "open" : "";
+  foldButton.setAttribute("aria-expanded", String(open));
+});
+
+document.getElementById("target").addEventListener("submit", (event) => {
+  event.preventDefault();
+  const query = new URLSearchParams(location.search);
+  query.set("host", hostInput.value.trim());
+  query.set("port", portInput.value.trim());
+  try {
+    history.replaceState(null, "", "?" + query.toString());
+  } catch (error) {
+    // Some pages opened from disk may not rewrite their address; connect anyway.
+  }
+  retryMs = RETRY_FIRST_MS;
+  connect();
+});
+
+window.addEventListener("resize", fit);
+
+// ---- Start ----------------------------------------------------------------
+
+const start = target();
+hostInput.value = start.host;
+portInput.value = start.port;
+fit();
+if (accessMeta) startWithKey();
+else connect();
