@@ -83,10 +83,12 @@ function connect() {
   heldPointer = null;
   const url = socketUrl(host, port);
   // The socket opened first is taken once, if it went to this address, with
-  // what it saw before the page was ready.
-  let ws = opening.socket && opening.url === url ? opening.socket : null;
-  const early = ws ? opening.events : [];
+  // what it saw before the page was ready; else it is closed.
+  const first = opening.socket;
   opening.socket = null;
+  let ws = first && opening.url === url ? first : null;
+  if (first && !ws) first.close();
+  const early = ws ? opening.events : [];
   try {
     ws = ws || new WebSocket(url, changes ? [changes.PROTOCOL] : []);
   } catch (error) {
