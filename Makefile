@@ -54,25 +54,30 @@ test-tsan: setup
 	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 $(CTEST) -j $(JOBS) -L 'server|door|app' --output-on-failure
 
 # 32-bit ARM Linux (armhf), cross-built with Debian's arm-linux-gnueabihf
-# compilers. `make arm` puts what a device needs into build/arm/device: the
-# stripped server (libcrypto and the C++ runtime linked in), a work.bmp and a
-# service unit. `make test-arm` builds every test for armhf and runs it under
-# qemu-arm.
+# compilers. `make arm` builds as a firmware recipe does, with the compilers
+# alone (no emulator) and only what is installed, lays the install out under
+# build/arm/stage (DESTDIR, prefix /usr) and puts what a device needs into
+# build/arm/device: the stripped server (libcrypto and the C++ runtime linked
+# in), its panel-key link, a work.bmp and the service unit. `make test-arm`
+# builds every test for armhf and runs it under qemu-arm.
 ARM_TRIPLE = arm-linux-gnueabihf
 ARM_CONFIGURE = $(CMAKE) --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/armhf.cmake
+ARM_COMPILERS_ONLY = $(CMAKE) --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/armhf-compilers.cmake
 ARM_EMULATOR = qemu-arm -L /
 ARM_DEVICE = build/arm/device
+ARM_STAGE = build/arm/stage
 
 arm:
 	@tools/setup.sh base arm
-	$(ARM_CONFIGURE) -S . -B build/arm -DCMAKE_BUILD_TYPE=Release -DPANEL_TESTS=OFF -DPANEL_STATIC=ON \
-	  -DPANEL_APP=$(PANEL_APP)
-	$(CMAKE) --build build/arm -j $(JOBS) --target panel-server panel-key make-picture
+	$(ARM_COMPILERS_ONLY) -S . -B build/arm -DCMAKE_BUILD_TYPE=Release -DPANEL_INSTALL_ONLY=ON \
+	  -DPANEL_STATIC=ON -DPANEL_APP=$(PANEL_APP)
+	$(CMAKE) --build build/arm -j $(JOBS)
+	rm -rf $(ARM_STAGE) $(ARM_DEVICE)
+	DESTDIR=$(CURDIR)/$(ARM_STAGE) $(CMAKE) --install build/arm --prefix /usr --strip
 	@mkdir -p $(ARM_DEVICE)
-	$(ARM_TRIPLE)-strip -o $(ARM_DEVICE)/panel-server build/arm/panel-server
-	$(ARM_TRIPLE)-strip -o $(ARM_DEVICE)/panel-key build/arm/panel-key
-	@[ -f $(ARM_DEVICE)/work.bmp ] || $(ARM_EMULATOR) build/arm/make-picture $(ARM_DEVICE)/work.bmp
-	cp tools/panel-server.service $(ARM_DEVICE)/
+	cp -P $(ARM_STAGE)/usr/bin/panel-server $(ARM_STAGE)/usr/bin/panel-key \
+	  $(ARM_STAGE)/usr/share/panel-server/work.bmp \
+	  $(ARM_STAGE)/usr/lib/systemd/system/panel-server.service $(ARM_DEVICE)/
 	$(ARM_EMULATOR) $(ARM_DEVICE)/panel-server --version
 	$(ARM_TRIPLE)-size $(ARM_DEVICE)/panel-server
 	@$(ARM_TRIPLE)-readelf -d $(ARM_DEVICE)/panel-server | grep NEEDED
@@ -94,13 +99,15 @@ install: build
 # Debian packages into build/deb (tools/make-deb.sh): armhf from the device
 # build (make arm) and one for this machine's own architecture from the
 # Release build, each checked with lintian (an error or a warning fails).
+# Their version is the release and the last commit; `make deb VERSION=...`
+# (on the command line only) gives one of your own.
 DEB_ARCH = $(shell dpkg --print-architecture)
+DEB_VERSION = $(if $(filter command line,$(origin VERSION)),$(VERSION))
 deb: arm build
 	@tools/setup.sh deb
-	$(CMAKE) --build build/arm -j $(JOBS) --target device-files
 	@mkdir -p build/deb && rm -f build/deb/*.deb
-	tools/make-deb.sh build/arm build/deb armhf $(ARM_EMULATOR)
-	[ "$(DEB_ARCH)" = armhf ] || tools/make-deb.sh build/release build/deb $(DEB_ARCH)
+	PANEL_DEB_VERSION=$(DEB_VERSION) tools/make-deb.sh build/arm build/deb armhf $(ARM_EMULATOR)
+	[ "$(DEB_ARCH)" = armhf ] || PANEL_DEB_VERSION=$(DEB_VERSION) tools/make-deb.sh build/release build/deb $(DEB_ARCH)
 	lintian --fail-on error,warning build/deb/*.deb
 	@ls -l build/deb
 
@@ -152,7 +159,8 @@ counts:
 	@tools/setup.sh bench arm
 	$(CMAKE) -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DPANEL_TESTS=OFF
 	$(CMAKE) --build build/release -j $(JOBS) --target op-count
-	$(ARM_CONFIGURE) -S . -B build/arm -DCMAKE_BUILD_TYPE=Release -DPANEL_TESTS=OFF -DPANEL_STATIC=ON
+	$(ARM_COMPILERS_ONLY) -S . -B build/arm -DCMAKE_BUILD_TYPE=Release -DPANEL_INSTALL_ONLY=OFF \
+	  -DPANEL_TESTS=OFF -DPANEL_STATIC=ON
 	$(CMAKE) --build build/arm -j $(JOBS) --target op-count panel-server
 	python3 tools/count_instructions.py --host build/release/op-count --arm build/arm/op-count
 	$(ARM_TRIPLE)-size build/arm/panel-server

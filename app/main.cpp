@@ -1,11 +1,13 @@
 // Process entry: the command line, the start-up order, the control loop and
-// the stop sequence.
+// the stop sequence. Started under the name panel-key, the program is the key
+// tool instead (app/key_tool.h).
 #include <unistd.h>
 
 #include <cstdio>
 
 #include "app/command_line.h"
 #include "app/control_loop.h"
+#include "app/key_tool.h"
 #include "app/panel.h"
 #include "app/pointer.h"
 #include "app/stop_signals.h"
@@ -29,6 +31,7 @@ constexpr int32_t kStartColour = 100;      // the panel's first shapes are grey
 int32_t R, G, B;
 
 int main(int argc, char** argv) {
+  if (argc > 0 && startedAsKeyTool(argv[0])) return runKeyTool(argc, argv);
   // A device's log is usually a file: every line goes out as it is printed.
   setvbuf(stdout, nullptr, _IOLBF, 0);
 

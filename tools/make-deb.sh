@@ -6,9 +6,15 @@
 # example settings become /etc/default/panel-server (a conffile), and the
 # maintainer scripts, copyright, changelog and md5sums join them.
 # dpkg-shlibdeps computes the dependencies from the programs themselves.
-# The version is what the server's --version prints (run through EMULATOR
-# when it is built for another architecture). Writes
-# OUT/panel-server_<version>_<arch>.deb and prints its path.
+# The version is the release the server's --version prints (run through
+# EMULATOR when it is built for another architecture) and a suffix naming the
+# sources' last commit, +git<UTC commit time, YYYYMMDDhhmmss>.<hash>, so
+# that each build of a later commit sorts after every earlier one and apt
+# upgrades to it; uncommitted changes add .m<build time in seconds since
+# 1970> so that each such build moves too (and the file name stays within
+# lintian's 80 characters). PANEL_DEB_VERSION, when set, is the whole
+# version instead.
+# Writes OUT/panel-server_<version>_<arch>.deb and prints its path.
 set -euo pipefail
 if [ $# -lt 3 ]; then
   echo "usage: $0 BUILD OUT ARCH [EMULATOR...]" >&2
@@ -26,21 +32,42 @@ trap 'rm -rf "$work"' EXIT
 root=$work/root
 DESTDIR=$root cmake --install "$build" --prefix /usr --strip >"$work/install.log"
 
-version=$("$@" "$root/usr/bin/panel-server" --version | sed -n 's/.*Version : *//p')
+release=$("$@" "$root/usr/bin/panel-server" --version | sed -n 's/.*Version : *//p')
+if ! [[ $release =~ ^[0-9][0-9A-Za-z.+~]*$ ]]; then
+  echo "$0: no version in the server's --version: '$release'" >&2
+  exit 4
+fi
+stamp=$(git -C "$tools" log -1 --format=%ct 2>/dev/null || date +%s)
+if [ -n "${PANEL_DEB_VERSION:-}" ]; then
+  version=$PANEL_DEB_VERSION
+elif commit=$(git -C "$tools" log -1 --format=%h --abbrev=7 2>/dev/null); then
+  version="$release+git$(date -u -d "@$stamp" +%Y%m%d%H%M%S).$commit"
+  git -C "$tools" diff --quiet HEAD -- || version="$version.m$(date +%s)"
+else
+  version=$release
+fi
 if ! [[ $version =~ ^[0-9][0-9A-Za-z.+~]*$ ]]; then
-  echo "$0: no version in the server's --version: '$version'" >&2
+  echo "$0: '$version' is not a version of a native Debian package" >&2
   exit 4
 fi
 
 mkdir -p "$root/lib/systemd/system" "$root/etc/default" "$root/usr/share/doc/panel-server"
-mv "$root/usr/lib/systemd/system/panel-server.service" "$root/lib/systemd/system/"
-rmdir --ignore-fail-on-non-empty "$root/usr/lib/systemd/system" "$root/usr/lib/systemd" "$root/usr/lib"
+if [ -e "$root/usr/lib/systemd/system/panel-server.service" ]; then
+  mv "$root/usr/lib/systemd/system/panel-server.service" "$root/lib/systemd/system/"
+  rmdir --ignore-fail-on-non-empty "$root/usr/lib/systemd/system" "$root/usr/lib/systemd" "$root/usr/lib"
+fi
 mv "$root/usr/share/panel-server/panel-server.default" "$root/etc/default/panel-server"
 gzip -9n "$root"/usr/share/man/man1/*.1
-cp "$tools/deb/copyright" "$root/usr/share/doc/panel-server/"
+static=0
+grep -q '^PANEL_STATIC:BOOL=ON' "$build/CMakeCache.txt" && static=1
+# The licences of what the program carries: its own, and for the device
+# build (PANEL_STATIC) those of libcrypto and zlib, linked into it.
+{
+  cat "$tools/deb/copyright"
+  [ $static = 0 ] || { echo; cat "$tools/deb/copyright-linked"; }
+} >"$root/usr/share/doc/panel-server/copyright"
 # The changelog of a package built from the project's sources: one entry,
 # dated by the last commit so the same sources give the same package.
-stamp=$(git -C "$tools" log -1 --format=%ct 2>/dev/null || date +%s)
 maintainer=${DEB_MAINTAINER:-$(git -C "$tools" log -1 --format='%an <%ae>' 2>/dev/null ||
   echo "panel-server builder <root@localhost>")}
 {
@@ -52,23 +79,26 @@ maintainer=${DEB_MAINTAINER:-$(git -C "$tools" log -1 --format='%an <%ae>' 2>/de
 } | gzip -9n >"$root/usr/share/doc/panel-server/changelog.gz"
 # The device build (PANEL_STATIC) links zlib and libcrypto into the server
 # so that a board needs nothing but its C library: said so to lintian.
-if grep -q '^PANEL_STATIC:BOOL=ON' "$build/CMakeCache.txt"; then
+if [ $static = 1 ]; then
   mkdir -p "$root/usr/share/lintian/overrides"
   cat >"$root/usr/share/lintian/overrides/panel-server" <<'OVERRIDES'
 # The device build links zlib in on purpose (PANEL_STATIC): the server
 # needs nothing on the board but the C library.
 panel-server: embedded-library zlib [usr/bin/panel-server]
+# The licence of libcrypto, linked into the server, travels whole with it
+# (also in /usr/share/common-licenses/Apache-2.0, as the file says).
+panel-server: copyright-file-contains-full-apache-2-license
 OVERRIDES
 fi
 chmod -R u=rwX,go=rX "$root"
-chmod 755 "$root"/usr/bin/*
+chmod 755 "$root/usr/bin/panel-server"
 
 # dpkg-shlibdeps reads the architecture from the environment and wants a
 # source package's control file beside it.
 mkdir -p "$work/debian"
 printf 'Source: panel-server\n\nPackage: panel-server\nArchitecture: any\n' >"$work/debian/control"
 programs=()
-for program in "$root"/usr/bin/*; do programs+=(-e "$program"); done
+for program in "$root"/usr/bin/*; do [ -L "$program" ] || programs+=(-e "$program"); done
 depends=$(cd "$work" && DEB_HOST_ARCH=$arch dpkg-shlibdeps -O "${programs[@]}" 2>"$work/shlibdeps.log" |
   sed -n 's/^shlibs:Depends=//p') || { cat "$work/shlibdeps.log" >&2; exit 5; }
 

@@ -138,6 +138,32 @@ TEST(AccessKey, PanelKeyWritesHashesThatOpenOnlyTheirOwnKey) {
   unlink(file.c_str());
 }
 
+// panel-key is the server's program started under that name: its own
+// command line, help on --help, and a missing folder named as such.
+TEST(AccessKey, PanelKeyAnswersItsOwnCommandLine) {
+  const std::string key = PANEL_KEY_BIN;
+  const std::string folder = tempPath("no-such-folder");
+  struct Case {
+    std::string arguments;
+    int status;
+    std::string printed;
+  };
+  const Case cases[] = {
+      {"--help", 0, "usage: panel-key [--view] [--stdin] [--port N] FILE"},
+      {"", 2, "usage: panel-key"},
+      {"--port 0 " + folder + "/key", 2, "usage: panel-key"},
+      {folder + "/key", 1, "the folder " + folder + " does not exist"},
+  };
+  for (const Case& c : cases) {
+    std::string printed;
+    EXPECT_EQ(runCommand(key + " " + c.arguments + " 2>&1", &printed), c.status) << c.arguments;
+    EXPECT_NE(printed.find(c.printed), std::string::npos) << c.arguments << ": " << printed;
+  }
+  std::string printed;
+  EXPECT_EQ(runCommand(std::string(PANEL_SERVER_BIN) + " --version", &printed), 0);
+  EXPECT_EQ(printed.find("panel-key"), std::string::npos) << "the server's own name serves";
+}
+
 TEST(AccessKey, OnlyWellFormedKeyFilesAreRead) {
   KeyRecord record;
   record.kind = kAccessControl;

@@ -64,3 +64,16 @@ TEST(MakePicture, SizesItCannotMakeAreRefused) {
     EXPECT_EQ(access(path.c_str(), F_OK), -1) << size << ": no file is left";
   }
 }
+
+// The default picture the install rules copy is a file of the source tree,
+// so that a cross build runs nothing; it stays what make-picture writes.
+TEST(MakePicture, TheInstalledDefaultPictureIsItsCalmBackground) {
+  const std::string path = tempPath("default.bmp");
+  ASSERT_EQ(makePicture("", path, ""), 0);
+  const std::vector<uint8_t> made = readAndRemove(path);
+  std::ifstream in(std::string(PANEL_SOURCE_DIR) + "/tools/default_work.bmp", std::ios::binary);
+  const std::vector<uint8_t> kept((std::istreambuf_iterator<char>(in)),
+                                  std::istreambuf_iterator<char>());
+  EXPECT_EQ(made.size(), 921654u);
+  EXPECT_TRUE(kept == made) << "remake it: make-picture tools/default_work.bmp";
+}

@@ -1,4 +1,6 @@
-// panel-key: makes the access key of the panel server (PANEL_KEY_FILE).
+// panel-key, the key tool inside the server's program: started under the
+// name panel-key (a link to panel-server), the program makes the access key
+// of the panel server (PANEL_KEY_FILE) instead of serving.
 //   panel-key [--view] [--stdin] [--port N] FILE
 // Writes a new control key (--view: a view key) into FILE as a salted hash,
 // keeping the file's key of the other kind, and prints the key once with the
@@ -8,6 +10,9 @@
 // first line of standard input, 8 to 256 bytes) instead, which is not printed.
 // The file is written whole beside itself and renamed over the old one, with
 // mode 0600, so the server never reads half a file.
+#include "app/key_tool.h"
+
+#include <errno.h>
 #include <fcntl.h>
 #include <openssl/crypto.h>
 #include <openssl/rand.h>
@@ -28,8 +33,17 @@ constexpr int kPassphraseShortest = 8;
 constexpr int kHostLongest = 256;
 constexpr int kUsage = 2;
 constexpr int kFailed = 1;
+constexpr int kFolderLongest = 1024;
+constexpr const char* kToolName = "panel-key";
+constexpr const char* kUsageText =
+    "usage: panel-key [--view] [--stdin] [--port N] FILE\n"
+    "Writes a new control key (--view: a view key) into FILE as a salted hash and\n"
+    "prints the key once with the address to open (port 8080 unless --port gives\n"
+    "the server's). --stdin takes a passphrase from the first line of standard\n"
+    "input instead of a random key.\n";
 
 struct Options {
+  bool help = false;
   int kind = kAccessControl;
   bool fromStdin = false;
   int port = kDefaultPort;
@@ -38,6 +52,10 @@ struct Options {
 
 bool readOptions(int argc, char** argv, Options* options) {
   for (int i = 1; i < argc; ++i) {
+    if (strcmp(argv[i], "--help") == 0) {
+      options->help = true;
+      return true;
+    }
     if (strcmp(argv[i], "--view") == 0) {
       options->kind = kAccessView;
     } else if (strcmp(argv[i], "--stdin") == 0) {
@@ -69,9 +87,11 @@ int takeKey(const Options& options, char* key, int size) {
 }
 
 // Writes the text to a new file beside `path` and renames it over `path`.
+// On failure errno tells why (ENOENT: the folder is missing).
 bool writeWhole(const char* path, const char* text, int length) {
   char temporary[1024];
   if (snprintf(temporary, sizeof temporary, "%s.XXXXXX", path) >= int(sizeof temporary)) {
+    errno = ENAMETOOLONG;
     return false;
   }
   const int file = mkstemp(temporary);
@@ -80,19 +100,44 @@ bool writeWhole(const char* path, const char* text, int length) {
                        write(file, text, size_t(length)) == ssize_t(length) && fsync(file) == 0;
   const bool closed = close(file) == 0;
   if (!written || !closed || rename(temporary, path) != 0) {
+    const int reason = errno;
     unlink(temporary);
+    errno = reason;
     return false;
   }
   return true;
 }
 
+// Says why the key file could not be written; a missing folder by its name,
+// as a fresh system may not have made it yet.
+void reportUnwritten(const char* path, int reason) {
+  const char* slash = strrchr(path, '/');
+  if (reason == ENOENT && slash != nullptr && slash - path < kFolderLongest) {
+    const int folderLength = slash == path ? 1 : int(slash - path);
+    fprintf(stderr, "%s: cannot be written: the folder %.*s does not exist; not changed.\n", path,
+            folderLength, path);
+    return;
+  }
+  fprintf(stderr, "%s: cannot be written (%s); not changed.\n", path, strerror(reason));
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
+bool startedAsKeyTool(const char* programName) {
+  if (programName == nullptr) return false;
+  const char* slash = strrchr(programName, '/');
+  return strcmp(slash != nullptr ? slash + 1 : programName, kToolName) == 0;
+}
+
+int runKeyTool(int argc, char** argv) {
   Options options;
   if (!readOptions(argc, argv, &options)) {
-    fprintf(stderr, "usage: panel-key [--view] [--stdin] [--port N] FILE\n");
+    fprintf(stderr, "%s", kUsageText);
     return kUsage;
+  }
+  if (options.help) {
+    printf("%s", kUsageText);
+    return 0;
   }
   KeyFile keys;
   const int loaded = loadKeyFile(options.file, &keys);
@@ -123,7 +168,7 @@ int main(int argc, char** argv) {
     length += formatKeyRecord(*kept, text + length, int(sizeof text) - length);
   }
   if (!writeWhole(options.file, text, length)) {
-    fprintf(stderr, "%s: cannot be written.\n", options.file);
+    reportUnwritten(options.file, errno);
     OPENSSL_cleanse(key, sizeof key);
     return kFailed;
   }
