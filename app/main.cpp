@@ -13,6 +13,7 @@
 #include "app/stop_signals.h"
 #include "door/access_key.h"
 #include "door/origin_policy.h"
+#include "door/peer_address.h"
 #include "graphics/draw.h"
 #include "graphics/font.h"
 #include "graphics/framebuffer.h"
@@ -38,7 +39,9 @@ int main(int argc, char** argv) {
   R = G = B = kStartColour;
   const int scan = scanArguments(argc, argv);
   if (scan != kScanRun) return scan;
-  if (readOriginsSetting() != 0 || readListenSetting() != 0) return kSettingFailed;
+  if (readOriginsSetting() != 0 || readListenSetting() != 0 || readTrustedProxiesSetting() != 0) {
+    return kSettingFailed;
+  }
   if (readKeyFileSetting() < 0) return kSettingFailed;
 
   catchStopSignals();

@@ -5,16 +5,25 @@
 // the page learns the session it is opened under.
 #include "door/front_door.h"
 
+#include <openssl/crypto.h>
+#include <time.h>
+
 #include <cstdio>
 
 #include "door/access_key.h"
 #include "door/http_access.h"
 #include "door/origin_policy.h"
+#include "server/socket_io.h"
 
 namespace {
 
-int answered(int sock, const HttpAnswer& answer) {
+constexpr int kPauseMs = kSocketWaitMicros / 1000;  // a pause that ends a read
+
+// Writes the answer, then clears its extra lines: a new session token is
+// kept no longer than it takes to send it.
+int answered(int sock, HttpAnswer answer) {
   writeAnswer(sock, answer);
+  OPENSSL_cleanse(answer.extra, sizeof answer.extra);
   return kFirstReadAnswered;
 }
 
@@ -35,7 +44,7 @@ int answerWithKey(int sock, const HttpRequest& request, FirstRead read, const Pe
       return answered(
           sock, textAnswer(431, "Request Header Fields Too Large", "request headers too long"));
     }
-    const int refusal = checkOrigin(request, peer.loopback);
+    const int refusal = checkLoginOrigin(request, peer.loopback);
     if (refusal != kOriginAccepted) {
       printf("Refused a login: %s.\n", originRefusalText(refusal));
       return answered(sock, textAnswer(403, "Forbidden", originRefusalText(refusal)));
@@ -51,7 +60,7 @@ int answerWithKey(int sock, const HttpRequest& request, FirstRead read, const Pe
   }
   HttpAnswer answer = answerFor(request, peer.loopback);
   if (answer.status == 0) {
-    const HttpAnswer refused = admitAnswer(request, peer, access);
+    const HttpAnswer refused = admitAnswer(request, read, peer, access);
     return refused.status == 0 ? kFirstReadUpgrade : answered(sock, refused);
   }
   printRefusal(answer);
@@ -61,8 +70,43 @@ int answerWithKey(int sock, const HttpRequest& request, FirstRead read, const Pe
 
 }  // namespace
 
-int answerHttp(int sock, const HttpRequest& request, FirstRead read, const Peer& peer,
+int64_t monotonicMs() {
+  timespec now = {};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+int readRequest(int sock, uint8_t* buf, int capacity, int64_t deadlineMs, uint8_t* peerClosed) {
+  int total = 0;
+  while (total < capacity) {
+    const int64_t left = deadlineMs - monotonicMs();
+    if (left <= 0) {
+      if (total == 0) return kRequestLate;
+      // Part of a request, still arriving at the deadline.
+      writeAnswer(sock, textAnswer(408, "Request Timeout", "request not received in time"));
+      return kRequestLate;
+    }
+    uint8_t closed = 0;
+    const int wait = int(left < kPauseMs ? left : kPauseMs);
+    const int got = wssRdOnce(sock, buf + total, capacity - total, wait * 1000, &closed);
+    if (closed != 0) *peerClosed = 255;
+    if (got == kSocketError) return kRequestError;
+    if (got < 0) {
+      // A whole pause, or the peer's end, ends the read.
+      if (total > 0 && (wait == kPauseMs || closed != 0)) return total;
+      if (total == 0 && closed != 0) return kRequestError;
+      if (total == 0 && wait == kPauseMs) return kRequestNone;
+      continue;  // the deadline's last stretch: the next look finds it passed
+    }
+    total += got;
+    if (readHttpRequest(buf, total).headersComplete) return total;
+  }
+  return total;
+}
+
+int answerHttp(int sock, const HttpRequest& request, FirstRead read, const Peer& connected,
                int* access) {
+  const Peer peer = clientOf(connected, request, trustedProxies);
   if (accessKeyOn()) return answerWithKey(sock, request, read, peer, access);
   *access = kAccessControl;
   const HttpAnswer answer = answerFor(request, peer.loopback);

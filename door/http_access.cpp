@@ -71,18 +71,30 @@ int64_t checkUnderLimit(const KeyFile& keys, const Peer& peer, const char* key, 
 }
 
 // Reads the rest of a body of `length` bytes after the headers into the
-// first read's room; false when it does not come in time.
+// first read's room; false when it is not all there kBodyWaitMs after the
+// headers, however it trickles in.
 bool readBody(int sock, const HttpRequest& request, FirstRead read, int length) {
   const int needed = request.bodyStart + length;
   const int64_t deadline = monotonicMillis() + kBodyWaitMs;
   while (read.length < needed) {
-    if (monotonicMillis() > deadline) return false;
+    const int64_t left = deadline - monotonicMillis();
+    if (left <= 0) return false;
     uint8_t closed = 0;
-    const int got = wssRd(sock, read.bytes + read.length, needed - read.length, &closed);
+    const int wait = int(left < kSocketWaitMicros / 1000 ? left : kSocketWaitMicros / 1000);
+    const int got =
+        wssRdOnce(sock, read.bytes + read.length, needed - read.length, wait * 1000, &closed);
     if (got == kSocketError || (got < 0 && closed != 0)) return false;
     if (got > 0) read.length += got;
   }
   return true;
+}
+
+// Clears the bytes of the first read that the span covers: a key must not
+// stay in the receive buffer past its check.
+void clearInRead(FirstRead read, TextSpan span) {
+  const auto* at = reinterpret_cast<const uint8_t*>(span.text);
+  if (span.length <= 0 || at < read.bytes || at + span.length > read.bytes + read.capacity) return;
+  OPENSSL_cleanse(read.bytes + (at - read.bytes), size_t(span.length));
 }
 
 }  // namespace
@@ -100,9 +112,15 @@ HttpAnswer loginAnswer(int sock, const HttpRequest& request, FirstRead read, con
     return textAnswer(408, "Request Timeout", "body not received");
   }
   const TextSpan body = {reinterpret_cast<const char*>(read.bytes) + request.bodyStart, length};
+  const TextSpan secure = formField(body, "secure");
+  const bool secureCookie = secure.length == 1 && secure.text[0] == '1';
   char key[kKeyLongest + 1] = {};
   const int keyLength = formDecode(formField(body, "key"), key, int(sizeof key));
-  if (keyLength <= 0) return textAnswer(400, "Bad Request", "no key");
+  clearInRead(read, body);
+  if (keyLength <= 0) {
+    OPENSSL_cleanse(key, sizeof key);
+    return textAnswer(400, "Bad Request", "no key");
+  }
   KeyFile keys;
   currentKeys(&keys);
   const int64_t access = checkUnderLimit(keys, peer, key, keyLength);
@@ -117,12 +135,12 @@ HttpAnswer loginAnswer(int sock, const HttpRequest& request, FirstRead read, con
   }
   char token[kTokenLength + 1] = {};
   makeSessionToken(keys, int(access), secondsOf(CLOCK_REALTIME), token, int(sizeof token));
-  const TextSpan secure = formField(body, "secure");
   HttpAnswer answer = jsonAnswer(200, "OK", int(access));
   snprintf(answer.extra, sizeof answer.extra,
            "Set-Cookie: %s=%s; Max-Age=%lld; Path=/; HttpOnly; SameSite=Strict%s\r\n",
            kSessionCookie, token, static_cast<long long>(kSessionSeconds),
-           secure.length == 1 && secure.text[0] == '1' ? "; Secure" : "");
+           secureCookie ? "; Secure" : "");
+  OPENSSL_cleanse(token, sizeof token);
   return answer;
 }
 
@@ -141,7 +159,7 @@ HttpAnswer sessionAnswer(const HttpRequest& request, bool headOnly) {
   return answer;
 }
 
-HttpAnswer admitAnswer(const HttpRequest& request, const Peer& peer, int* access) {
+HttpAnswer admitAnswer(const HttpRequest& request, FirstRead read, const Peer& peer, int* access) {
   KeyFile keys;
   currentKeys(&keys);
   *access = sessionAccess(keys, request);
@@ -149,6 +167,7 @@ HttpAnswer admitAnswer(const HttpRequest& request, const Peer& peer, int* access
   const TextSpan bearer = bearerToken(request.authorization.value);
   if (bearer.length == 0) return keyNeededAnswer(peer);
   const int64_t checked = checkUnderLimit(keys, peer, bearer.text, bearer.length);
+  clearInRead(read, request.authorization.value);
   if (checked < 0) {
     printf("Refused a connection from %s: too many wrong keys.\n", peer.text);
     return tooManyGuesses(textAnswer(429, "Too Many Requests", "too many wrong keys"), -checked);

@@ -26,7 +26,9 @@ constexpr int kBodyWaitMs = 2000;
 
 // POST /login: reads the rest of the body from sock into the first read's
 // room, checks the key under the guessing limit and answers 200 with the
-// cookie, 401, 429, 400, 408, 411 or 413.
+// cookie, 401, 429, 400, 408, 411 or 413. The body is cleared in the first
+// read once its key is taken; the answer's extra lines hold the new token
+// until the caller has written and cleared them.
 HttpAnswer loginAnswer(int sock, const HttpRequest& request, FirstRead read, const Peer& peer);
 // POST /logout: 200 with the cookie cleared.
 HttpAnswer logoutAnswer();
@@ -34,7 +36,8 @@ HttpAnswer logoutAnswer();
 HttpAnswer sessionAnswer(const HttpRequest& request, bool headOnly);
 // An upgrade the origin policy let through: status 0 with *access set when
 // its cookie or its Bearer key opens the panel, else the 401 or 429 to write.
-HttpAnswer admitAnswer(const HttpRequest& request, const Peer& peer, int* access);
+// A Bearer line is cleared in the first read once checked.
+HttpAnswer admitAnswer(const HttpRequest& request, FirstRead read, const Peer& peer, int* access);
 // A first read that is not a request: 401, asking for the key.
 HttpAnswer keyNeededAnswer(const Peer& peer);
 // The line put after the page's "<head>" that tells its script the session.

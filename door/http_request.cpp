@@ -40,13 +40,14 @@ void takeIfNamed(const char* text, int from, int end, bool cut, const char* name
       !sameLetters(text + from, name, nameLength)) {
     return;
   }
-  if (header->count++ > 0) return;
   int start = from + nameLength + 1;
   int stop = end;
   while (stop > start && (text[stop - 1] == '\n' || text[stop - 1] == '\r')) --stop;
   while (start < stop && (text[start] == ' ' || text[start] == '\t')) ++start;
   while (stop > start && (text[stop - 1] == ' ' || text[stop - 1] == '\t')) --stop;
-  header->value = {text + start, stop - start};
+  header->last = {text + start, stop - start};
+  if (header->count++ > 0) return;
+  header->value = header->last;
   header->whole = !cut;
 }
 
@@ -126,6 +127,9 @@ HttpRequest readHttpRequest(const uint8_t* bytes, int length) {
     takeIfNamed(text, from, end, cut, "Content-Length", &request.contentLength);
     takeIfNamed(text, from, end, cut, "Cookie", &request.cookie);
     takeIfNamed(text, from, end, cut, "Authorization", &request.authorization);
+    takeIfNamed(text, from, end, cut, "X-Forwarded-For", &request.forwardedFor);
+    takeIfNamed(text, from, end, cut, "Forwarded", &request.forwarded);
+    takeIfNamed(text, from, end, cut, "Sec-Fetch-Site", &request.fetchSite);
     from = end;
   }
   return request;

@@ -17,6 +17,7 @@ struct TextSpan {
 // One header's value as found in the read.
 struct HeaderValue {
   TextSpan value;      // spaces and tabs around it dropped
+  TextSpan last;       // the same of the last line naming it (a proxy appends its own)
   int count = 0;       // how many lines name the header (0: absent)
   bool whole = false;  // the first such line ends inside the read
 };
@@ -37,6 +38,9 @@ struct HttpRequest {
   HeaderValue contentLength;
   HeaderValue cookie;
   HeaderValue authorization;
+  HeaderValue forwardedFor;  // X-Forwarded-For
+  HeaderValue forwarded;     // Forwarded
+  HeaderValue fetchSite;     // Sec-Fetch-Site: only browsers send it
 };
 
 // Reads the request line and the headers above from the first `length`

@@ -253,6 +253,12 @@ int checkOriginWith(const HttpRequest& request, bool peerOnLoopback,
   return spansMatch(page, request.host.value) ? kOriginAccepted : kOriginForeignOrigin;
 }
 
+int checkLoginOrigin(const HttpRequest& request, bool peerOnLoopback) {
+  if (request.origin.count == 1 && spanIs(request.origin.value, "null")) return kOriginNullLogin;
+  if (request.origin.count == 0 && request.fetchSite.count > 0) return kOriginMissingBrowser;
+  return checkOrigin(request, peerOnLoopback);
+}
+
 const char* originRefusalText(int reason) {
   switch (reason) {
     case kOriginCutRequest: return "headers longer than one read and no Origin among them";
@@ -262,6 +268,8 @@ const char* originRefusalText(int reason) {
     case kOriginForeignHost: return "Host names another site";
     case kOriginForeignOrigin: return "Origin is another site";
     case kOriginNullListed: return "Origin null while PANEL_ORIGINS is set";
+    case kOriginNullLogin: return "Origin null on a login or logout";
+    case kOriginMissingBrowser: return "a browser's login or logout without Origin";
     default: return "accepted";
   }
 }

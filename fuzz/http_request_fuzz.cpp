@@ -4,10 +4,12 @@
 // statuses, and a read that is not a request line is always the upgrade.
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "door/http_answer.h"
 #include "door/origin_policy.h"
+#include "door/peer_address.h"
 #include "server/records.h"
 
 namespace {
@@ -25,15 +27,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const HttpRequest request = readHttpRequest(bytes.data(), int(length));
   const char* begin = reinterpret_cast<const char*>(bytes.data());
   const char* end = begin + length;
-  for (TextSpan span : {request.method, request.path, request.host.value, request.origin.value,
-                        request.upgrade.value, request.key.value, request.contentLength.value,
-                        request.cookie.value, request.authorization.value}) {
+  for (TextSpan span :
+       {request.method, request.path, request.host.value, request.origin.value,
+        request.upgrade.value, request.key.value, request.contentLength.value, request.cookie.value,
+        request.authorization.value, request.version.value, request.extensions.value,
+        request.protocols.value, request.forwardedFor.value, request.forwardedFor.last,
+        request.forwarded.last, request.fetchSite.value}) {
     expectInside(span, begin, end);
   }
   if (request.headersComplete && (request.bodyStart <= 0 || request.bodyStart > int(length))) {
     abort();
   }
   hostIsLocalName(request.host.value);
+  // Behind a trusted proxy, whatever the forwarded headers hold: the client
+  // is the peer or an address read from them.
+  TrustedProxies proxies;
+  readTrustedProxies("127.0.0.1, 10.0.0.0/8", proxies);
+  Peer peer;
+  peer.address[10] = peer.address[11] = 0xff;
+  peer.address[12] = 127;
+  peer.address[15] = 1;
+  const Peer client = clientOf(peer, request, proxies);
+  if (client.text[0] == '\0' || memchr(client.text, '\0', sizeof client.text) == nullptr) abort();
+  checkLoginOrigin(request, client.loopback);
   for (bool loopback : {false, true}) {
     const HttpAnswer answer = answerFor(request, loopback);
     switch (answer.status) {

@@ -1,6 +1,9 @@
 // The connection thread: one per accepted browser. It answers the opening
 // handshake, exchanges two pings, then streams: the screen is offered at the
 // start of every turn, and every frame the browser sends is acted on in order.
+// The request must be in whole within kRequestDeadlineMs of accept; until it
+// has been read and let in, the connection is pending, and a newcomer may
+// take its slot (server/listener.h).
 //
 // A read may hold several frames and may end inside one: the whole frames are
 // decoded one after another and a cut tail is kept at the start of rxbuf, so
@@ -8,6 +11,7 @@
 // decoded.
 #include "server/connection.h"
 
+#include <openssl/crypto.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,6 +22,7 @@
 #include "door/front_door.h"
 #include "server/frames.h"
 #include "server/handshake.h"
+#include "server/listener.h"
 #include "server/records.h"
 #include "server/screen.h"
 #include "server/socket_io.h"
@@ -40,7 +45,9 @@ struct Connection {
   wssession* record;
   int sock;
   uint8_t state;
-  int kept;  // bytes of a cut frame kept at the start of rxbuf
+  int kept;                   // bytes of a cut frame kept at the start of rxbuf
+  Peer peer;                  // as accepted
+  int64_t requestDeadlineMs;  // the whole request is in by then, or the connection ends
 };
 
 // Acts on one whole frame by the connection's state; false ends the connection.
@@ -120,19 +127,35 @@ bool beginWebSocket(Connection& con, const HttpRequest& request) {
 bool answerRequest(Connection& con, int got) {
   wssession* record = con.record;
   const HttpRequest request = readHttpRequest(record->rxbuf, got);
-  const Peer peer = peerOf(con.sock);
   int access = kAccessNone;
-  if (answerHttp(con.sock, request, {record->rxbuf, got, kRxBufSize}, peer, &access) !=
+  if (answerHttp(con.sock, request, {record->rxbuf, got, kRxBufSize}, con.peer, &access) !=
       kFirstReadUpgrade) {
     return false;
   }
+  markAdmitted(record->slot.slotIndex);
   record->viewOnly = access == kAccessView ? 255 : 0;
   return beginWebSocket(con, request);
+}
+
+// The handshake's turn: the request, read by its deadline and answered. Its
+// bytes are cleared once answered, since they may hold a key. False ends the
+// connection.
+bool readAndAnswerRequest(Connection& con) {
+  uint8_t* bytes = con.record->rxbuf;
+  memset(bytes, 0, kRxBufSize);
+  uint8_t peerClosed = 0;
+  const int got = readRequest(con.sock, bytes, kRxBufSize, con.requestDeadlineMs, &peerClosed);
+  if (got == kRequestNone) return true;
+  if (got < 0) return false;
+  const bool goOn = answerRequest(con, got);
+  OPENSSL_cleanse(bytes, kRxBufSize);
+  return goOn && peerClosed == 0;
 }
 
 // One turn after the screen: read, then act on what arrived. False ends the
 // connection.
 bool readAndAct(Connection& con) {
+  if (con.state == kStateHandshake) return readAndAnswerRequest(con);
   wssession* record = con.record;
   memset(record->rxbuf + con.kept, 0, size_t(kRxBufSize - con.kept));
   uint8_t peerClosed = 0;
@@ -144,9 +167,7 @@ bool readAndAct(Connection& con) {
     if (record->pingOn != 0 && wssWr(con.sock, kServerPing, sizeof kServerPing) < 0) return false;
     return peerClosed == 0;
   }
-  const bool goOn =
-      con.state == kStateHandshake ? answerRequest(con, got) : actOnFrames(con, con.kept + got);
-  return goOn && peerClosed == 0;
+  return actOnFrames(con, con.kept + got) && peerClosed == 0;
 }
 
 // Offers the screen; false when a frame did not go out whole, since the
@@ -172,6 +193,8 @@ void* server_con(void* arg) {
   const uint8_t slotIndex = server->slotIndex;
   wssession* record = &sessions[slotIndex];
   record->slot = *server;
+  const Peer peer = slotDoors[slotIndex].peer;
+  const int64_t requestDeadlineMs = slotDoors[slotIndex].acceptedMs + kRequestDeadlineMs;
   handoverPending = false;
   pthread_cond_signal(&handoverTaken);
   pthread_mutex_unlock(&serverWSmutex);
@@ -183,7 +206,7 @@ void* server_con(void* arg) {
   record->changesOn = 0;
   record->sent.version = 0;
   record->viewOnly = 0;
-  Connection con{record, record->slot.sock, kStateHandshake, 0};
+  Connection con{record, record->slot.sock, kStateHandshake, 0, peer, requestDeadlineMs};
 
   while (runCopy != 0) {
     if (con.state == kStateStreaming && !offerScreen(con)) break;
@@ -193,12 +216,7 @@ void* server_con(void* arg) {
   }
 
   if (con.state == kStateStreaming && record->changesOn == 0) plainViewerLeaves(slotIndex);
-  shutdown(con.sock, SHUT_RDWR);
-  close(con.sock);
-  pthread_mutex_lock(&serverWSmutex);
-  server->busy[slotIndex] = 0;
-  server->clientCount--;
-  pthread_mutex_unlock(&serverWSmutex);
+  releaseSlot(slotIndex, con.sock);
   printf("== Close Client ==\n");
   pthread_exit(nullptr);
 }

@@ -1,4 +1,5 @@
-// Socket reads and writes with a 0.3 s wait before every system call.
+// Socket reads and writes with a 0.3 s wait before every system call (or a
+// shorter one the caller gives, for reads with a deadline).
 //
 // The wait is poll() on the one descriptor, so any descriptor number works.
 // Both system calls run without blocking (MSG_DONTWAIT): a send to a peer
@@ -26,9 +27,9 @@ int64_t nowMicros() {
   return int64_t(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
-// Waits until sock is ready for `events`, at most kSocketWaitMicros.
-int waitFor(int sock, short events) {
-  const int64_t deadline = nowMicros() + kSocketWaitMicros;
+// Waits until sock is ready for `events`, at most waitMicros.
+int waitFor(int sock, short events, int waitMicros = kSocketWaitMicros) {
+  const int64_t deadline = nowMicros() + waitMicros;
   for (;;) {
     const int64_t left = deadline - nowMicros();
     if (left <= 0) return kWaitTimeout;
@@ -64,6 +65,22 @@ int wssRd(int sock, uint8_t* buf, int len, uint8_t* peerClosed) {
     }
   }
   return total;
+}
+
+int wssRdOnce(int sock, uint8_t* buf, int len, int waitMicros, uint8_t* peerClosed) {
+  if (len <= 0) return 0;
+  for (;;) {
+    const int wait = waitFor(sock, POLLIN, waitMicros);
+    if (wait == kWaitTimeout) return kSocketIdle;
+    if (wait == kWaitError) return kSocketError;
+    const ssize_t got = recv(sock, buf, size_t(len), MSG_DONTWAIT);
+    if (got > 0) return int(got);
+    if (got == 0) {
+      if (peerClosed) *peerClosed = 255;
+      return kSocketIdle;
+    }
+    if (!isRetry(errno)) return kSocketError;
+  }
 }
 
 int wssWr(int sock, const uint8_t* buf, int len) {

@@ -1,15 +1,18 @@
 // The page over HTTPS through a real reverse proxy: Debian's nginx, run by
 // the test with a certificate the test makes, in front of the server that
 // listens on loopback only, allows the proxy's origin and wants an access
-// key made by panel-key. Chromium opens the address with #key=, gets a
-// secure session cookie, sees the picture and is obeyed; a page of another
-// origin and a sandboxed frame, both through the same proxy, are refused.
+// key made by panel-key, and trusts the proxy's forwarded client address.
+// One client's wrong keys lock that client only: Chromium then opens the
+// address with #key=, gets a secure session cookie, sees the picture and is
+// obeyed; a page of another origin and a sandboxed frame, both through the
+// same proxy, are refused.
 'use strict';
 
 const { test, after } = require('node:test');
 const assert = require('node:assert');
 const { spawn, execFileSync } = require('node:child_process');
 const fs = require('node:fs');
+const https = require('node:https');
 const os = require('node:os');
 const path = require('node:path');
 const { startServer, openUrl, freePort, waitForPort } = require('./harness');
@@ -69,6 +72,7 @@ http {
       proxy_set_header Upgrade $http_upgrade;
       proxy_set_header Connection $connection_upgrade;
       proxy_set_header Host $host;
+      proxy_set_header X-Forwarded-For $proxy_add_x_forwarded_for;
       proxy_read_timeout 1h;
     }
   }
@@ -119,6 +123,23 @@ async function startProxy(panelPort, otherPort, serverPort) {
   }
 }
 
+// POST /login through the proxy from the given loopback address: the status.
+function loginFrom(localAddress, port, key) {
+  const body = `key=${encodeURIComponent(key)}`;
+  return new Promise((resolve, reject) => {
+    const request = https.request({
+      host: '127.0.0.1', port, path: '/login', method: 'POST', localAddress,
+      rejectUnauthorized: false, agent: false,
+      headers: { 'Content-Type': 'application/x-www-form-urlencoded', 'Content-Length': body.length },
+    }, (answer) => {
+      answer.resume();
+      answer.on('end', () => resolve(answer.statusCode));
+    });
+    request.on('error', reject);
+    request.end(body);
+  });
+}
+
 test('the page through nginx over HTTPS with a key is obeyed; other origins are refused',
   { timeout: 60000, skip: missingTools() }, async () => {
     const panelPort = await freePort();
@@ -127,11 +148,22 @@ test('the page through nginx over HTTPS with a key is obeyed; other origins are 
     const access = makeKey();
     const server = await startServer({
       width: 640, height: 480,
-      env: { PANEL_LISTEN: '127.0.0.1', PANEL_ORIGINS: panelOrigin, PANEL_KEY_FILE: access.file },
+      env: {
+        PANEL_LISTEN: '127.0.0.1', PANEL_ORIGINS: panelOrigin, PANEL_KEY_FILE: access.file,
+        PANEL_TRUSTED_PROXIES: '127.0.0.1',
+      },
     });
     after(() => server.stop());
     const proxy = await startProxy(panelPort, otherPort, server.port);
     after(() => proxy.stop());
+
+    // Wrong keys from one client lock that client, named by its own address;
+    // another client's right key is still taken.
+    const guesses = [];
+    for (let i = 0; i < 6; i++) guesses.push(await loginFrom('127.0.0.3', panelPort, `wrong${i}`));
+    assert.deepStrictEqual(guesses, [401, 401, 401, 401, 401, 429]);
+    assert.strictEqual(await loginFrom('127.0.0.4', panelPort, access.key), 200);
+    assert.match(server.output(), /Wrong access key from 127\.0\.0\.3\.\n/, server.output());
 
     // The test's certificate is trusted by this browser only.
     const options = { device: { ignoreHTTPSErrors: true } };

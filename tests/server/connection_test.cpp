@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/pointer.h"
+#include "door/front_door.h"
 #include "graphics/drawn_area.h"
 #include "graphics/framebuffer.h"
 #include "server/listener.h"
@@ -107,12 +108,44 @@ TEST_F(Server, FirstReadIsAnsweredWithThe129ByteReply) {
   EXPECT_EQ(stranger.readExact(129, 2000).size(), 129u);
 }
 
-TEST_F(Server, SilentClientGetsNothingNotEvenAPing) {
+// A client that never completes its request gets nothing before the
+// deadline, not even a ping; then its connection ends: a silent one's
+// without a word, a trickling one's with a 408.
+TEST_F(Server, ARequestNotInByItsDeadlineEndsTheConnection) {
   const uint16_t port = startServer();
-  WsClient client;
-  ASSERT_TRUE(client.connect(port));
-  EXPECT_TRUE(client.staysQuiet(1200));
-  EXPECT_EQ(slotsTaken(), 1);
+  WsClient silent, trickling;
+  ASSERT_TRUE(silent.connect(port));
+  ASSERT_TRUE(trickling.connect(port));
+  const int64_t start = monotonicMs();
+  ASSERT_TRUE(trickling.sendRaw(std::string("GET / HTTP/1.1\r\n")));
+  // A byte every 50 ms until something comes back.
+  while (trickling.staysQuiet(50) && monotonicMs() - start < kRequestDeadlineMs + 1000) {
+    ASSERT_TRUE(trickling.sendRaw(std::string("X")));
+  }
+  EXPECT_GE(monotonicMs() - start, kRequestDeadlineMs - 100) << "nothing before the deadline";
+  std::string answer;
+  trickling.readReply(&answer, 1500);
+  EXPECT_EQ(answer.rfind("HTTP/1.1 408 Request Timeout\r\n", 0), 0u) << answer;
+  EXPECT_TRUE(silent.closedByPeer(500)) << "nothing before the end";
+  EXPECT_TRUE(eventually([] { return slotsTaken() == 0; }));
+}
+
+// With every slot held by connections that have not sent a request, a
+// newcomer takes the oldest one's place; admitted connections keep theirs.
+TEST_F(Server, ANewcomerTakesThePlaceOfTheOldestPendingConnection) {
+  const uint16_t port = startServer();
+  WsClient streaming, idle[4], newcomer, another;
+  ASSERT_TRUE(streaming.openStreaming(port));
+  WsFrame screen;
+  ASSERT_TRUE(streaming.readFrame(&screen, 1500));
+  for (WsClient& peer : idle) ASSERT_TRUE(peer.connect(port));
+  ASSERT_TRUE(eventually([] { return slotsTaken() == kMaxClients; }));
+  ASSERT_TRUE(newcomer.open(port)) << "the newcomer got its 101";
+  EXPECT_TRUE(idle[0].closedByPeer(1500)) << "the oldest pending one made room";
+  ASSERT_TRUE(another.open(port));
+  EXPECT_TRUE(idle[1].closedByPeer(1500));
+  EXPECT_FALSE(streaming.closesWithin(300)) << "the admitted one keeps its slot";
+  EXPECT_TRUE(slotTaken(0));
 }
 
 TEST_F(Server, PingsFollowOnlyEmptyReads) {

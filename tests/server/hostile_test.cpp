@@ -21,6 +21,7 @@
 #include "support/test_support.h"
 #include "tools/peer/proc_stats.h"
 #include "tools/peer/server_process.h"
+#include "tools/peer/slot_flood.h"
 #include "tools/peer/viewer.h"
 #include "tools/peer/ws_client.h"
 
@@ -45,7 +46,8 @@ class Hostile : public ::testing::Test {
     std::string credentials;
     if (keyed()) {
       keyFile_ = tempPath(name + "-keys");
-      credentials = "Authorization: Bearer " + makeAccessKey(keyFile_) + "\r\n";
+      key_ = makeAccessKey(keyFile_);
+      credentials = "Authorization: Bearer " + key_ + "\r\n";
       setenv("PANEL_KEY_FILE", keyFile_.c_str(), 1);
     }
     ASSERT_TRUE(server_.startOnPort(name, port_, 640, 480));
@@ -111,6 +113,7 @@ class Hostile : public ::testing::Test {
 
   uint16_t port_ = 0;
   std::string keyFile_;
+  std::string key_;  // the control key of a keyed suite
   ServerProcess server_;
   Viewer viewer_;
   ProcessCounts baseline_{};
@@ -435,5 +438,40 @@ TEST_F(HostileWithKey, WrongKeysInWavesAreRefusedWhileTheViewerKeepsControl) {
     expectClickWorks();
   }
   EXPECT_GE(countOf(server_.output(), "too many wrong keys"), 1) << server_.output();
+  expectUnharmed();
+}
+
+// Sockets that never finish their request (silent ones, a byte a second,
+// logins whose body trickles in) keep every free slot busy, reopening as
+// soon as the server ends one; the owner's signed-in browser still gets in
+// every time, and the viewer keeps control.
+TEST_F(HostileWithKey, ASlotFloodNeverKeepsTheSignedInOwnerOut) {
+  WsClient login;
+  ASSERT_TRUE(login.connect(port_));
+  const std::string body = "key=" + key_;
+  ASSERT_TRUE(login.sendRaw("POST /login HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
+                            std::to_string(body.size()) + "\r\n\r\n" + body));
+  std::string answer;
+  login.readReply(&answer, 4000);
+  const size_t at = answer.find("Set-Cookie: ");
+  ASSERT_NE(at, std::string::npos) << answer;
+  const std::string cookie = answer.substr(at + 12, answer.find(';', at) - at - 12);
+
+  SlotFlood flood;
+  flood.start(port_, {4, 4, 4});
+  constexpr int kOwnerVisits = 4;
+  int inAtOnce = 0;
+  for (int visit = 0; visit < kOwnerVisits; ++visit) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    Viewer owner;
+    if (owner.open(port_, nullptr, "Cookie: " + cookie + "\r\n") &&
+        owner.waitForPictures(0, kClickMs)) {
+      ++inAtOnce;
+    }
+  }
+  EXPECT_EQ(inAtOnce, kOwnerVisits) << "owner visits that got their picture";
+  EXPECT_GT(flood.opened(), 12) << "the flood reopened what the server ended";
+  expectClickWorks();
+  flood.stop();
   expectUnharmed();
 }

@@ -99,7 +99,8 @@ TEST(Listener, AServerOnAllIpv6AddressesTakesBothLoopbacks) {
 
 TEST(Listener, AMalformedSettingStopsTheStart) {
   for (const auto& [name, value] : {std::pair{"PANEL_LISTEN", "localhost"},
-                                    std::pair{"PANEL_ORIGINS", "https://panel.example.com/"}}) {
+                                    std::pair{"PANEL_ORIGINS", "https://panel.example.com/"},
+                                    std::pair{"PANEL_TRUSTED_PROXIES", "10.0.0.0/33"}}) {
     ServerProcess server;
     server.setEnvironment(name, value);
     ASSERT_TRUE(server.startOnPort(std::string("listener_") + name, freePort()));
@@ -108,4 +109,49 @@ TEST(Listener, AMalformedSettingStopsTheStart) {
         << server.errors();
     EXPECT_EQ(server.output(), "") << "nothing starts";
   }
+}
+
+// A newcomer to full slots takes the place of a connection that has not been
+// let in: of the source holding the most such slots (an IPv4 address, an
+// IPv6 /64), the oldest; admitted ones and free slots are never chosen.
+TEST(Listener, TheOldestPendingConnectionOfTheBusiestSourceGivesWay) {
+  const auto door = [](int64_t acceptedMs, bool admitted, uint8_t source = 1, uint8_t host = 1) {
+    SlotDoor entry;
+    entry.acceptedMs = acceptedMs;
+    entry.admitted = admitted;
+    entry.peer.address[0] = 0x20;  // IPv6 2000::/8
+    entry.peer.address[7] = source;
+    entry.peer.address[15] = host;
+    return entry;
+  };
+  const struct {
+    const char* what;
+    SlotDoor doors[5];
+    uint8_t busy[5];
+    int expected;
+  } cases[] = {
+      {"one source: the oldest pending",
+       {door(50, false), door(10, false), door(30, false), door(5, true), door(40, false)},
+       {255, 255, 255, 255, 255},
+       1},
+      {"every one admitted",
+       {door(1, true), door(2, true), door(3, true), door(4, true), door(5, true)},
+       {255, 255, 255, 255, 255},
+       -1},
+      {"a free slot is no candidate",
+       {door(1, false), door(2, false), door(3, true), door(4, true), door(5, true)},
+       {0, 255, 255, 255, 255},
+       1},
+      {"the busiest source, not the oldest connection",
+       {door(1, false, 1), door(20, false, 2, 1), door(10, false, 2, 9), door(30, false, 2, 3),
+        door(2, true, 2)},
+       {255, 255, 255, 255, 255},
+       2},
+      {"other /64s are other sources",
+       {door(1, false, 1), door(20, false, 2), door(10, false, 3), door(30, false, 4),
+        door(2, false, 5)},
+       {255, 255, 255, 255, 255},
+       0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(oldestPending(c.doors, c.busy, 5), c.expected) << c.what;
 }

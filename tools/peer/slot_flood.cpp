@@ -1,0 +1,118 @@
+// The slot flood: one poll loop over every socket, reopening each as soon as
+// the server ends it, and sending the slow kinds their byte a second.
+#include "tools/peer/slot_flood.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "tools/peer/clock.h"
+
+namespace {
+
+constexpr uint32_t kFirstAttacker = 0x7f000002;  // 127.0.0.2
+constexpr int kLoopMs = 10;
+constexpr int kByteEveryMs = 1000;
+constexpr char kLoginHead[] =
+    "POST /login HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 64\r\n\r\nkey=";
+
+enum Kind { kIdle, kTrickle, kLogin };
+
+struct Attacker {
+  Kind kind;
+  uint32_t from;  // IPv4 source address, host order
+  int fd = -1;
+  int64_t nextByteMs = 0;
+};
+
+// A non-blocking socket from the attacker's address, connecting to the port.
+int openFrom(uint32_t from, uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+  if (fd < 0) return -1;
+  sockaddr_in source{};
+  source.sin_family = AF_INET;
+  source.sin_addr.s_addr = htonl(from);
+  sockaddr_in target{};
+  target.sin_family = AF_INET;
+  target.sin_port = htons(port);
+  target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0 ||
+      (connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0 &&
+       errno != EINPROGRESS)) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+SlotFlood::~SlotFlood() {
+  stop();
+}
+
+void SlotFlood::start(uint16_t port, SlotFloodCounts counts) {
+  stop();
+  running_.store(true);
+  thread_ = std::thread([this, port, counts] { run(port, counts); });
+}
+
+void SlotFlood::stop() {
+  running_.store(false);
+  if (thread_.joinable()) thread_.join();
+}
+
+void SlotFlood::run(uint16_t port, SlotFloodCounts counts) {
+  std::vector<Attacker> attackers;
+  const int spread = counts.addresses > 0 ? counts.addresses : 1;
+  const auto add = [&](Kind kind, int count) {
+    for (int i = 0; i < count; ++i) {
+      attackers.push_back({kind, kFirstAttacker + uint32_t(attackers.size() % size_t(spread))});
+    }
+  };
+  add(kIdle, counts.idle);
+  add(kTrickle, counts.trickle);
+  add(kLogin, counts.login);
+  std::vector<pollfd> entries(attackers.size());
+  while (running_.load()) {
+    const int64_t now = nowMillis();
+    for (size_t i = 0; i < attackers.size(); ++i) {
+      Attacker& attacker = attackers[i];
+      if (attacker.fd < 0) {
+        attacker.fd = openFrom(attacker.from, port);
+        if (attacker.fd < 0) continue;
+        opened_.fetch_add(1);
+        attacker.nextByteMs = now;
+        if (attacker.kind == kLogin) {
+          send(attacker.fd, kLoginHead, sizeof kLoginHead - 1, MSG_NOSIGNAL);
+          attacker.nextByteMs = now + kByteEveryMs;
+        }
+      }
+      if (attacker.kind != kIdle && now >= attacker.nextByteMs) {
+        send(attacker.fd, "k", 1, MSG_NOSIGNAL);
+        attacker.nextByteMs = now + kByteEveryMs;
+      }
+      entries[i] = {attacker.fd, POLLIN, 0};
+    }
+    if (poll(entries.data(), entries.size(), kLoopMs) <= 0) continue;
+    for (size_t i = 0; i < attackers.size(); ++i) {
+      if (entries[i].fd < 0 || entries[i].revents == 0) continue;
+      // Whatever the server says, the answer ends the connection: read it
+      // and open the next at once.
+      char sink[512];
+      const ssize_t got = recv(entries[i].fd, sink, sizeof sink, MSG_DONTWAIT);
+      if (got > 0 && (entries[i].revents & (POLLHUP | POLLERR)) == 0) continue;
+      close(attackers[i].fd);
+      attackers[i].fd = -1;
+    }
+  }
+  for (Attacker& attacker : attackers) {
+    if (attacker.fd >= 0) close(attacker.fd);
+  }
+}
