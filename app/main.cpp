@@ -14,6 +14,7 @@
 #include "door/access_key.h"
 #include "door/origin_policy.h"
 #include "door/peer_address.h"
+#include "door/session_cookie.h"
 #include "graphics/draw.h"
 #include "graphics/font.h"
 #include "graphics/framebuffer.h"
@@ -42,7 +43,9 @@ int main(int argc, char** argv) {
   if (readOriginsSetting() != 0 || readListenSetting() != 0 || readTrustedProxiesSetting() != 0) {
     return kSettingFailed;
   }
-  if (readKeyFileSetting() < 0) return kSettingFailed;
+  const int keyFile = readKeyFileSetting();
+  if (keyFile < 0) return kSettingFailed;
+  if (keyFile > 0) keepSessionSecret(kSessionSecretFile);
 
   catchStopSignals();
   printf("res = %i\n", bmpfilework("work.bmp"));

@@ -23,7 +23,7 @@ namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
 constexpr char kScheme[] = "pbkdf2-sha256";
-constexpr char kSecretLabel[] = "panel session cookie\n";
+constexpr char kIdentityLabel[] = "panel key file\n";
 constexpr int kPathLongest = 512;
 
 // Where the file is and what it looked like when last read.
@@ -87,22 +87,22 @@ bool parseLine(const char* line, int end, KeyRecord* record) {
          decodeKeyText(words[4], lengths[4], record->hash, kHashBytes) == kHashBytes;
 }
 
-// The cookies' signing key: a digest of the records, so it is the same after
-// a restart and different once any key changes.
-void deriveSecret(KeyFile* keys) {
+// The file's identity: a digest of the records, so it is the same after a
+// restart and different once any key changes.
+void deriveIdentity(KeyFile* keys) {
   char text[2 * kKeyLineLongest] = {};
-  int length = snprintf(text, sizeof text, "%s", kSecretLabel);
+  int length = snprintf(text, sizeof text, "%s", kIdentityLabel);
   for (const KeyRecord* record : {&keys->control, &keys->view}) {
     if (record->kind == kAccessNone) continue;
     const int line = formatKeyRecord(*record, text + length, int(sizeof text) - length);
     if (line > 0) length += line;
   }
-  SHA256(reinterpret_cast<const uint8_t*>(text), size_t(length), keys->sessionSecret);
+  SHA256(reinterpret_cast<const uint8_t*>(text), size_t(length), keys->identity);
 }
 
 // Reads the file at state.path when it differs from what was read; the
 // caller holds keyLock. A file gone bad refuses everything: no keys, and a
-// random secret no cookie was signed with.
+// random identity no cookie was signed with.
 void refreshLocked() {
   struct stat now = {};
   const bool seen = stat(state.path, &now) == 0;
@@ -120,7 +120,7 @@ void refreshLocked() {
   state.changed = seen ? now.st_mtim : timespec{};
   if (loadKeyFile(state.path, &state.keys) == kKeyFileRead) return;
   state.keys = KeyFile{};
-  RAND_bytes(state.keys.sessionSecret, kHashBytes);
+  RAND_bytes(state.keys.identity, kHashBytes);
   printf("The key file cannot be read: every key is refused.\n");
 }
 
@@ -204,7 +204,7 @@ int parseKeyFile(const char* text, int length, KeyFile* keys) {
   if (keys->control.kind == kAccessNone && keys->view.kind == kAccessNone) {
     return kKeyFileMalformed;
   }
-  deriveSecret(keys);
+  deriveIdentity(keys);
   return kKeyFileRead;
 }
 

@@ -48,7 +48,10 @@ struct KeyRecord {
 struct KeyFile {
   KeyRecord control;  // kind kAccessNone when the file holds no such key
   KeyRecord view;
-  uint8_t sessionSecret[kHashBytes] = {};  // signs the session cookies
+  // A digest of the records: the same after a restart, another once any key
+  // changes. Not secret: the session cookies are signed with it mixed into
+  // the server's own random secret (door/session_cookie.h).
+  uint8_t identity[kHashBytes] = {};
 };
 
 // URL-safe Base64 without padding; the text's length, or -1 when it does
@@ -62,7 +65,7 @@ int hashKey(const char* key, int length, const uint8_t* salt, uint32_t iteration
 // One line of the file for the record, with its newline; its length or -1.
 int formatKeyRecord(const KeyRecord& record, char* out, int size);
 // Reads the file's text; kKeyFileRead or kKeyFileMalformed. Also derives
-// the session secret from the records.
+// the identity from the records.
 int parseKeyFile(const char* text, int length, KeyFile* keys);
 // Reads and parses the file: kKeyFileRead or a negative reason.
 int loadKeyFile(const char* path, KeyFile* keys);

@@ -63,10 +63,10 @@ int sessionAccess(const KeyFile& keys, const HttpRequest& request) {
 // A key check under the guessing limit: the access it opens, or a negative
 // wait in seconds when the limit holds.
 int64_t checkUnderLimit(const KeyFile& keys, const Peer& peer, const char* key, int length) {
-  const int64_t wait = takeGuess(peer.address, secondsOf(CLOCK_MONOTONIC));
+  const int64_t wait = takeGuess(peer.address, monotonicMillis());
   if (wait > 0) return -wait;
   const int access = checkKey(keys, key, length);
-  if (access != kAccessNone) giveGuessBack(peer.address, secondsOf(CLOCK_MONOTONIC));
+  if (access != kAccessNone) giveGuessBack(peer.address, monotonicMillis());
   return access;
 }
 
@@ -134,7 +134,12 @@ HttpAnswer loginAnswer(int sock, const HttpRequest& request, FirstRead read, con
     return askForKey(jsonAnswer(401, "Unauthorized", kAccessNone));
   }
   char token[kTokenLength + 1] = {};
-  makeSessionToken(keys, int(access), secondsOf(CLOCK_REALTIME), token, int(sizeof token));
+  if (makeSessionToken(keys, int(access), secondsOf(CLOCK_REALTIME), token, int(sizeof token)) <
+      0) {
+    // No secret to sign with: a right key must not look like a session made.
+    printf("No session could be made for %s.\n", peer.text);
+    return textAnswer(503, "Service Unavailable", "no session");
+  }
   HttpAnswer answer = jsonAnswer(200, "OK", int(access));
   snprintf(answer.extra, sizeof answer.extra,
            "Set-Cookie: %s=%s; Max-Age=%lld; Path=/; HttpOnly; SameSite=Strict%s\r\n",

@@ -9,12 +9,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 
 #include "tools/peer/clock.h"
+#include "tools/peer/proc_stats.h"
 #include "tools/peer/server_process.h"
 #include "tools/peer/slot_flood.h"
 #include "tools/peer/temp_path.h"
@@ -26,20 +25,6 @@ namespace {
 constexpr int kVisitEveryMs = 3000;
 constexpr int kPictureWithinMs = 3000;
 constexpr int kGiveUpMs = 10000;
-
-// User and system clock ticks the process has used.
-long cpuTicks(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  const size_t close = text.rfind(')');
-  if (close == std::string::npos) return -1;
-  std::istringstream fields(text.substr(close + 2));
-  std::string skip;
-  for (int i = 0; i < 11; ++i) fields >> skip;  // state .. cmajflt
-  long user = 0, system = 0;
-  fields >> user >> system;
-  return user + system;
-}
 
 std::string newKey(const std::string& file) {
   FILE* made = popen((std::string(PANEL_KEY_BIN) + " " + file).c_str(), "r");

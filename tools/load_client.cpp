@@ -51,28 +51,12 @@
 #include "tools/peer/bmp_writer.h"
 #include "tools/peer/change_viewer.h"
 #include "tools/peer/clock.h"
+#include "tools/peer/proc_stats.h"
 #include "tools/peer/ws_client.h"
 
 namespace {
 
 constexpr int kClients = 5;
-
-// User plus system time of the process, in clock ticks.
-long cpuTicks(int pid) {
-  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  const size_t end = text.rfind(')');
-  if (end == std::string::npos) return -1;
-  std::istringstream fields(text.substr(end + 2));
-  std::string field;
-  long utime = 0, stime = 0;
-  // Fields after the name start at the state (field 3); utime is 14, stime 15.
-  for (int index = 3; index <= 15 && fields >> field; index++) {
-    if (index == 14) utime = atol(field.c_str());
-    if (index == 15) stime = atol(field.c_str());
-  }
-  return utime + stime;
-}
 
 std::string statusLine(int pid, const std::string& key) {
   std::ifstream file("/proc/" + std::to_string(pid) + "/status");

@@ -6,12 +6,16 @@
 #include "door/access_key.h"
 
 #include <gtest/gtest.h>
+#include <openssl/hmac.h>
+#include <openssl/sha.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -95,6 +99,32 @@ TextSpan session(TextSpan header) {
 
 TextSpan keyField(TextSpan body) {
   return formField(body, "key");
+}
+
+// A control cookie made from the key file alone, signed as someone who read
+// the file would sign it: under the digest of its lines the cookies were once
+// signed with (`old`), or under the file's identity as the server computes it.
+std::string cookieFromKeyFile(const std::string& path, bool old) {
+  KeyFile keys;
+  EXPECT_EQ(loadKeyFile(path.c_str(), &keys), kKeyFileRead);
+  std::string lines = "panel session cookie\n";
+  for (const KeyRecord* record : {&keys.control, &keys.view}) {
+    char line[kKeyLineLongest + 2] = {};
+    if (record->kind != kAccessNone && formatKeyRecord(*record, line, int(sizeof line)) > 0) {
+      lines += line;
+    }
+  }
+  uint8_t secret[kHashBytes];
+  SHA256(reinterpret_cast<const uint8_t*>(lines.data()), lines.size(), secret);
+  uint8_t bytes[kTokenBytes] = {kAccessControl};
+  const uint32_t issued = uint32_t(time(nullptr));
+  for (int i = 0; i < 4; ++i) bytes[1 + i] = uint8_t(issued >> (24 - 8 * i));
+  unsigned int length = 0;
+  HMAC(EVP_sha256(), old ? secret : keys.identity, kHashBytes, bytes, kTokenBytes - kHashBytes,
+       bytes + kTokenBytes - kHashBytes, &length);
+  char token[kTokenLength + 1] = {};
+  encodeKeyText(bytes, kTokenBytes, token, int(sizeof token));
+  return std::string(kSessionCookie) + "=" + token;
 }
 
 }  // namespace
@@ -214,12 +244,18 @@ TEST(AccessKey, AMissingOrMalformedKeyFileStopsTheStart) {
   unlink(bad.c_str());
 }
 
-TEST(AccessKey, SessionTokensHoldForTheirKeysAndTimeOnly) {
+TEST(AccessKey, SessionTokensHoldForTheirKeysSecretAndTimeOnly) {
+  const std::string secretFile = tempPath("session-secret");
+  ASSERT_EQ(keepSessionSecret(secretFile.c_str()), kSecretMade);
+  struct stat info = {};
+  ASSERT_EQ(stat(secretFile.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(info.st_size, kSessionSecretBytes);
   KeyFile keys;
   keys.control.kind = kAccessControl;
   keys.view.kind = kAccessView;
   KeyFile others = keys;
-  others.sessionSecret[0] = 1;
+  others.identity[0] = 1;
   const int64_t now = 1800000000;
   char token[kTokenLength + 1] = {};
   ASSERT_EQ(makeSessionToken(keys, kAccessView, now, token, int(sizeof token)), kTokenLength);
@@ -238,6 +274,18 @@ TEST(AccessKey, SessionTokensHoldForTheirKeysAndTimeOnly) {
   }
   EXPECT_EQ(checkSessionToken(keys, token, kTokenLength - 1, now), kAccessNone);
   EXPECT_EQ(checkSessionToken(keys, "", 0, now), kAccessNone);
+  // The same secret after a restart; another one (a file of another length
+  // is replaced, a folder that cannot be written keeps it in memory) ends
+  // every session.
+  EXPECT_EQ(keepSessionSecret(secretFile.c_str()), kSecretRead);
+  EXPECT_EQ(checkSessionToken(keys, token, kTokenLength, now), kAccessView);
+  std::ofstream(secretFile) << "short\n";
+  EXPECT_EQ(keepSessionSecret(secretFile.c_str()), kSecretMade);
+  EXPECT_EQ(checkSessionToken(keys, token, kTokenLength, now), kAccessNone);
+  EXPECT_EQ(keepSessionSecret((secretFile + "-none/secret").c_str()), kSecretInMemory);
+  ASSERT_EQ(makeSessionToken(keys, kAccessControl, now, token, int(sizeof token)), kTokenLength);
+  EXPECT_EQ(checkSessionToken(keys, token, kTokenLength, now), kAccessControl);
+  unlink(secretFile.c_str());
 }
 
 TEST(AccessKey, CookiesBearerKeysAndFormFieldsAreReadExactly) {
@@ -272,33 +320,85 @@ TEST(AccessKey, CookiesBearerKeysAndFormFieldsAreReadExactly) {
   EXPECT_EQ(contentLengthOf(span("-1"), 512), -1);
 }
 
-TEST(AccessKey, WrongKeysAreLimitedPerAddressAndInAll) {
-  clearGuesses();
-  uint8_t address[kAddressBytes] = {};
-  const int64_t start = 1000;
-  for (int i = 0; i < kGuessesPerAddress; ++i) EXPECT_EQ(takeGuess(address, start), 0) << i;
-  EXPECT_EQ(takeGuess(address, start + 1), kAddressLockSeconds - 1);
-  EXPECT_EQ(takeGuess(address, start + kAddressLockSeconds), 0) << "the lock ends";
-  // A right key gives its try back: a person who signs in is not counted.
-  uint8_t other[kAddressBytes] = {1};
-  for (int i = 0; i < 3 * kGuessesPerAddress; ++i) {
-    ASSERT_EQ(takeGuess(other, start), 0) << i;
-    giveGuessBack(other, start);
+TEST(AccessKey, WrongKeysAreLimitedPerSourceAndInAll) {
+  using Address = std::array<uint8_t, kAddressBytes>;
+  const auto v4 = [](int n) {  // 10.0.x.y, mapped as the server holds it
+    return Address{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 10, 0, uint8_t(n >> 8), uint8_t(n)};
+  };
+  const auto v6 = [](int net, int host) {  // 2001:db8:0:<net>::<host>
+    return Address{0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, uint8_t(net),
+                   0,    0,    0,    0,    0, 0, 0, uint8_t(host)};
+  };
+  const int64_t t = 1000000;  // monotonic ms
+  const int64_t minute = kGuessRefillSeconds * 1000;
+  // Each step takes `times` tries at `atMs` (from as many addresses, the last
+  // byte counting up, when `spread`), each expecting `wait`; `right` gives
+  // the try back as a right key does.
+  struct Step {
+    Address from;
+    int times;
+    int64_t atMs;
+    int64_t wait;
+    bool spread = false;
+    bool right = false;
+  };
+  const struct {
+    const char* what;
+    std::vector<Step> steps;
+  } cases[] = {
+      {"five at once, then one a minute with no edge to burst across",
+       {{v4(1), kGuessBurst, t, 0},
+        {v4(1), 1, t, kGuessRefillSeconds},
+        {v4(1), 1, t + minute - 1, 1},
+        {v4(1), 1, t + minute, 0},
+        {v4(1), 1, t + minute, kGuessRefillSeconds}}},
+      {"each IPv4 address is a source of its own",
+       {{v4(0x100), kGuessBurst, t, 0},
+        {v4(0x101), 1, t, 0},
+        {v4(0x100), 1, t, kGuessRefillSeconds}}},
+      {"an IPv6 /64 is one source",
+       {{v6(1, 0), kGuessBurst, t, 0, true},
+        {v6(1, 0x99), 1, t, kGuessRefillSeconds},
+        {v6(2, 1), 1, t, 0}}},
+      {"a right key gives its try back",
+       {{v4(2), 3 * kGuessBurst, t, 0, false, true}, {v4(2), kGuessBurst, t, 0}}},
+      {"sources on record share one bucket; a clean one skips it",
+       {{v4(0x200), kSharedBurst + 1, t, 0, true},
+        {v4(0x200), kSharedBurst + 1, t, 0, true},
+        {v4(0x200), kSharedBurst, t, 0, true},
+        {v4(0x20a), 1, t, 2},
+        {v4(0x20a), 1, t + kSharedRefillMs, 0},
+        {v4(0x209), 1, t + kSharedRefillMs, 2},
+        {v4(0x300), 1, t + kSharedRefillMs, 0, false, true},
+        {v4(0x301), 1, t + kSharedRefillMs, 0},
+        {v4(0x301), 1, t + kSharedRefillMs, 0, false, true}}},
+      {"a record is forgotten after a quarter hour",
+       {{v4(3), kGuessBurst, t, 0},
+        {v4(0x400), kSharedBurst + 1, t + kRecordSeconds * 1000, 0, true},
+        {v4(0x400), kSharedBurst + 1, t + kRecordSeconds * 1000, 0, true},
+        {v4(0x400), kSharedBurst, t + kRecordSeconds * 1000, 0, true},
+        {v4(0x40a), 1, t + kRecordSeconds * 1000, 2},
+        {v4(3), 1, t + kRecordSeconds * 1000, 0}}},
+      {"a full table keeps every record; newcomers share the bucket",
+       {{v4(0x500), kGuessTable, t, 0, true},
+        {v4(0x600), kSharedBurst, t, 0, true},
+        {v4(0x700), 1, t, 2},
+        {v4(0x500), 1, t, 0},
+        {v4(0x500), 1, t, 2}}},
+  };
+  for (const auto& c : cases) {
+    clearGuesses();
+    for (size_t s = 0; s < c.steps.size(); ++s) {
+      const Step& step = c.steps[s];
+      for (int i = 0; i < step.times; ++i) {
+        Address from = step.from;
+        if (step.spread) from[15] = uint8_t(from[15] + i);
+        ASSERT_EQ(takeGuess(from.data(), step.atMs), step.wait)
+            << c.what << ", step " << s << "." << i;
+        if (step.right) giveGuessBack(from.data(), step.atMs);
+      }
+    }
   }
-  // From many addresses: the whole server waits once the total is reached.
-  clearGuesses();
-  for (int i = 0; i < kGuessesInAll; ++i) {
-    uint8_t each[kAddressBytes] = {uint8_t(i), uint8_t(i >> 8), 7};
-    EXPECT_EQ(takeGuess(each, start), 0) << i;
-  }
-  EXPECT_EQ(takeGuess(other, start + 10), kAllLockSeconds - 10);
-  // More addresses than the table holds are still limited in all.
-  clearGuesses();
-  for (int i = 0; i < 2 * kGuessTable; ++i) {
-    uint8_t each[kAddressBytes] = {uint8_t(i), 9};
-    takeGuess(each, start + kGuessWindow * i);
-  }
-  EXPECT_EQ(takeGuess(other, start + kGuessWindow * 2 * kGuessTable), 0);
   clearGuesses();
 }
 
@@ -344,6 +444,14 @@ TEST(AccessKey, EachRequestGetsItsAnswerWhileAKeyIsSet) {
       {"an upgrade with a forged cookie",
        {std::string(kUpgrade) + "Cookie: panel_session=" + std::string(kTokenLength, 'A') +
         "\r\n\r\n"},
+       "HTTP/1.1 401",
+       ""},
+      {"a cookie signed as the key file's digest",
+       {std::string(kUpgrade) + "Cookie: " + cookieFromKeyFile(file, true) + "\r\n\r\n"},
+       "HTTP/1.1 401",
+       ""},
+      {"a cookie signed with the key file's identity and no secret",
+       {std::string(kUpgrade) + "Cookie: " + cookieFromKeyFile(file, false) + "\r\n\r\n"},
        "HTTP/1.1 401",
        ""},
       {"another site's page with a cookie",
@@ -427,7 +535,7 @@ TEST(AccessKey, TooManyWrongKeysGet429WithRetryAfter) {
   const uint16_t port = freePort();
   ServerProcess server;
   ASSERT_TRUE(startWithKey(&server, "access_limit", port, file));
-  for (int i = 0; i < kGuessesPerAddress; ++i) {
+  for (int i = 0; i < kGuessBurst; ++i) {
     const std::string answer = answerOf(port, {login("guess" + std::to_string(i))});
     EXPECT_EQ(answer.rfind("HTTP/1.1 401", 0), 0u) << i << "\n" << answer;
   }
@@ -438,8 +546,8 @@ TEST(AccessKey, TooManyWrongKeysGet429WithRetryAfter) {
   const size_t wait = locked.find("Retry-After: ");
   ASSERT_NE(wait, std::string::npos) << locked;
   const int seconds = atoi(locked.c_str() + wait + 13);
-  EXPECT_GT(seconds, kAddressLockSeconds - 10);
-  EXPECT_LE(seconds, kAddressLockSeconds);
+  EXPECT_GT(seconds, kGuessRefillSeconds - 10);
+  EXPECT_LE(seconds, kGuessRefillSeconds);
   const std::string bearer =
       answerOf(port, {std::string(kUpgrade) + "Authorization: Bearer " + control + "\r\n\r\n"});
   EXPECT_EQ(bearer.rfind("HTTP/1.1 429", 0), 0u) << bearer;
@@ -457,7 +565,7 @@ TEST(AccessKey, ASessionOutlivesARestartAndEndsWhenTheKeyChanges) {
   };
   {
     ServerProcess first;
-    ASSERT_TRUE(startWithKey(&first, "access_first", port, file));
+    ASSERT_TRUE(startWithKey(&first, "access_restart", port, file));
     cookie = cookieOf(answerOf(port, {login(control)}));
     ASSERT_FALSE(cookie.empty());
     EXPECT_EQ(upgradeWith(cookie).rfind("HTTP/1.1 101", 0), 0u);
@@ -465,7 +573,7 @@ TEST(AccessKey, ASessionOutlivesARestartAndEndsWhenTheKeyChanges) {
     EXPECT_EQ(first.waitExit(5000), 0);
   }
   ServerProcess second;
-  ASSERT_TRUE(startWithKey(&second, "access_second", port, file));
+  ASSERT_TRUE(startWithKey(&second, "access_restart", port, file));
   EXPECT_EQ(upgradeWith(cookie).rfind("HTTP/1.1 101", 0), 0u) << "the same session";
   // A new key, while the server runs: the old session is over at once.
   ASSERT_FALSE(makeAccessKey(file).empty());

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "tools/peer/clock.h"
@@ -62,4 +64,20 @@ bool settlesTo(pid_t pid, ProcessCounts limit, int timeoutMs, ProcessCounts* see
                seen->threads >= 0 && seen->threads <= limit.threads;
       },
       timeoutMs, kStepMs);
+}
+
+long cpuTicks(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const size_t end = text.rfind(')');
+  if (end == std::string::npos) return -1;
+  std::istringstream fields(text.substr(end + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  // Fields after the name start at the state (field 3); utime is 14, stime 15.
+  for (int index = 3; index <= 15 && fields >> field; index++) {
+    if (index == 14) utime = atol(field.c_str());
+    if (index == 15) stime = atol(field.c_str());
+  }
+  return utime + stime;
 }

@@ -1,5 +1,5 @@
 // What /proc tells about a running process: its open descriptors, its
-// threads and its resident memory. Used to check that a server given bad or
+// threads, its resident memory and its CPU time. Used to check that a server given bad or
 // vanishing peers ends up holding no more than it started with.
 #pragma once
 
@@ -11,6 +11,9 @@ int openDescriptors(pid_t pid);
 int threadCount(pid_t pid);
 // VmRSS of /proc/<pid>/status in KiB; -1 when the process cannot be read.
 long residentKib(pid_t pid);
+// User plus system time of the process, in clock ticks; -1 when it cannot
+// be read.
+long cpuTicks(pid_t pid);
 
 struct ProcessCounts {
   int descriptors;

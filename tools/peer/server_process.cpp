@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -35,7 +36,9 @@ ServerProcess::~ServerProcess() {
 bool ServerProcess::start(const std::string& name, const std::vector<uint8_t>& picture,
                           const std::vector<std::string>& args) {
   folder_ = tempPath(name);
-  if (mkdir(folder_.c_str(), 0755) != 0 || !writeBytes(folder_ + "/work.bmp", picture)) {
+  // A name used before runs in the same folder, as a restarted server does.
+  if ((mkdir(folder_.c_str(), 0755) != 0 && errno != EEXIST) ||
+      !writeBytes(folder_ + "/work.bmp", picture)) {
     return false;
   }
   const std::string outputPath = folder_ + "/output.txt";

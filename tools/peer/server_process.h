@@ -1,4 +1,4 @@
-// Runs the real server binary for a test: in a fresh folder holding the given
+// Runs the real server binary for a test: in a folder of its own holding the given
 // picture as work.bmp, on the given arguments, its output and its error
 // stream (where sanitizer reports go) kept in files. The
 // process is killed when the object goes, so no test leaves a server behind.
@@ -19,8 +19,9 @@ class ServerProcess {
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;
 
-  // Starts the program with args in a new folder named `name` holding
-  // the picture; false when it could not be started.
+  // Starts the program with args in the folder named `name` (new, or the
+  // one a server of that name ran in) holding the picture; false when it
+  // could not be started.
   bool start(const std::string& name, const std::vector<uint8_t>& picture,
              const std::vector<std::string>& args);
   // Sets an environment variable for the program started next.
