@@ -20,6 +20,8 @@
 #include "graphics/framebuffer.h"
 #include "server/listener.h"
 #include "server/records.h"
+#include "server/screen.h"
+#include "widgets/buttons.h"
 
 namespace {
 constexpr int kServerFailed = -3;
@@ -51,6 +53,9 @@ int main(int argc, char** argv) {
   payloadReceiver.store(wsworkfunc);
   if (startWSserver() != kListening) return kServerFailed;
   takeStopSignals();
+  // A button springs back only once every plain viewer has been sent its
+  // pressed look (or the longest wait is over): no viewer misses a press.
+  pressWitness = {screenMark, plainViewersHave};
   panelApp.create();
   runControlLoop(panelApp.turn);
 

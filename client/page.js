@@ -1,13 +1,13 @@
-// The page: connects to the panel server over WebSocket, shows every picture
-// it streams (picture.js decodes it, changes.js applies the change stream)
-// and reports each pointer press back in the picture's own coordinates.
-// The last of the page's scripts (picture.js, changes.js, key.js, page.js,
-// all deferred, run in that order); it starts the page.
+// The page: connects to the panel server over WebSocket (taking over the
+// socket opening.js opened first), shows every picture it streams (picture.js
+// decodes it, changes.js applies the change stream) and reports the pointer
+// back in the picture's own coordinates. The last of the page's scripts
+// (changes.js and opening.js run first; then picture.js, key.js and page.js,
+// deferred, in that order); it starts the page.
 "use strict";
 
 const { decodeBmp } = window.panelPicture;
 
-const DEFAULT_PORT = 8080;
 const RETRY_FIRST_MS = 500;    // first wait after the server went away
 const RETRY_LONGEST_MS = 8000; // the wait doubles up to this
 
@@ -33,26 +33,6 @@ function showState(state, text, note) {
   body.dataset.state = state;
   stateText.textContent = text;
   screenNote.textContent = note;
-}
-
-// The server: ?host= and ?port= when given; else the host and port the page
-// was served from; else (a page from disk) localhost and the default port.
-function target() {
-  const query = new URLSearchParams(location.search);
-  const served = location.protocol === "http:" || location.protocol === "https:";
-  const servedPort = location.port || (location.protocol === "https:" ? "443" : "80");
-  return {
-    host: query.get("host") || location.hostname || "localhost",
-    port: query.get("port") || (served ? servedPort : String(DEFAULT_PORT)),
-  };
-}
-
-function socketUrl(host, port) {
-  // An IPv6 address needs its brackets in a URL.
-  const shown = host.includes(":") && !host.startsWith("[") ? "[" + host + "]" : host;
-  // A page that came over https: (through a proxy) must use wss: too.
-  const scheme = location.protocol === "https:" ? "wss://" : "ws://";
-  return scheme + shown + ":" + port + "/";
 }
 
 function stopTimers() {
@@ -100,9 +80,17 @@ function connect() {
     showState("closed", "check the server address", "no server address");
     return;
   }
-  let ws;
+  heldPointer = null;
+  const url = socketUrl(host, port);
+  // The socket opened first is taken once, if it went to this address, with
+  // what it saw before the page was ready; else it is closed.
+  const first = opening.socket;
+  opening.socket = null;
+  let ws = first && opening.url === url ? first : null;
+  if (first && !ws) first.close();
+  const early = ws ? opening.events : [];
   try {
-    ws = new WebSocket(socketUrl(host, port), changes ? [changes.PROTOCOL] : []);
+    ws = ws || new WebSocket(url, changes ? [changes.PROTOCOL] : []);
   } catch (error) {
     showState("closed", "cannot connect: " + error.message, "no connection");
     return;
@@ -136,6 +124,7 @@ function connect() {
     if (accessMeta && !ws.opened) checkSession();
     else scheduleRetry();
   };
+  for (const event of early) ws["on" + event.type](event);
 }
 
 function scheduleRetry() {
@@ -202,20 +191,45 @@ function pixelAt(clientX, clientY) {
   return { x, y: picture.bottomUp ? picture.height - 1 - row : row };
 }
 
-function report(at) {
-  socket.send("mouse_X: " + at.x + "\r\nmouse_Y: " + at.y + "\r\n");
-  pressText.textContent = at.x + ", " + at.y;
-}
-
 function canReport() {
   return picture && socket && socket.readyState === WebSocket.OPEN;
 }
 
-// One press, one report, in picture pixels whatever the display scale or the
-// zoom. A mouse or pen reports as it goes down. A finger reports when it
-// lifts, and only a tap does: a finger that pans or pinch-zooms the page
-// (the browser cancels its pointer) or that a second finger joins reports
-// nothing. The pixel is the one under the finger as it went down.
+// A report: the pixel, and the button line when the pointer is held.
+function report(at, button) {
+  const line = button ? "mouse_button: " + button + "\r\n" : "";
+  socket.send("mouse_X: " + at.x + "\r\nmouse_Y: " + at.y + "\r\n" + line);
+  if (button !== "move") pressText.textContent = at.x + ", " + at.y;
+}
+
+// Reports in picture pixels whatever the display scale or the zoom. A mouse
+// or pen reports as it goes down ("down"), then while it is held at most one
+// move an animation frame ("move", wherever it goes), and sends "mouse_button:
+// up" alone as it lifts: the server keeps a pressed button down until then
+// and drags the slider it pressed. A finger reports only a tap, as it lifts,
+// with no button line (a click), at the pixel it went down on: a finger that
+// pans or pinch-zooms the page (the browser cancels its pointer) or that a
+// second finger joins reports nothing.
+let heldPointer = null;  // pointerId of the mouse or pen held down
+let moveAt = null;       // its latest place not reported yet (window coordinates)
+let moveFrame = 0;
+
+function reportMove() {
+  moveFrame = 0;
+  if (moveAt && canReport()) report(pixelAt(moveAt.x, moveAt.y), "move");
+  moveAt = null;
+}
+
+function lift() {
+  if (heldPointer === null) return;
+  heldPointer = null;
+  if (moveFrame) {
+    cancelAnimationFrame(moveFrame);
+    reportMove();
+  }
+  if (canReport()) socket.send("mouse_button: up\r\n");
+}
+
 const touches = new Map();  // pointerId -> the pixel it went down on, or null
 canvas.addEventListener("pointerdown", (event) => {
   if (event.pointerType === "touch") {
@@ -224,14 +238,29 @@ canvas.addEventListener("pointerdown", (event) => {
     return;
   }
   event.preventDefault();
-  if (canReport()) report(pixelAt(event.clientX, event.clientY));
+  if (!canReport() || heldPointer !== null) return;
+  heldPointer = event.pointerId;
+  canvas.setPointerCapture(event.pointerId);
+  report(pixelAt(event.clientX, event.clientY), "down");
+});
+canvas.addEventListener("pointermove", (event) => {
+  if (event.pointerId !== heldPointer) return;
+  moveAt = { x: event.clientX, y: event.clientY };
+  if (!moveFrame) moveFrame = requestAnimationFrame(reportMove);
 });
 canvas.addEventListener("pointerup", (event) => {
   const at = touches.get(event.pointerId);
   touches.delete(event.pointerId);
   if (at && canReport()) report(at);
+  if (event.pointerId === heldPointer) lift();
 });
-canvas.addEventListener("pointercancel", (event) => touches.delete(event.pointerId));
+for (const type of ["pointercancel", "lostpointercapture"]) {
+  canvas.addEventListener(type, (event) => {
+    touches.delete(event.pointerId);
+    if (event.pointerId === heldPointer) lift();
+  });
+}
+window.addEventListener("blur", lift);
 
 const foldButton = document.getElementById("fold");
 foldButton.addEventListener("click", () => {

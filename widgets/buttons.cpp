@@ -3,6 +3,8 @@
 // button_table.cpp.
 #include "widgets/buttons.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "graphics/font.h"
@@ -35,7 +37,32 @@ void drawPressed(const buttonrec& b) {
   buttonPUSH(b.x, b.y, b.w, b.h, b.label, b.faceR, b.faceG, b.faceB, b.textR, b.textG, b.textB);
 }
 
+// The press was shown long enough: the minimum has passed, and either every
+// viewer that must see it has been sent it or the longest wait is over.
+bool shownLongEnough(const buttonrec& b, uint32_t now) {
+  const uint32_t shown = now - b.pressedAt;
+  if (shown < kPressShownMs) return false;
+  if (shown >= kPressWaitMs || pressWitness.seen == nullptr) return true;
+  return pressWitness.seen(b.pressMark);
+}
+
+void press(buttonrec& b, uint8_t button, uint32_t now) {
+  drawPressed(b);
+  pointerEventClear(buttons.pointerEvent);
+  b.pressed = kPressed;
+  b.pressedAt = now;
+  b.pressMark = pressWitness.mark != nullptr ? pressWitness.mark() : 0;
+  b.letGo = button == kPointerHeld ? 0 : 1;
+}
+
 }  // namespace
+
+PressWitness pressWitness{nullptr, nullptr};
+
+uint32_t pressClockMs() {
+  const auto since = std::chrono::steady_clock::now().time_since_epoch();
+  return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+}
 
 int buttonCREATE(int32_t x, int32_t y, int32_t w, int32_t h, const char* label, int faceR,
                  int faceG, int faceB, int textR, int textG, int textB, void (*action)()) {
@@ -88,27 +115,51 @@ void buttonPUSH(int32_t x, int32_t y, int32_t w, int32_t h, const char* label, u
   drawLabel(x, y, w, h, label, textR >> 1, textG >> 1, textB >> 1);
 }
 
-void buttonCTRL(int32_t px, int32_t py, uint8_t /*reserved*/) {
+void buttonsPoll(const PointerState& pointer, uint32_t nowMs) {
   for (int32_t i = 0; i < buttons.count && i < kMaxButtons; i++) {
     buttonrec& b = buttons.item[i];
-    const bool hit =
-        strictlyInside(b.x, b.y, b.w, b.h, px, py) && pointerEventRaised(buttons.pointerEvent);
-    if (hit) {
-      // One report presses one button: the first that contains the point.
-      if (b.pressed == 0) {
-        drawPressed(b);
-        pointerEventClear(buttons.pointerEvent);
-        b.pressed = kPressed;
+    if (b.pressed == 0) {
+      // One press presses one button: the first that contains it.
+      if (strictlyInside(b.x, b.y, b.w, b.h, pointer.pressX, pointer.pressY) &&
+          pointerEventRaised(buttons.pointerEvent)) {
+        press(b, pointer.button, nowMs);
       }
       continue;
     }
-    if (b.pressed == 0) continue;
+    // A held pointer keeps the button down while it stays on it, as a real
+    // button does; moving back onto it before it springs back holds it again.
+    const bool held = pointer.button == kPointerHeld &&
+                      strictlyInside(b.x, b.y, b.w, b.h, pointer.moveX, pointer.moveY);
+    b.letGo = held ? 0 : 1;
+    if (held || !shownLongEnough(b, nowMs)) continue;
     drawRaised(b);
     b.pressed = 0;
+    b.letGo = 0;
     if (b.action) {
       // At most one action per poll: the buttons after this one wait.
       b.action();
       return;
     }
   }
+}
+
+uint32_t buttonsNextLook(uint32_t nowMs) {
+  uint32_t due = kNoLookDue;
+  for (int32_t i = 0; i < buttons.count && i < kMaxButtons; i++) {
+    const buttonrec& b = buttons.item[i];
+    if (b.pressed == 0 || b.letGo == 0) continue;
+    const uint32_t shown = nowMs - b.pressedAt;
+    uint32_t wait = 0;
+    if (shown < kPressShownMs) {
+      wait = kPressShownMs - shown;
+    } else if (!shownLongEnough(b, nowMs)) {
+      wait = std::min(kPressLookMs, kPressWaitMs - shown);
+    }
+    due = std::min(due, wait);
+  }
+  return due;
+}
+
+void buttonCTRL(int32_t px, int32_t py, uint8_t /*reserved*/) {
+  buttonsPoll(clickAt(px, py), pressClockMs());
 }

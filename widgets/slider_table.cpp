@@ -11,4 +11,6 @@ void slidersINIT() {
   sliders.count = 0;
   pointerEventClear(sliders.pointerEvent);
   memset(sliders.item, 0, sizeof sliders.item);
+  sliders.dragging = 0;
+  sliders.dragged = 0;
 }

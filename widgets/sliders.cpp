@@ -7,6 +7,7 @@
 // so float and double are spelt out at every step.
 #include "widgets/sliders.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +20,7 @@ namespace {
 
 constexpr uint8_t kVertical = 255;
 constexpr uint8_t kUsed = 255;
+constexpr uint8_t kDragging = 255;
 constexpr int32_t kKnobStart = 3;     // the knob's first row or column past the start
 constexpr int32_t kScaleInset = 9;    // pixels of the length the knob cannot travel
 constexpr int32_t kSmallLength = 19;  // longest slider with the smallest knob
@@ -157,17 +159,37 @@ void sliderH(int32_t x, int32_t y, int32_t w, int32_t h, int16_t min, int16_t ma
   drawLook(false, x, y, w, h, min, max, value, frameR, frameG, frameB, trackR, trackG, trackB);
 }
 
-void sliderCTRL(int32_t px, int32_t py, uint8_t /*reserved*/) {
+void slidersPoll(const PointerState& pointer) {
+  if (pointer.button != kPointerHeld) sliders.dragging = 0;
   for (int32_t i = 0; i < sliders.count && i < kMaxSliders; i++) {
     sliderrec& s = sliders.item[i];
-    if (strictlyInside(s.x, s.y, s.w, s.h, px, py) && pointerEventRaised(sliders.pointerEvent)) {
-      const bool vertical = s.vertical != 0;
-      const int32_t along = vertical ? py - s.y : px - s.x;
-      writeBound(s.boundVar, pointerValue(along, vertical ? s.h : s.w, s.min, s.max));
-      // One report moves one slider: the first that contains the point.
+    const bool vertical = s.vertical != 0;
+    const int32_t length = vertical ? s.h : s.w;
+    if (strictlyInside(s.x, s.y, s.w, s.h, pointer.pressX, pointer.pressY) &&
+        pointerEventRaised(sliders.pointerEvent)) {
+      const int32_t along = vertical ? pointer.pressY - s.y : pointer.pressX - s.x;
+      writeBound(s.boundVar, pointerValue(along, length, s.min, s.max));
+      // One press moves one slider: the first that contains the point.
       pointerEventClear(sliders.pointerEvent);
+      if (pointer.button == kPointerHeld) {
+        sliders.dragging = kDragging;
+        sliders.dragged = i;
+      }
+    }
+    if (sliders.dragging != 0 && sliders.dragged == i) {
+      // The dragged slider follows the pointer wherever it goes, held to the
+      // pixels strictly inside it, the values a press there would give.
+      const int64_t along = vertical ? int64_t(pointer.moveY) - s.y : int64_t(pointer.moveX) - s.x;
+      if (length >= 2) {
+        const int32_t inside = int32_t(std::clamp(along, int64_t(1), int64_t(length) - 1));
+        writeBound(s.boundVar, pointerValue(inside, length, s.min, s.max));
+      }
     }
     // Every slider is redrawn, so a bound variable changed elsewhere shows too.
     redraw(s);
   }
+}
+
+void sliderCTRL(int32_t px, int32_t py, uint8_t /*reserved*/) {
+  slidersPoll(clickAt(px, py));
 }

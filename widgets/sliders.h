@@ -1,9 +1,12 @@
 // Sliders: a track and a knob showing a 16-bit value kept in a variable of the
-// caller; a fresh pointer report inside a slider sets that value. Every poll
-// redraws every slider from its bound variable.
+// caller; a fresh press inside a slider sets that value, and a pointer held
+// down from there drags it. Every poll redraws every slider from its bound
+// variable.
 #pragma once
 
 #include <cstdint>
+
+#include "widgets/widget_pointer.h"
 
 constexpr int kMaxSliders = 32;
 
@@ -21,6 +24,9 @@ struct slidertable {
   int32_t count;
   uint8_t pointerEvent;  // as in buttons; always accessed through std::atomic_ref
   sliderrec item[kMaxSliders];
+  // Control-loop thread only: 255 while a held pointer drags item[dragged].
+  uint8_t dragging;
+  int32_t dragged;
 };
 
 extern slidertable sliders;
@@ -35,5 +41,9 @@ void sliderV(int32_t x, int32_t y, int32_t w, int32_t h, int16_t min, int16_t ma
 void sliderH(int32_t x, int32_t y, int32_t w, int32_t h, int16_t min, int16_t max, int16_t value,
              uint8_t frameR, uint8_t frameG, uint8_t frameB, uint8_t trackR, uint8_t trackG,
              uint8_t trackB);
-// One poll: sets at most one slider's value, then redraws all.
+// One poll with the pointer: a fresh press sets at most one slider's value,
+// a held pointer that pressed a slider drags it (past its ends it stays at the
+// nearest value the pointer can give), then every slider is redrawn.
+void slidersPoll(const PointerState& pointer);
+// slidersPoll with a click at (px, py).
 void sliderCTRL(int32_t px, int32_t py, uint8_t reserved);

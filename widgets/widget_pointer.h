@@ -9,6 +9,23 @@
 #include <cstdint>
 
 constexpr uint8_t kEventRaised = 255;
+
+// The pointer's button, as the latest report left it.
+constexpr uint8_t kPointerClicked = 0;  // the report had no button line: a press and its lift
+constexpr uint8_t kPointerHeld = 1;     // down, and not lifted yet
+constexpr uint8_t kPointerLifted = 2;
+
+// The pointer as one poll of the widgets sees it.
+struct PointerState {
+  int32_t pressX, pressY;  // where the latest press landed (mX, mY)
+  int32_t moveX, moveY;    // where the pointer is now (mMoveX, mMoveY)
+  uint8_t button;          // kPointerClicked, kPointerHeld or kPointerLifted
+};
+
+// A click at (px, py): how a report without a button line is seen.
+constexpr PointerState clickAt(int32_t px, int32_t py) {
+  return {px, py, px, py, kPointerClicked};
+}
 static_assert(std::atomic_ref<uint8_t>::is_always_lock_free);
 
 inline bool pointerEventRaised(uint8_t& flag) {

@@ -24,7 +24,7 @@ void countRun() {
 }
 
 void sendReport(const char* text) {
-  char payload[64];
+  char payload[80];
   strncpy(payload, text, sizeof payload - 1);
   payload[sizeof payload - 1] = '\0';
   wsworkfunc(payload, int(strlen(payload)));
@@ -59,6 +59,45 @@ TEST(ControlLoop, ReportsFromAnotherThreadMoveASliderAndClickAButton) {
   EXPECT_TRUE(clicked);
   EXPECT_EQ(value, 127);
   EXPECT_EQ(buttons.item[0].pressed, 0);
+}
+
+std::atomic<int> beats{0};
+void countBeat() {
+  beats++;
+}
+
+TEST(ControlLoop, HeldPressWaitsForTheLiftAndReportsDoNotHurryTheTurns) {
+  ASSERT_EQ(loadBlankPicture(), kLoadOk);
+  buttonsINIT();
+  slidersINIT();
+  ASSERT_EQ(buttonCREATE(10, 10, 80, 20, "", 1, 1, 1, 0, 0, 0, countRun), 0);
+  actionRuns = 0;
+  work = 255;
+  const int64_t started = nowMillis();
+  std::thread loop(runControlLoop, countBeat);
+
+  sendReport("mouse_X: 50\r\nmouse_Y: 20\r\nmouse_button: down\r\n");
+  const bool pressed = waitFor([] { return !pointerEventRaised(buttons.pointerEvent); });
+  // Held and moved on the button for longer than a press is shown: each
+  // move wakes the loop, and none of them releases it.
+  for (int i = 0; i < 25; i++) {
+    sendReport("mouse_X: 60\r\nmouse_Y: 22\r\nmouse_button: move\r\n");
+    usleep(20000);
+  }
+  const int whileHeld = actionRuns.load();
+  sendReport("mouse_button: up\r\n");
+  const bool released = waitFor([] { return actionRuns.load() == 1; });
+
+  work = 0;
+  loop.join();
+  const int64_t elapsed = nowMillis() - started;
+  EXPECT_TRUE(pressed);
+  EXPECT_EQ(whileHeld, 0);
+  EXPECT_TRUE(released);
+  EXPECT_EQ(buttons.item[0].pressed, 0);
+  // One turn at the start, then one per 300 ms at most, however many wakes.
+  EXPECT_LE(beats.load(), elapsed / 300 + 1);
+  EXPECT_GE(beats.load(), 1);
 }
 
 std::atomic<int> turns{0};

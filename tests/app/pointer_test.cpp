@@ -55,7 +55,7 @@ struct Case {
   uint8_t flags;  // both flags after the report, starting from 0
 };
 
-TEST_F(PointerReport, ReportsSetThePositionAndFlagsOnlyWithBothKeys) {
+TEST_F(PointerReport, OnlyAReportWithBothKeysMovesThePointer) {
   const Case cases[] = {
       {"both keys", "mouse_X: 120\r\nmouse_Y: 45\r\n", 120, 45, 255},
       {"either order, LF ends", "mouse_Y: 45\nmouse_X: 120\n", 120, 45, 255},
@@ -63,9 +63,13 @@ TEST_F(PointerReport, ReportsSetThePositionAndFlagsOnlyWithBothKeys) {
       {"inner spaces dropped, sign kept", "mouse_X: 1 2\r\nmouse_Y:   -3 4\r\n", 12, -34, 255},
       {"no space after the key gives 0", "mouse_X:120\r\nmouse_Y: 45\r\n", 0, 45, 255},
       {"first occurrence counts", "mouse_X: 1\r\nmouse_X: 2\r\nmouse_Y: 3\r\n", 1, 3, 255},
-      {"X only", "mouse_X: 120\r\n", 120, 0, 0},
-      {"Y only", "mouse_Y: 9\r\n", 0, 9, 0},
-      {"other letter case", "MOUSE_X: 120\r\nMouse_Y: 45\r\n", 0, 0, 0},
+      // Anything short of both keys leaves the position as it was (-1, -1):
+      // a press waiting for the control loop is not moved to (0, 0) and lost.
+      {"X only", "mouse_X: 120\r\n", -1, -1, 0},
+      {"Y only", "mouse_Y: 9\r\n", -1, -1, 0},
+      {"other letter case", "MOUSE_X: 120\r\nMouse_Y: 45\r\n", -1, -1, 0},
+      {"a ping's or a pong's payload", "Hello", -1, -1, 0},
+      {"empty", "", -1, -1, 0},
       // 60 zeros then 12345: the first 63 characters read 123.
       {"value cut at 63 characters", "mouse_X: " + std::string(60, '0') + "12345\r\nmouse_Y: 1\r\n",
        123, 1, 255},
@@ -74,19 +78,55 @@ TEST_F(PointerReport, ReportsSetThePositionAndFlagsOnlyWithBothKeys) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.behaviour);
+    mX = -1;
+    mY = -1;
     setFlags(0);
     parse(c.text);
     expectReport(c.x, c.y, c.flags);
   }
 }
 
-TEST_F(PointerReport, TextWithoutKeysZeroesThePositionAndLeavesFlagsAsTheyWere) {
-  setFlags(255);
+TEST_F(PointerReport, TheButtonLineSaysWhetherThePointerIsHeld) {
+  struct ButtonCase {
+    const char* behaviour;
+    std::string text;
+    int32_t x, y, moveX, moveY;
+    uint8_t button;  // kUnwritten when the report must leave it alone
+    uint8_t flags;
+  };
+  constexpr uint8_t kUnwritten = 99;
+  const std::string at = "mouse_X: 5\r\nmouse_Y: 6\r\n";
+  const ButtonCase cases[] = {
+      {"no line: a click", at, 5, 6, 5, 6, kPointerClicked, 255},
+      {"down: a press that holds", at + "mouse_button: down\r\n", 5, 6, 5, 6, kPointerHeld, 255},
+      {"line first", "mouse_button: down\r\n" + at, 5, 6, 5, 6, kPointerHeld, 255},
+      {"move: only the pointer moves, nothing is pressed", at + "mouse_button: move\r\n", -1, -1, 5,
+       6, kPointerHeld, 0},
+      {"up alone: lifted", "mouse_button: up\r\n", -1, -1, -1, -1, kPointerLifted, 0},
+      {"up with coordinates: lifted, nothing moves", at + "mouse_button: up\r\n", -1, -1, -1, -1,
+       kPointerLifted, 0},
+      {"an unknown word: a click", at + "mouse_button: sideways\r\n", 5, 6, 5, 6, kPointerClicked,
+       255},
+      {"move without coordinates: nothing", "mouse_button: move\r\n", -1, -1, -1, -1, kUnwritten,
+       0},
+  };
+  for (const ButtonCase& c : cases) {
+    SCOPED_TRACE(c.behaviour);
+    mX = mY = mMoveX = mMoveY = -1;
+    mButton = kUnwritten;
+    setFlags(0);
+    parse(c.text);
+    expectReport(c.x, c.y, c.flags);
+    EXPECT_EQ(mMoveX.load(), c.moveX);
+    EXPECT_EQ(mMoveY.load(), c.moveY);
+    EXPECT_EQ(mButton.load(), c.button);
+  }
+}
+
+TEST_F(PointerReport, APongAfterAPressLeavesThePressWhereItLanded) {
+  parse("mouse_X: 50\r\nmouse_Y: 20\r\n");
   parse("Hello");
-  expectReport(0, 0, 255);
-  setFlags(0);
-  parse("");
-  expectReport(0, 0, 0);
+  expectReport(50, 20, 255);
 }
 
 TEST_F(PointerReport, FullPayloadWithoutLineEndOrZeroIsReadOnlyToItsEnd) {
@@ -105,7 +145,7 @@ TEST_F(PointerReport, ParserReadsNoFurtherThanTheGivenLength) {
   std::string text = "mouse_X: 5\r\nmouse_Y: 6\r\n";
   std::vector<char> payload(text.begin(), text.end());
   wsworkfunc(payload.data(), 12);
-  expectReport(5, 0, 0);
+  expectReport(-1, -1, 0);
 }
 
 TEST_F(PointerReport, ReportsFromSeveralConnectionsAtOnceStayWhole) {

@@ -9,8 +9,11 @@ const path = require('node:path');
 const { startServer, openUrl } = require('./harness');
 const {
   WAIT_MS, GREY, WHITE, CIRCLE_BUTTON, DISC_BUTTON, SLIDER_ONE_AT_127,
-  pixelIn, waitForColour, pressAt, waitForPanel,
+  pixelIn, waitForColour, pressAt, screenPoint, waitForPanel,
 } = require('./panel_page');
+
+const CIRCLE_FACE = [255, 127, 127];
+const CIRCLE_PRESSED = [127, 63, 63];
 
 const pageFile = path.resolve(__dirname, '../../client/index.html');
 // A screenshot of the panel is written only where PANEL_SCREENSHOT names a file.
@@ -91,6 +94,40 @@ test('the page shows the panel and its presses draw in every open page', { timeo
     await waitForColour(first, { x: 320, y: 240 }, [127, 100, 100]);
     await waitForColour(second, { x: 320, y: 240 }, [127, 100, 100]);
     if (screenshot) await first.screenshot({ path: screenshot });
+  });
+
+test('a held button stays pressed until the lift and a held slider follows the pointer',
+  { timeout: 60000 }, async () => {
+    const server = await startServer({ width: 640, height: 480 });
+    after(() => server.stop());
+    const page = await openPanel(server.port);
+    await waitForPanel(page);
+
+    // "circle" held longer than a press is shown: pressed, and no circle,
+    // until the mouse lifts; then the circle, drawn once.
+    await page.mouse.move(...(await screenPoint(page, CIRCLE_BUTTON)));
+    await page.mouse.down();
+    await waitForColour(page, { x: 50, y: 13 }, CIRCLE_PRESSED);
+    await new Promise((resolve) => setTimeout(resolve, 800));
+    assert.deepStrictEqual(await pixelIn(page, 50, 13), CIRCLE_PRESSED);
+    assert.notDeepStrictEqual(await pixelIn(page, 320, 290), GREY);
+    await page.mouse.up();
+    await waitForColour(page, { x: 320, y: 290 }, GREY);
+    await waitForColour(page, { x: 50, y: 13 }, CIRCLE_FACE);
+
+    // Slider 1 held and dragged: its knob follows (value 204 at y 180, then
+    // 51 at y 120) before the lift. Its red, 51, then draws the disc.
+    await page.mouse.move(...(await screenPoint(page, SLIDER_ONE_AT_127)));
+    await page.mouse.down();
+    await page.mouse.move(...(await screenPoint(page, { x: 20, y: 180 })), { steps: 4 });
+    await waitForColour(page, { x: 12, y: 177 }, WHITE);
+    await page.mouse.move(...(await screenPoint(page, { x: 20, y: 120 })), { steps: 4 });
+    await waitForColour(page, { x: 12, y: 123 }, WHITE);
+    await page.mouse.up();
+    // Had "circle" run again, its outline would now be (51, 100, 100).
+    assert.deepStrictEqual(await pixelIn(page, 320, 290), GREY);
+    await pressAt(page, DISC_BUTTON);
+    await waitForColour(page, { x: 320, y: 240 }, [51, 100, 100]);
   });
 
 test('the page reconnects by itself when the server restarts', { timeout: 60000 }, async () => {

@@ -36,17 +36,21 @@ async function waitForColour(page, at, colour, timeout = WAIT_MS) {
   return seen.jsonValue();
 }
 
-// Presses the picture pixel where it is on screen, whatever the scale, with
-// the mouse or (touch) a finger's tap; resolves to the moment of the press
-// (page clock, ms).
-async function pressAt(page, at, { touch = false } = {}) {
+// Where the picture pixel is on screen, whatever the scale: [x, y].
+async function screenPoint(page, at) {
   const box = await page.locator('#screen').boundingBox();
   const size = await page.evaluate(() => {
     const canvas = document.getElementById('screen');
     return [canvas.width, canvas.height];
   });
-  const screenX = box.x + ((at.x + 0.5) * box.width) / size[0];
-  const screenY = box.y + ((size[1] - 1 - at.y + 0.5) * box.height) / size[1];
+  return [box.x + ((at.x + 0.5) * box.width) / size[0],
+          box.y + ((size[1] - 1 - at.y + 0.5) * box.height) / size[1]];
+}
+
+// Presses the picture pixel where it is on screen, with the mouse or (touch)
+// a finger's tap; resolves to the moment of the press (page clock, ms).
+async function pressAt(page, at, { touch = false } = {}) {
+  const [screenX, screenY] = await screenPoint(page, at);
   const pressed = await page.evaluate(() => performance.now());
   if (touch) await page.touchscreen.tap(screenX, screenY);
   else await page.mouse.click(screenX, screenY);
@@ -60,5 +64,5 @@ function waitForPanel(page) {
 
 module.exports = {
   WAIT_MS, GREY, WHITE, CIRCLE_BUTTON, DISC_BUTTON, SLIDER_ONE_AT_127,
-  pixelIn, waitForColour, pressAt, waitForPanel,
+  pixelIn, waitForColour, pressAt, screenPoint, waitForPanel,
 };

@@ -132,7 +132,7 @@ TEST(HttpAnswer, EachFirstReadGetsItsAnswer) {
   EXPECT_EQ(answerTo(get("/", ""), false).file, &kPageFile);
   // Every file of client/ is served at its name, as the file holds it.
   for (const std::string name : {"index.html", "changes.js", "icon.png", "icon.svg", "key.js",
-                                 "manifest.json", "page.js", "picture.js"}) {
+                                 "manifest.json", "opening.js", "page.js", "picture.js"}) {
     const HttpAnswer answer = answerTo(get("/" + name, ""), false);
     ASSERT_NE(answer.file, nullptr) << name;
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(answer.file->bytes), answer.file->size),

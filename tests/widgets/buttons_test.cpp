@@ -1,4 +1,5 @@
-// Push buttons: creation limits, the two looks and the press/release poll.
+// Push buttons: creation limits, the two looks and the press/release poll,
+// with the press clock set by the tests.
 #include "widgets/buttons.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "graphics/font.h"
 #include "graphics/framebuffer.h"
@@ -27,10 +29,30 @@ void actionB() {
   actionCalls[1]++;
 }
 
-// A pointer report as the parser leaves it: position first, then the flag.
-void report(int32_t px, int32_t py) {
+// The press clock as the tests set it (ms).
+uint32_t now = 0;
+
+// A poll with the pointer as given and no new report.
+void pollAt(int32_t px, int32_t py, uint8_t button = kPointerClicked) {
+  buttonsPoll({px, py, px, py, button}, now);
+}
+
+// A pointer report as the parser leaves it (position first, then the flag)
+// and the poll it wakes.
+void report(int32_t px, int32_t py, uint8_t button = kPointerClicked) {
   pointerEventRaise(buttons.pointerEvent);
-  buttonCTRL(px, py, 0);
+  pollAt(px, py, button);
+}
+
+// What the screen would answer: marks count up, and the viewers that must see
+// a press have been sent the picture up to seenUpTo.
+uint32_t markNow = 0;
+uint32_t seenUpTo = 0;
+uint32_t nextMark() {
+  return ++markNow;
+}
+bool seenMark(uint32_t mark) {
+  return mark <= seenUpTo;
 }
 
 bool eventWaiting() {
@@ -54,7 +76,10 @@ class Buttons : public ::testing::Test {
     ASSERT_EQ(loadBlankPicture(), kLoadOk);
     buttonsINIT();
     actionCalls[0] = actionCalls[1] = 0;
+    now = 5000;
+    pressWitness = {nullptr, nullptr};
   }
+  void TearDown() override { pressWitness = {nullptr, nullptr}; }
 };
 
 TEST_F(Buttons, LabelOf31IsAcceptedAnd32IsRefusedLeavingTheRecordFree) {
@@ -158,34 +183,125 @@ TEST_F(Buttons, PointerOnAnEdgeIsNoHit) {
   EXPECT_FALSE(eventWaiting());
 }
 
-TEST_F(Buttons, ClickPressesOnOnePollAndReleasesWithTheActionOnTheNext) {
+TEST_F(Buttons, ClickIsPressedAtOnceAndReleasedWithTheActionOnceShownLongEnough) {
   ASSERT_EQ(buttonCREATE(10, 10, 80, 20, "", 200, 100, 50, 0, 0, 0, actionA), 0);
   report(50, 20);
   EXPECT_EQ(buttons.item[0].pressed, 255);
   EXPECT_EQ(pixelColour(12, 12), rgb(100, 50, 25));
-  EXPECT_EQ(actionCalls[0], 0);
+  EXPECT_EQ(buttonsNextLook(now), kPressShownMs);
 
-  buttonCTRL(50, 20, 0);  // the same position, no new report
+  now += kPressShownMs - 1;
+  pollAt(50, 20);  // the same position, no new report
+  EXPECT_EQ(buttons.item[0].pressed, 255);
+  EXPECT_EQ(actionCalls[0], 0);
+  EXPECT_EQ(buttonsNextLook(now), 1u);
+
+  now += 1;
+  pollAt(50, 20);
   EXPECT_EQ(buttons.item[0].pressed, 0);
   EXPECT_EQ(pixelColour(10, 12), rgb(25, 12, 6));
   EXPECT_EQ(pixelColour(13, 13), rgb(200, 100, 50));
   EXPECT_EQ(actionCalls[0], 1);
+  EXPECT_EQ(buttonsNextLook(now), kNoLookDue);
 
-  buttonCTRL(50, 20, 0);
+  now += 1000;
+  pollAt(50, 20);
   EXPECT_EQ(actionCalls[0], 1);
 }
 
-TEST_F(Buttons, FurtherReportsInsideKeepItPressedUntilOneLandsOutside) {
+TEST_F(Buttons, HeldPointerKeepsItPressedUntilItLiftsOrLeavesAndTheMinimumHasPassed) {
+  // Each case presses the button with a pointer going down at (50, 20) at
+  // time 0, then polls with the pointer as each step gives it.
+  struct Step {
+    uint8_t button;
+    int32_t moveX, moveY;
+    uint32_t at;  // ms after the press
+    bool pressed;
+    int actions;
+  };
+  struct HoldCase {
+    const char* behaviour;
+    std::vector<Step> steps;
+  };
+  const HoldCase cases[] = {
+      {"held long, released on the lift",
+       {{kPointerHeld, 50, 20, 2000, true, 0}, {kPointerLifted, 50, 20, 2001, false, 1}}},
+      {"lifted at once, released when the minimum has passed",
+       {{kPointerLifted, 50, 20, 30, true, 0},
+        {kPointerLifted, 50, 20, 99, true, 0},
+        {kPointerLifted, 50, 20, 100, false, 1}}},
+      {"moves on the button keep it down",
+       {{kPointerHeld, 85, 28, 500, true, 0}, {kPointerHeld, 11, 11, 900, true, 0}}},
+      {"leaving it releases it, once",
+       {{kPointerHeld, 300, 300, 150, false, 1}, {kPointerLifted, 300, 300, 400, false, 1}}},
+      {"back on it before the minimum holds it again",
+       {{kPointerHeld, 90, 20, 50, true, 0},
+        {kPointerHeld, 60, 20, 120, true, 0},
+        {kPointerLifted, 60, 20, 130, false, 1}}},
+      {"a click from elsewhere lets it go", {{kPointerClicked, 400, 400, 200, false, 1}}},
+  };
+  for (const HoldCase& c : cases) {
+    SCOPED_TRACE(c.behaviour);
+    ASSERT_EQ(loadBlankPicture(), kLoadOk);
+    buttonsINIT();
+    ASSERT_EQ(buttonCREATE(10, 10, 80, 20, "", 1, 1, 1, 0, 0, 0, actionA), 0);
+    actionCalls[0] = 0;
+    const uint32_t pressedAt = now;
+    report(50, 20, kPointerHeld);
+    EXPECT_EQ(buttons.item[0].pressed, 255);
+    EXPECT_EQ(buttonsNextLook(now), kNoLookDue) << "a held button waits for the pointer";
+    for (const Step& step : c.steps) {
+      now = pressedAt + step.at;
+      buttonsPoll({50, 20, step.moveX, step.moveY, step.button}, now);
+      EXPECT_EQ(buttons.item[0].pressed != 0, step.pressed) << step.at;
+      EXPECT_EQ(actionCalls[0], step.actions) << step.at;
+    }
+  }
+}
+
+TEST_F(Buttons, LetGoPressWaitsForItsViewersButNoLongerThanTheLongestWait) {
+  pressWitness = {nextMark, seenMark};
+  markNow = seenUpTo = 0;
+  ASSERT_EQ(buttonCREATE(10, 10, 80, 20, "", 1, 1, 1, 0, 0, 0, actionA), 0);
+  report(50, 20);
+  EXPECT_EQ(buttons.item[0].pressMark, 1u) << "the mark is taken after the pressed look";
+  now += kPressShownMs;
+  pollAt(50, 20);
+  EXPECT_EQ(buttons.item[0].pressed, 255) << "not sent to every viewer yet";
+  EXPECT_EQ(buttonsNextLook(now), kPressLookMs);
+  seenUpTo = 1;
+  EXPECT_EQ(buttonsNextLook(now), 0u);
+  pollAt(50, 20);
+  EXPECT_EQ(actionCalls[0], 1);
+
+  // A viewer that is never sent it holds the press up to the longest wait.
+  report(50, 20);
+  now += kPressWaitMs - 1;
+  pollAt(50, 20);
+  EXPECT_EQ(buttons.item[0].pressed, 255);
+  EXPECT_EQ(buttonsNextLook(now), 1u);
+  now += 1;
+  pollAt(50, 20);
+  EXPECT_EQ(actionCalls[0], 2);
+}
+
+TEST_F(Buttons, ClickOnAPressedButtonPressesItAgainOnceItIsReleased) {
+  // Two clicks give two actions, each press shown; a button is never left
+  // stuck down by a second click.
   ASSERT_EQ(buttonCREATE(10, 10, 80, 20, "", 1, 1, 1, 0, 0, 0, actionA), 0);
   report(50, 20);
   report(60, 20);
-  EXPECT_TRUE(eventWaiting());  // a pressed button does not consume the report
-  buttonCTRL(60, 20, 0);
-  EXPECT_EQ(buttons.item[0].pressed, 255);
-  EXPECT_EQ(actionCalls[0], 0);
-  report(300, 300);
-  EXPECT_EQ(buttons.item[0].pressed, 0);
+  EXPECT_TRUE(eventWaiting());  // a pressed button does not take the report
+  now += kPressShownMs;
+  pollAt(60, 20);
   EXPECT_EQ(actionCalls[0], 1);
+  pollAt(60, 20);
+  EXPECT_EQ(buttons.item[0].pressed, 255);
+  EXPECT_FALSE(eventWaiting());
+  now += kPressShownMs;
+  pollAt(60, 20);
+  EXPECT_EQ(actionCalls[0], 2);
+  EXPECT_EQ(buttons.item[0].pressed, 0);
 }
 
 TEST_F(Buttons, OverlappingButtonsUnderOneReportPressOnlyTheFirst) {
@@ -201,6 +317,7 @@ TEST_F(Buttons, ButtonWithoutActionIsRaisedAndThePollGoesOn) {
   ASSERT_EQ(buttonCREATE(10, 10, 80, 20, "", 1, 1, 1, 0, 0, 0, nullptr), 0);
   ASSERT_EQ(buttonCREATE(100, 10, 80, 20, "", 1, 1, 1, 0, 0, 0, actionB), 0);
   report(50, 20);
+  now += kPressShownMs;
   report(150, 20);  // releases the first and presses the second in one poll
   EXPECT_EQ(buttons.item[0].pressed, 0);
   EXPECT_EQ(buttons.item[1].pressed, 255);
@@ -211,20 +328,23 @@ TEST_F(Buttons, AnActionEndsThePoll) {
   ASSERT_EQ(buttonCREATE(10, 10, 80, 20, "", 1, 1, 1, 0, 0, 0, actionA), 0);
   ASSERT_EQ(buttonCREATE(100, 10, 80, 20, "", 1, 1, 1, 0, 0, 0, actionB), 0);
   report(50, 20);
+  now += kPressShownMs;
   report(150, 20);  // releases the first; the second waits for the next poll
   EXPECT_EQ(actionCalls[0], 1);
   EXPECT_EQ(buttons.item[1].pressed, 0);
   EXPECT_TRUE(eventWaiting());
-  buttonCTRL(150, 20, 0);
+  pollAt(150, 20);
   EXPECT_EQ(buttons.item[1].pressed, 255);
 
-  // Two pressed buttons: only the first is released by this poll.
-  buttons.item[0].pressed = 255;
-  buttonCTRL(300, 300, 0);
+  // Two pressed buttons due together: only the first is released by a poll.
+  report(50, 20);
+  now += kPressShownMs;
+  pollAt(300, 300);
   EXPECT_EQ(actionCalls[0], 2);
   EXPECT_EQ(buttons.item[1].pressed, 255);
   EXPECT_EQ(actionCalls[1], 0);
-  buttonCTRL(300, 300, 0);
+  EXPECT_EQ(buttonsNextLook(now), 0u) << "the second is due at once";
+  pollAt(300, 300);
   EXPECT_EQ(actionCalls[1], 1);
 }
 

@@ -68,6 +68,7 @@ class Sliders : public ::testing::Test {
   std::vector<int> knobRows() { return rowsOf(kWhite, 10, 100, 199); }
 
   int32_t value = 100;
+  int32_t other = 100;
 };
 
 TEST_F(Sliders, ValueSetElsewhereShowsAtTheNextPollWithTheKnobWhereTheScalePutsIt) {
@@ -114,6 +115,47 @@ TEST_F(Sliders, PointerInsideWritesValuesFromTwoTo252) {
     EXPECT_FALSE(eventWaiting());
   }
   EXPECT_EQ(knobRows(), span(192, 196));  // drawn with the value just written, 252
+}
+
+TEST_F(Sliders, HeldPointerDragsTheSliderItPressedUntilItLifts) {
+  createDemonstration();
+  ASSERT_EQ(sliderCREATE(35, 100, 20, 100, 0, 255, &other, 255, 255, 255, 0, 255, 0), 0);
+  // Each step: the pointer now, and the two values after the poll. The press
+  // landed on the first slider at y 150.
+  struct Step {
+    const char* behaviour;
+    int32_t moveX, moveY;
+    uint8_t button;
+    int32_t first, second;
+  };
+  const Step steps[] = {
+      {"the press sets the value", 20, 150, kPointerHeld, 127, 100},
+      {"a move drags it", 20, 101, kPointerHeld, 2, 100},
+      {"over the next slider it still drags the first", 45, 180, kPointerHeld, 204, 100},
+      {"past the end it stays at the last value a pointer gives", 20, 900, kPointerHeld, 252, 100},
+      {"below the start, the first", 20, -900, kPointerHeld, 2, 100},
+      {"the lift ends the drag where it was", 20, 150, kPointerLifted, 2, 100},
+      {"a later move drags nothing", 20, 160, kPointerHeld, 2, 100},
+  };
+  pointerEventRaise(sliders.pointerEvent);
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.behaviour);
+    slidersPoll({20, 150, step.moveX, step.moveY, step.button});
+    EXPECT_EQ(value, step.first);
+    EXPECT_EQ(other, step.second);
+  }
+  EXPECT_EQ(knobRows(), span(103, 107));  // drawn with the value it was left at, 2
+}
+
+TEST_F(Sliders, ClickOrAPressOutsideStartsNoDrag) {
+  createDemonstration();
+  report(20, 150);  // a click: no held pointer
+  slidersPoll({20, 150, 20, 101, kPointerHeld});
+  EXPECT_EQ(value, 127);
+  pointerEventRaise(sliders.pointerEvent);
+  slidersPoll({300, 300, 300, 300, kPointerHeld});  // held down away from every slider
+  slidersPoll({300, 300, 20, 101, kPointerHeld});
+  EXPECT_EQ(value, 127);
 }
 
 TEST_F(Sliders, PointerOnAnEndWritesNothingButTheSliderIsRedrawn) {
