@@ -33,7 +33,11 @@ async function startServer(bin, picture) {
   fs.copyFileSync(picture, path.join(folder, 'work.bmp'));
   const port = await freePort();
   const child = spawn(bin, ['-p', String(port)], { cwd: folder, stdio: 'ignore' });
-  const exited = new Promise((resolve) => child.once('exit', resolve));
+  // A server that cannot start (a wrong path) ends like one that exits.
+  const exited = new Promise((resolve) => {
+    child.once('exit', resolve);
+    child.once('error', resolve);
+  });
   const stop = async () => {
     if (child.exitCode === null && child.signalCode === null) child.kill('SIGKILL');
     await exited;
