@@ -25,6 +25,10 @@
 // decoded one after another and a cut tail is kept at the start of rxbuf, so
 // the next read completes it. A compressed frame is inflated before it is
 // decoded.
+//
+// A connection that ends while its last report held the pointer (a press or
+// a move of a held pointer) hands on the page's lift, so a button it held
+// springs back as it would on a real lift.
 #include "server/connection.h"
 
 #include <errno.h>
@@ -44,6 +48,7 @@
 #include "graphics/drawn_area.h"
 #include "server/frames.h"
 #include "server/handshake.h"
+#include "server/key_value.h"
 #include "server/listener.h"
 #include "server/records.h"
 #include "server/screen.h"
@@ -81,12 +86,49 @@ struct Connection {
   Peer peer;                  // as accepted
   int64_t requestDeadlineMs;  // the whole request is in by then, or the connection ends
   int64_t pingDeadline;       // when the ping exchange must be over (nowMillis)
+  bool holds = false;         // the last report handed on held the pointer
 };
 
 int64_t nowMillis() {
   timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
   return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// The lift a page sends when the pointer is let go.
+constexpr char kPointerLift[] = "mouse_button: up\r\n";
+
+// Whether a report held the pointer, read as the pointer parser reads it: a
+// press or a move ("mouse_button: down" or "move" with both coordinates)
+// holds it, a lift or a click lets it go, and a frame that is neither (a
+// pong, a keep-alive) leaves `holds` as it was. Read from a copy, as a key
+// found is blanked in the text.
+void noteHold(const uint8_t* payload, bool* holds) {
+  char text[kRdBufSize + 1] = {};
+  memcpy(text, payload, kRdBufSize);
+  char digits[8] = {};
+  char word[8] = {};
+  const bool hasX = strval(text, "mouse_X:", digits, kRdBufSize, sizeof digits) != 0;
+  const bool hasY = strval(text, "mouse_Y:", digits, kRdBufSize, sizeof digits) != 0;
+  const bool hasLine = strval(text, "mouse_button:", word, kRdBufSize, sizeof word) != 0;
+  const bool up = hasLine && strcmp(word, "up") == 0;
+  const bool held = hasLine && (strcmp(word, "down") == 0 || strcmp(word, "move") == 0);
+  const bool both = hasX && hasY;
+  if (up) {
+    *holds = false;
+  } else if (both) {
+    *holds = held;
+  }
+}
+
+// Hands the parser the page's lift for a connection whose last report held
+// the pointer.
+void liftHeldPointer(const Connection& con) {
+  const PayloadReceiver receive = payloadReceiver.load();
+  if (!con.holds || receive == nullptr) return;
+  char lift[sizeof kPointerLift];
+  memcpy(lift, kPointerLift, sizeof lift);
+  receive(lift, int(sizeof lift - 1));
 }
 
 bool inPingExchange(const Connection& con) {
@@ -117,8 +159,10 @@ bool actOnFrame(Connection& con, const uint8_t* frame, int frameLen) {
     default: {
       // A view session sees the picture; its reports are dropped.
       const PayloadReceiver receive = payloadReceiver.load();
-      if (receive != nullptr && con.record->viewOnly == 0)
+      if (receive != nullptr && con.record->viewOnly == 0) {
+        noteHold(rdbuf, &con.holds);
         receive(reinterpret_cast<char*>(rdbuf), kRdBufSize);
+      }
       break;
     }
   }
@@ -360,6 +404,7 @@ void* server_con(void* arg) {
   }
 
   if (con.state == kStateStreaming && record->changesOn == 0) plainViewerLeaves(slotIndex);
+  liftHeldPointer(con);
   releaseSlot(slotIndex, con.sock);
   printf("== Close Client ==\n");
   pthread_exit(nullptr);

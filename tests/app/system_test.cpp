@@ -1,7 +1,8 @@
 // The whole system with five viewers clicking at once: buttons and sliders
 // pressed from every connection together (two of the viewers with compression
 // both ways), every viewer ends up with the same picture, and the server (the ThreadSanitizer-built
-// one in that build) reports no race and no memory fault.
+// one in that build) reports no race and no memory fault. And a raw client
+// beside a page that clicks is sent the pressed look of every click.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -11,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "server/changes.h"
+#include "tools/peer/bmp_writer.h"
 #include "tools/peer/server_process.h"
 #include "tools/peer/viewer.h"
 #include "tools/peer/ws_client.h"
@@ -85,6 +88,48 @@ TEST(System, FiveViewersClickingTogetherAllEndWithTheSamePicture) {
   EXPECT_TRUE(viewers.back()->click(50, 20, kWaitMs));
 
   viewers.clear();
+  ASSERT_TRUE(server.signal(SIGTERM));
+  EXPECT_GE(server.waitExit(kWaitMs), 0);
+  const std::string errors = server.errors();
+  EXPECT_FALSE(sanitizerReported(errors)) << errors;
+}
+
+// The page's clicks are acted on at once while the raw client keeps its turns
+// (a look every 0.4 s) and its whole pictures; a button stays pressed until
+// the raw client has been sent the look. Each click comes 0.2 s after the raw
+// client's latest picture, so its next look falls 0.2 s after the press:
+// after the shortest press has passed, well before the longest wait.
+TEST(System, ARawClientIsSentThePressedLookOfEveryClickOfAPage) {
+  constexpr int kClicks = 4;
+  constexpr int32_t kFaceX = 15, kFaceY = 14;  // the "circle" button's face, off its label
+  constexpr uint32_t kRaised = 0xFF7F7F, kPressed = 0x7F3F3F;
+  constexpr size_t kFileBytes = 54 + 640 * 480 * 3;
+  const uint16_t port = freePort();
+  ServerProcess server;
+  ASSERT_TRUE(server.startOnPort("raw-beside-page", port, 640, 480));
+  Viewer page;
+  ASSERT_TRUE(page.open(port, nullptr, "", kChangesProtocol));
+  Viewer raw;
+  ASSERT_TRUE(raw.open(port));
+  ASSERT_TRUE(raw.waitForPictures(0, kWaitMs));
+  const auto face = [](uint32_t colour) {
+    return [colour](const std::vector<uint8_t>& p) {
+      return p.size() == kFileBytes && bmpPixel(p, kFaceX, kFaceY) == colour;
+    };
+  };
+  int pressesSeen = 0;
+  for (int k = 0; k < kClicks; ++k) {
+    usleep(200000);
+    ASSERT_TRUE(page.report(50, 20));
+    pressesSeen += raw.waitUntil(face(kPressed), 1500);
+    // The raised look comes with the raw client's next look, and times the next click.
+    ASSERT_TRUE(raw.waitUntil(face(kRaised), kWaitMs)) << "click " << k;
+  }
+  EXPECT_EQ(pressesSeen, kClicks);
+  EXPECT_TRUE(page.connected());
+
+  page.close();
+  raw.close();
   ASSERT_TRUE(server.signal(SIGTERM));
   EXPECT_GE(server.waitExit(kWaitMs), 0);
   const std::string errors = server.errors();

@@ -25,6 +25,7 @@
 #include "tools/peer/clock.h"
 #include "tools/peer/viewer.h"
 #include "tools/peer/ws_client.h"
+#include "widgets/widget_pointer.h"
 
 namespace {
 
@@ -322,7 +323,7 @@ TEST_F(Server, EndsOnACloseFrameOrAFrameThatCanNeverFit) {
   EXPECT_TRUE(eventually([] { return slotsTaken() == 0; }));
 }
 
-TEST_F(Server, VanishedPeerFreesItsSlotInEveryState) {
+TEST_F(Server, VanishedPeerFreesItsSlotInEveryStateAndLetsGoOfAHeldPointer) {
   const uint16_t port = startServer();
   WsClient silent, pinged, streaming;
   ASSERT_TRUE(silent.connect(port));
@@ -333,6 +334,22 @@ TEST_F(Server, VanishedPeerFreesItsSlotInEveryState) {
   pinged.close();
   streaming.close();
   EXPECT_TRUE(eventually([] { return slotsTaken() == 0; }));
+
+  // A page that goes while its last report held the pointer (a pong after it
+  // changes nothing) hands on a lift; one that clicked last hands on nothing.
+  for (const bool held : {true, false}) {
+    WsClient page;
+    ASSERT_TRUE(page.openStreaming(port, nullptr, kChangesProtocol));
+    const int32_t x = held ? 5 : 7;
+    ASSERT_TRUE(
+        page.sendFrame(kOpText, pointerReport(x, 6) + (held ? "mouse_button: down\r\n" : "")));
+    ASSERT_TRUE(page.sendFrame(kOpPong, "Hello"));
+    const uint8_t pressed = held ? kPointerHeld : kPointerClicked;
+    ASSERT_TRUE(eventually([&] { return mX.load() == x && mButton.load() == pressed; }));
+    page.close();
+    ASSERT_TRUE(eventually([] { return slotsTaken() == 0; }));
+    EXPECT_EQ(mButton.load(), held ? kPointerLifted : kPointerClicked) << "held " << held;
+  }
 }
 
 TEST_F(Server, ClearedWorkEndsEveryConnectionAtTheEndOfItsTurn) {

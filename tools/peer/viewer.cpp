@@ -22,12 +22,13 @@ Viewer::~Viewer() {
   close();
 }
 
-bool Viewer::open(uint16_t port, const char* offer, const std::string& headers) {
+bool Viewer::open(uint16_t port, const char* offer, const std::string& headers,
+                  const char* protocols) {
   close();
   stop_ = false;
   ended_ = false;
   client_.setHeaders(headers);
-  if (!client_.openStreaming(port, offer)) return false;
+  if (!client_.openStreaming(port, offer, protocols)) return false;
   reader_ = std::thread([this] { takeIn(); });
   return true;
 }

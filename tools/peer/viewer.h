@@ -23,8 +23,11 @@ class Viewer {
   Viewer& operator=(const Viewer&) = delete;
 
   // Connects, answers both pings and starts taking in pictures; with an
-  // extension offer or header lines, the request carries them.
-  bool open(uint16_t port, const char* offer = nullptr, const std::string& headers = "");
+  // extension offer, header lines or a subprotocol list, the request carries
+  // them. A viewer that agreed the change stream keeps its messages as they
+  // came (latest() is then the last message, not a picture).
+  bool open(uint16_t port, const char* offer = nullptr, const std::string& headers = "",
+            const char* protocols = nullptr);
   void close();
 
   // Pictures received so far, and the latest of them.
