@@ -13,6 +13,7 @@
 
 #include "app/control_loop.h"
 #include "server/key_value.h"
+#include "server/records.h"
 #include "widgets/buttons.h"
 #include "widgets/sliders.h"
 #include "widgets/widget_pointer.h"
@@ -54,8 +55,8 @@ ButtonLine readButtonLine(char* text, size_t textLen) {
 
 }  // namespace
 
-void wsworkfunc(char* text, int len) {
-  if (text == nullptr || len <= 0) return;
+int wsworkfunc(char* text, int len) {
+  if (text == nullptr || len <= 0) return kPayloadNeither;
   const size_t textLen = size_t(len);
   int32_t x = 0, y = 0;
   const int foundX = readCoordinate(text, textLen, "mouse_X:", &x);
@@ -65,19 +66,19 @@ void wsworkfunc(char* text, int len) {
     // The lift is sent alone (an older server then reads no report in it).
     mButton.store(kPointerLifted);
     wakeControlLoop();
-    return;
+    return kPayloadLetsGo;
   }
   // A frame without both coordinates (a ping or a pong that reaches here, a
   // keep-alive of some client library) must not move the pointer: a press
   // waiting for the control loop would be seen elsewhere and lost.
-  if (!foundX || !foundY) return;
+  if (!foundX || !foundY) return kPayloadNeither;
   mMoveX.store(x);
   mMoveY.store(y);
   if (button == ButtonLine::kMove) {
     // A held pointer's move presses nothing: only the pointer's place moves.
     mButton.store(kPointerHeld);
     wakeControlLoop();
-    return;
+    return kPayloadHolds;
   }
   mX.store(x);
   mY.store(y);
@@ -87,4 +88,5 @@ void wsworkfunc(char* text, int len) {
   pointerEventRaise(buttons.pointerEvent);
   pointerEventRaise(sliders.pointerEvent);
   wakeControlLoop();
+  return button == ButtonLine::kDown ? kPayloadHolds : kPayloadLetsGo;
 }

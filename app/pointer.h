@@ -28,5 +28,7 @@ static_assert(std::atomic<uint8_t>::is_always_lock_free);
 // raises the pointerEvent flags of buttons and sliders (a move only moves
 // mMoveX, mMoveY); "mouse_button: up" alone marks the pointer lifted. Text
 // that is neither (a ping's or a pong's payload, one key alone) changes
-// nothing. Whatever it stores wakes the control loop.
-void wsworkfunc(char* text, int len);
+// nothing. Whatever it stores wakes the control loop. The result is what the
+// payload did to the pointer: kPayloadHolds, kPayloadLetsGo or
+// kPayloadNeither (server/records.h).
+int wsworkfunc(char* text, int len);

@@ -48,7 +48,6 @@
 #include "graphics/drawn_area.h"
 #include "server/frames.h"
 #include "server/handshake.h"
-#include "server/key_value.h"
 #include "server/listener.h"
 #include "server/records.h"
 #include "server/screen.h"
@@ -98,29 +97,6 @@ int64_t nowMillis() {
 // The lift a page sends when the pointer is let go.
 constexpr char kPointerLift[] = "mouse_button: up\r\n";
 
-// Whether a report held the pointer, read as the pointer parser reads it: a
-// press or a move ("mouse_button: down" or "move" with both coordinates)
-// holds it, a lift or a click lets it go, and a frame that is neither (a
-// pong, a keep-alive) leaves `holds` as it was. Read from a copy, as a key
-// found is blanked in the text.
-void noteHold(const uint8_t* payload, bool* holds) {
-  char text[kRdBufSize + 1] = {};
-  memcpy(text, payload, kRdBufSize);
-  char digits[8] = {};
-  char word[8] = {};
-  const bool hasX = strval(text, "mouse_X:", digits, kRdBufSize, sizeof digits) != 0;
-  const bool hasY = strval(text, "mouse_Y:", digits, kRdBufSize, sizeof digits) != 0;
-  const bool hasLine = strval(text, "mouse_button:", word, kRdBufSize, sizeof word) != 0;
-  const bool up = hasLine && strcmp(word, "up") == 0;
-  const bool held = hasLine && (strcmp(word, "down") == 0 || strcmp(word, "move") == 0);
-  const bool both = hasX && hasY;
-  if (up) {
-    *holds = false;
-  } else if (both) {
-    *holds = held;
-  }
-}
-
 // Hands the parser the page's lift for a connection whose last report held
 // the pointer.
 void liftHeldPointer(const Connection& con) {
@@ -160,8 +136,8 @@ bool actOnFrame(Connection& con, const uint8_t* frame, int frameLen) {
       // A view session sees the picture; its reports are dropped.
       const PayloadReceiver receive = payloadReceiver.load();
       if (receive != nullptr && con.record->viewOnly == 0) {
-        noteHold(rdbuf, &con.holds);
-        receive(reinterpret_cast<char*>(rdbuf), kRdBufSize);
+        const int hold = receive(reinterpret_cast<char*>(rdbuf), kRdBufSize);
+        if (hold != kPayloadNeither) con.holds = hold == kPayloadHolds;
       }
       break;
     }

@@ -54,8 +54,14 @@ extern pthread_cond_t handoverTaken;
 // What a streaming connection does with each payload it decodes: the text,
 // NUL-terminated within len bytes, which the receiver may modify. Set once
 // at start-up, before the server starts (main hands over the pointer-report
-// parser); while none is set, payloads are dropped.
-using PayloadReceiver = void (*)(char* text, int len);
+// parser); while none is set, payloads are dropped. The result tells the
+// connection what the payload did to the pointer: kPayloadHolds (it holds
+// the pointer down), kPayloadLetsGo (a click or a lift), or kPayloadNeither
+// (no report: a ping's payload, one key alone).
+constexpr int kPayloadNeither = -1;
+constexpr int kPayloadLetsGo = 0;
+constexpr int kPayloadHolds = 1;
+using PayloadReceiver = int (*)(char* text, int len);
 extern std::atomic<PayloadReceiver> payloadReceiver;
 
 // 0 until the first connection reaches streaming, then 255 for good.
