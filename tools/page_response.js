@@ -15,6 +15,7 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { freePort, waitForPort } = require('../tests/browser/harness');
+const { waitForColour, screenPoint } = require('../tests/browser/panel_page');
 const { chromium } = require('../tests/browser/node_modules/playwright-core');
 
 const LOADS = 5;
@@ -50,27 +51,6 @@ async function startServer(bin, picture) {
     throw error;
   }
   return { port, stop };
-}
-
-// Resolves to performance.now() (ms since the page's navigation began) when
-// the pixel first shows the colour.
-function colourSeen(page, at, colour, timeout = 10000) {
-  return page.waitForFunction(([x, y, colour]) => {
-    const canvas = document.getElementById('screen');
-    const data = canvas.getContext('2d').getImageData(x, canvas.height - 1 - y, 1, 1).data;
-    return data[0] === colour[0] && data[1] === colour[1] && data[2] === colour[2] &&
-           performance.now();
-  }, [at.x, at.y, colour], { polling: 'raf', timeout }).then((seen) => seen.jsonValue());
-}
-
-async function screenPoint(page, at) {
-  const box = await page.locator('#screen').boundingBox();
-  const size = await page.evaluate(() => {
-    const canvas = document.getElementById('screen');
-    return [canvas.width, canvas.height];
-  });
-  return [box.x + ((at.x + 0.5) * box.width) / size[0],
-          box.y + ((size[1] - 1 - at.y + 0.5) * box.height) / size[1]];
 }
 
 // One click on the button: the moments (ms after the pointer went down) its
@@ -142,7 +122,7 @@ async function measure(bin, picture) {
     for (let i = 0; i < LOADS; i++) {
       await page.goto(`http://127.0.0.1:${server.port}/`);
       // Slider 1's knob at 100: the panel is on the canvas.
-      firstPicture.push(await colourSeen(page, { x: 12, y: 140 }, [255, 255, 255]));
+      firstPicture.push(await waitForColour(page, { x: 12, y: 140 }, [255, 255, 255], 10000));
     }
     // The shapes area starts black only after a first "clear".
     await click(page, CLEAR, BLACK);
