@@ -187,10 +187,6 @@ void noteVersion(ChangeHistory* history, uint32_t version, const ByteSpan* spans
   if (entry.count > 0) memcpy(entry.spans, spans, sizeof(ByteSpan) * size_t(entry.count));
 }
 
-void clearHistory(ChangeHistory* history) {
-  for (HistoryEntry& entry : history->entries) entry.version = 0;
-}
-
 int unionMessage(ChangeHistory* history, uint32_t from, uint32_t to, const uint8_t* held,
                  uint32_t fileLength, uint8_t* out) {
   ByteSpan* gathered = history->gathered;

@@ -109,8 +109,6 @@ struct ChangeHistory {
 
 // Records version's spans (count < 0: no span list).
 void noteVersion(ChangeHistory* history, uint32_t version, const ByteSpan* spans, int count);
-// Forgets every version.
-void clearHistory(ChangeHistory* history);
 // The message bringing a viewer from version `from` to `to` with the new
 // bytes of every span changed in between, taken from held, into out (at
 // most fileLength bytes): its length, kChangeTooLarge, or kChangeTooMany
