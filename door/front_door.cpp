@@ -70,12 +70,6 @@ int answerWithKey(int sock, const HttpRequest& request, FirstRead read, const Pe
 
 }  // namespace
 
-int64_t monotonicMs() {
-  timespec now = {};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
 int readRequest(int sock, uint8_t* buf, int capacity, int64_t deadlineMs, uint8_t* peerClosed) {
   int total = 0;
   while (total < capacity) {

@@ -38,6 +38,3 @@ int readRequest(int sock, uint8_t* buf, int capacity, int64_t deadlineMs, uint8_
 // do (kAccessControl, or kAccessView for a view session). `peer` is the
 // connection's peer; behind a trusted proxy the client it forwards is used.
 int answerHttp(int sock, const HttpRequest& request, FirstRead read, const Peer& peer, int* access);
-
-// Monotonic milliseconds, the clock of the request deadline.
-int64_t monotonicMs();

@@ -30,12 +30,6 @@ int64_t secondsOf(clockid_t clock) {
   return int64_t(now.tv_sec);
 }
 
-int64_t monotonicMillis() {
-  timespec now = {};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
 HttpAnswer jsonAnswer(int status, const char* reason, int access) {
   HttpAnswer answer = textAnswer(status, reason, kAccessJson[access]);
   answer.type = kJsonType;
@@ -63,10 +57,10 @@ int sessionAccess(const KeyFile& keys, const HttpRequest& request) {
 // A key check under the guessing limit: the access it opens, or a negative
 // wait in seconds when the limit holds.
 int64_t checkUnderLimit(const KeyFile& keys, const Peer& peer, const char* key, int length) {
-  const int64_t wait = takeGuess(peer.address, monotonicMillis());
+  const int64_t wait = takeGuess(peer.address, monotonicMs());
   if (wait > 0) return -wait;
   const int access = checkKey(keys, key, length);
-  if (access != kAccessNone) giveGuessBack(peer.address, monotonicMillis());
+  if (access != kAccessNone) giveGuessBack(peer.address, monotonicMs());
   return access;
 }
 
@@ -75,9 +69,9 @@ int64_t checkUnderLimit(const KeyFile& keys, const Peer& peer, const char* key, 
 // headers, however it trickles in.
 bool readBody(int sock, const HttpRequest& request, FirstRead read, int length) {
   const int needed = request.bodyStart + length;
-  const int64_t deadline = monotonicMillis() + kBodyWaitMs;
+  const int64_t deadline = monotonicMs() + kBodyWaitMs;
   while (read.length < needed) {
-    const int64_t left = deadline - monotonicMillis();
+    const int64_t left = deadline - monotonicMs();
     if (left <= 0) return false;
     uint8_t closed = 0;
     const int wait = int(left < kSocketWaitMicros / 1000 ? left : kSocketWaitMicros / 1000);

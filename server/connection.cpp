@@ -84,15 +84,9 @@ struct Connection {
   int kept;                   // bytes of a cut frame kept at the start of rxbuf
   Peer peer;                  // as accepted
   int64_t requestDeadlineMs;  // the whole request is in by then, or the connection ends
-  int64_t pingDeadline;       // when the ping exchange must be over (nowMillis)
+  int64_t pingDeadline;       // when the ping exchange must be over (monotonicMs)
   bool holds = false;         // the last report handed on held the pointer
 };
-
-int64_t nowMillis() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
 // The lift a page sends when the pointer is let go.
 constexpr char kPointerLift[] = "mouse_button: up\r\n";
@@ -180,7 +174,7 @@ bool beginWebSocket(Connection& con, const HttpRequest& request) {
   }
   record->pingOn = 255;
   con.state = kStateFirstPing;
-  con.pingDeadline = nowMillis() + kPingExchangeMillis;
+  con.pingDeadline = monotonicMs() + kPingExchangeMillis;
   return true;
 }
 
@@ -309,7 +303,7 @@ void streamLive(Connection& con) {
   Outgoing out{};
   bool goOn = wssWr(con.sock, kServerPing, sizeof kServerPing) >= 0;
   while (goOn && workCopy() != 0) {
-    const int64_t now = nowMillis();
+    const int64_t now = monotonicMs();
     if (inPingExchange(con) && now >= con.pingDeadline) break;
     if (con.state == kStateStreaming) {
       watchPicture(slot, true);
@@ -374,7 +368,7 @@ void* server_con(void* arg) {
       streamLive(con);
       break;
     }
-    if (inPingExchange(con) && nowMillis() >= con.pingDeadline) break;
+    if (inPingExchange(con) && monotonicMs() >= con.pingDeadline) break;
     runCopy = workCopy();
     usleep(kTurnPauseMicros);
   }

@@ -17,6 +17,7 @@
 #include "door/front_door.h"
 #include "server/connection.h"
 #include "server/records.h"
+#include "server/socket_io.h"
 
 int32_t wsport;
 int32_t listener;

@@ -19,6 +19,7 @@
 #include "server/changes.h"
 #include "server/listener.h"
 #include "server/records.h"
+#include "server/socket_io.h"
 #include "server/wire.h"
 #include "support/test_support.h"
 #include "tools/peer/change_viewer.h"
