@@ -103,6 +103,30 @@ bool spanHas(TextSpan span, const char* word) {
   return false;
 }
 
+namespace {
+
+// The headers the server reads, each kept in its field of HttpRequest.
+constexpr struct {
+  const char* name;
+  HeaderValue HttpRequest::*field;
+} kKeptHeaders[] = {
+    {"Host", &HttpRequest::host},
+    {"Origin", &HttpRequest::origin},
+    {"Upgrade", &HttpRequest::upgrade},
+    {"Sec-WebSocket-Key", &HttpRequest::key},
+    {"Sec-WebSocket-Version", &HttpRequest::version},
+    {"Sec-WebSocket-Extensions", &HttpRequest::extensions},
+    {"Sec-WebSocket-Protocol", &HttpRequest::protocols},
+    {"Content-Length", &HttpRequest::contentLength},
+    {"Cookie", &HttpRequest::cookie},
+    {"Authorization", &HttpRequest::authorization},
+    {"X-Forwarded-For", &HttpRequest::forwardedFor},
+    {"Forwarded", &HttpRequest::forwarded},
+    {"Sec-Fetch-Site", &HttpRequest::fetchSite},
+};
+
+}  // namespace
+
 HttpRequest readHttpRequest(const uint8_t* bytes, int length) {
   HttpRequest request;
   const char* text = reinterpret_cast<const char*>(bytes);
@@ -117,19 +141,9 @@ HttpRequest readHttpRequest(const uint8_t* bytes, int length) {
       break;
     }
     const bool cut = end == length && text[end - 1] != '\n';
-    takeIfNamed(text, from, end, cut, "Host", &request.host);
-    takeIfNamed(text, from, end, cut, "Origin", &request.origin);
-    takeIfNamed(text, from, end, cut, "Upgrade", &request.upgrade);
-    takeIfNamed(text, from, end, cut, "Sec-WebSocket-Key", &request.key);
-    takeIfNamed(text, from, end, cut, "Sec-WebSocket-Version", &request.version);
-    takeIfNamed(text, from, end, cut, "Sec-WebSocket-Extensions", &request.extensions);
-    takeIfNamed(text, from, end, cut, "Sec-WebSocket-Protocol", &request.protocols);
-    takeIfNamed(text, from, end, cut, "Content-Length", &request.contentLength);
-    takeIfNamed(text, from, end, cut, "Cookie", &request.cookie);
-    takeIfNamed(text, from, end, cut, "Authorization", &request.authorization);
-    takeIfNamed(text, from, end, cut, "X-Forwarded-For", &request.forwardedFor);
-    takeIfNamed(text, from, end, cut, "Forwarded", &request.forwarded);
-    takeIfNamed(text, from, end, cut, "Sec-Fetch-Site", &request.fetchSite);
+    for (const auto& kept : kKeptHeaders) {
+      takeIfNamed(text, from, end, cut, kept.name, &(request.*kept.field));
+    }
     from = end;
   }
   return request;
