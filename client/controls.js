@@ -28,7 +28,8 @@
     const buttons = message.buttons
       .filter((b) => placed(b))
       .map((b) => ({ kind: "button", index: b.index, x: b.x, y: b.y, w: b.w, h: b.h,
-                     label: typeof b.label === "string" ? b.label : "", pressed: b.pressed === true }));
+                     label: typeof b.label === "string" ? b.label : "",
+                     pressed: b.pressed === true }));
     const sliders = message.sliders
       .filter((s) => placed(s) && whole(s.min) && whole(s.max) && whole(s.value))
       .map((s) => ({ kind: "slider", index: s.index, x: s.x, y: s.y, w: s.w, h: s.h,

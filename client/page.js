@@ -253,11 +253,11 @@ function reportMove() {
 function lift() {
   if (heldPointer === null) return;
   heldPointer = null;
-  heldControl = null;
   if (moveFrame) {
     cancelAnimationFrame(moveFrame);
     reportMove();
   }
+  heldControl = null;
   if (canReport()) socket.send("mouse_button: up\r\n");
 }
 
