@@ -117,8 +117,9 @@ function summary(values) {
   return missed ? `${shown} (${missed} of ${values.length} not seen)` : shown;
 }
 
-async function measure(bin, picture) {
-  const server = await startServer(bin, picture);
+// Runs use(page) in a fresh Chromium profile with these context options
+// added; the browser and its profile are gone afterwards.
+async function inBrowser(options, use) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-response-profile-'));
   let context = null;
   try {
@@ -126,32 +127,40 @@ async function measure(bin, picture) {
       executablePath: process.env.PANEL_CHROMIUM || '/usr/bin/chromium',
       headless: true,
       args: BROWSER_FLAGS,
-      viewport: { width: 1000, height: 700 },
+      ...options,
     });
-    const page = context.pages()[0] || (await context.newPage());
-    const firstPicture = [];
-    for (let i = 0; i < LOADS; i++) {
-      await page.goto(`http://127.0.0.1:${server.port}/`);
-      // Slider 1's knob at 100: the panel is on the canvas.
-      firstPicture.push(await waitForColour(page, { x: 12, y: 140 }, [255, 255, 255], 10000));
-    }
-    // The shapes area starts black only after a first "clear".
-    await click(page, CLEAR, BLACK);
-    const pressed = [];
-    const drawn = [];
-    for (let i = 0; i < CLICKS; i++) {
-      for (const [button, colour] of [[CIRCLE, GREY], [CLEAR, BLACK]]) {
-        const result = await click(page, button, colour);
-        pressed.push(result.pressed);
-        drawn.push(result.drawn);
-      }
-    }
-    await context.close();
-    context = null;
-    return { firstPicture, pressed, drawn, phone: await measurePhone(server.port) };
+    return await use(context.pages()[0] || (await context.newPage()));
   } finally {
     if (context) await context.close();
     fs.rmSync(profile, { recursive: true, force: true });
+  }
+}
+
+async function measure(bin, picture) {
+  const server = await startServer(bin, picture);
+  try {
+    const desktop = await inBrowser({ viewport: { width: 1000, height: 700 } }, async (page) => {
+      const firstPicture = [];
+      for (let i = 0; i < LOADS; i++) {
+        await page.goto(`http://127.0.0.1:${server.port}/`);
+        // Slider 1's knob at 100: the panel is on the canvas.
+        firstPicture.push(await waitForColour(page, { x: 12, y: 140 }, [255, 255, 255], 10000));
+      }
+      // The shapes area starts black only after a first "clear".
+      await click(page, CLEAR, BLACK);
+      const pressed = [];
+      const drawn = [];
+      for (let i = 0; i < CLICKS; i++) {
+        for (const [button, colour] of [[CIRCLE, GREY], [CLEAR, BLACK]]) {
+          const result = await click(page, button, colour);
+          pressed.push(result.pressed);
+          drawn.push(result.drawn);
+        }
+      }
+      return { firstPicture, pressed, drawn };
+    });
+    return { ...desktop, phone: await measurePhone(server.port) };
+  } finally {
     await server.stop();
   }
 }
@@ -189,67 +198,54 @@ async function watchFrom(page, start, named) {
 // The phone's figures (see the top of this file), or null when the server
 // sends no control map.
 async function measurePhone(port) {
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-response-profile-'));
-  let context = null;
-  try {
-    context = await chromium.launchPersistentContext(profile, {
-      executablePath: process.env.PANEL_CHROMIUM || '/usr/bin/chromium',
-      headless: true,
-      args: BROWSER_FLAGS,
-      viewport: { width: 390, height: 844 },
-      deviceScaleFactor: 3,
-      isMobile: true,
-      hasTouch: true,
-    });
-    const page = context.pages()[0] || (await context.newPage());
-    await page.goto(`http://127.0.0.1:${port}/`);
-    await waitForColour(page, { x: 12, y: 140 }, WHITE, 10000);
-    if ((await page.evaluate(() => socket.protocol)) !== 'panel-controls-v1') return null;
-    await waitForControls(page);
-    const finger = await fingerOn(page);
-    const figures = { pressed: [], acted: [], step: [], keyPressed: [], keyActed: [] };
-    const buttons = [[CIRCLE, GREY, 'circle'], [CLEAR, BLACK, 'clear']];
-    // The shapes area starts black only after a first "clear".
-    await finger.down(CLEAR.at);
-    await finger.up();
-    await waitForColour(page, SHAPE, BLACK, 10000);
-    for (let i = 0; i < CLICKS; i++) {
-      for (const [button, colour] of buttons) {
-        let done = await watchFrom(page, 'pointerdown', { pressed: [button.face, button.pressed] });
-        await finger.down(button.at);
-        figures.pressed.push((await done()).pressed);
-        await new Promise((resolve) => setTimeout(resolve, HOLD_MS));
-        done = await watchFrom(page, 'pointerup', { acted: [SHAPE, colour] });
-        await finger.up();
-        figures.acted.push((await done()).acted);
+  const phone = { viewport: { width: 390, height: 844 }, deviceScaleFactor: 3, isMobile: true,
+                  hasTouch: true };
+  return inBrowser(phone, async (page) => {
+      await page.goto(`http://127.0.0.1:${port}/`);
+      await waitForColour(page, { x: 12, y: 140 }, WHITE, 10000);
+      if ((await page.evaluate(() => socket.protocol)) !== 'panel-controls-v1') return null;
+      await waitForControls(page);
+      const finger = await fingerOn(page);
+      const figures = { pressed: [], acted: [], step: [], keyPressed: [], keyActed: [] };
+      const buttons = [[CIRCLE, GREY, 'circle'], [CLEAR, BLACK, 'clear']];
+      // The shapes area starts black only after a first "clear".
+      await finger.down(CLEAR.at);
+      await finger.up();
+      await waitForColour(page, SHAPE, BLACK, 10000);
+      for (let i = 0; i < CLICKS; i++) {
+        for (const [button, colour] of buttons) {
+          let done = await watchFrom(page, 'pointerdown', { pressed: [button.face, button.pressed] });
+          await finger.down(button.at);
+          figures.pressed.push((await done()).pressed);
+          await new Promise((resolve) => setTimeout(resolve, HOLD_MS));
+          done = await watchFrom(page, 'pointerup', { acted: [SHAPE, colour] });
+          await finger.up();
+          figures.acted.push((await done()).acted);
+        }
       }
-    }
-    for (let i = 0; i < CLICKS; i++) {
-      for (const [button, colour, name] of buttons) {
-        await page.getByRole('button', { name, exact: true }).focus();
-        const done = await watchFrom(page, 'keydown',
-                                     { pressed: [button.face, button.pressed], acted: [SHAPE, colour] });
-        await page.keyboard.press('Enter');
-        const seen = await done();
-        figures.keyPressed.push(seen.pressed);
-        figures.keyActed.push(seen.acted);
+      for (let i = 0; i < CLICKS; i++) {
+        for (const [button, colour, name] of buttons) {
+          await page.getByRole('button', { name, exact: true }).focus();
+          const done = await watchFrom(page, 'keydown',
+                                       { pressed: [button.face, button.pressed], acted: [SHAPE, colour] });
+          await page.keyboard.press('Enter');
+          const seen = await done();
+          figures.keyPressed.push(seen.pressed);
+          figures.keyActed.push(seen.acted);
+        }
       }
-    }
-    // Last: the drag changes the shapes' colour.
-    await finger.down(SLIDER_STOPS[1].at);
-    await waitForColour(page, SLIDER_STOPS[1].knob, WHITE, 10000);
-    for (let i = 0; i < 2 * CLICKS; i++) {
-      const stop = SLIDER_STOPS[i % 2];
-      const done = await watchFrom(page, 'pointermove', { moved: [stop.knob, WHITE] });
-      await finger.move(stop.at);
-      figures.step.push((await done()).moved);
-    }
-    await finger.up();
-    return figures;
-  } finally {
-    if (context) await context.close();
-    fs.rmSync(profile, { recursive: true, force: true });
-  }
+      // Last: the drag changes the shapes' colour.
+      await finger.down(SLIDER_STOPS[1].at);
+      await waitForColour(page, SLIDER_STOPS[1].knob, WHITE, 10000);
+      for (let i = 0; i < 2 * CLICKS; i++) {
+        const stop = SLIDER_STOPS[i % 2];
+        const done = await watchFrom(page, 'pointermove', { moved: [stop.knob, WHITE] });
+        await finger.move(stop.at);
+        figures.step.push((await done()).moved);
+      }
+      await finger.up();
+      return figures;
+  });
 }
 
 async function main() {
