@@ -50,6 +50,14 @@ test('the address with the key reaches the live picture and is obeyed', { timeou
   await page.press('#key', 'Enter');
   await page.waitForFunction(() => document.body.dataset.state === 'live', null, { timeout: 10000 });
   console.log(`typed key to the live picture: ${Date.now() - typed} ms`);
+
+  // A link with the key pasted into the tab that shows the prompt signs in
+  // without a reload, and leaves the address bar at once.
+  await page.click('#logout');
+  await page.waitForSelector('#key-form', { state: 'visible' });
+  await page.evaluate((key) => { location.hash = '#key=' + key; }, keys.control);
+  await page.waitForFunction(() => document.body.dataset.state === 'live', null, { timeout: 10000 });
+  assert.strictEqual(new URL(page.url()).hash, '', 'the pasted key is gone from the address bar');
 });
 
 test('a view key shows "view only" and its presses change nothing', { timeout: 60000 }, async () => {
