@@ -5,7 +5,10 @@
 // view session whose reports change nothing.
 #include "door/access_key.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <openssl/hmac.h>
 #include <openssl/sha.h>
 #include <signal.h>
@@ -156,6 +159,30 @@ TEST(AccessKey, PanelKeyWritesHashesThatOpenOnlyTheirOwnKey) {
                  &printed),
       0);
   EXPECT_EQ(printed.find("correct horse"), std::string::npos) << printed;
+  // The machine's name, then each IPv4 address of an interface that is up,
+  // loopback aside: a phone on the network reaches those.
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  const std::string tail = ":8080/ and enter the passphrase.\n";
+  EXPECT_NE(printed.find("Open: http://" + std::string(host) + tail), std::string::npos) << printed;
+  EXPECT_EQ(printed.find("http://127."), std::string::npos) << printed;
+  int addresses = 0;
+  ifaddrs* interfaces = nullptr;
+  ASSERT_EQ(getifaddrs(&interfaces), 0);
+  for (const ifaddrs* at = interfaces; at != nullptr; at = at->ifa_next) {
+    if (at->ifa_addr == nullptr || at->ifa_addr->sa_family != AF_INET ||
+        (at->ifa_flags & (IFF_UP | IFF_LOOPBACK)) != IFF_UP || addresses == 8) {
+      continue;
+    }
+    char address[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(at->ifa_addr)->sin_addr, address,
+              sizeof address);
+    EXPECT_NE(printed.find("Open: http://" + std::string(address) + tail), std::string::npos)
+        << printed;
+    addresses++;
+  }
+  freeifaddrs(interfaces);
+  EXPECT_EQ(countOf(printed, "Open: "), 1 + addresses) << printed;
   ASSERT_EQ(loadKeyFile(file.c_str(), &keys), kKeyFileRead);
   EXPECT_EQ(checkKey(keys, "correct horse", 13), kAccessControl);
   EXPECT_EQ(checkKey(keys, control.data(), int(control.size())), kAccessNone);
@@ -410,6 +437,10 @@ TEST(AccessKey, EachRequestGetsItsAnswerWhileAKeyIsSet) {
   ServerProcess server;
   ASSERT_TRUE(startWithKey(&server, "access_table", port, file));
   const std::string controlCookie = cookieOf(answerOf(port, {login(control)}));
+  EXPECT_NE(server.output().find("Access key on: every browser must sign in with a key of " + file +
+                                 " (PANEL_KEY_FILE).\n"),
+            std::string::npos)
+      << server.output();
   const std::string viewCookie = cookieOf(answerOf(port, {login(view)}));
   ASSERT_FALSE(controlCookie.empty());
   ASSERT_FALSE(viewCookie.empty());
