@@ -6,15 +6,14 @@
 const { test, after } = require('node:test');
 const assert = require('node:assert');
 const fs = require('node:fs');
-const os = require('node:os');
 const path = require('node:path');
 const { execFileSync } = require('node:child_process');
-const { startServer, openUrl } = require('./harness');
+const { startServer, openUrl, tempFolder } = require('./harness');
 const { GREY, CIRCLE_BUTTON, pixelIn, waitForColour, pressAt, waitForPanel } = require('./panel_page');
 
 // A key file with a control and a view key; resolves to { file, control, view }.
 function makeKeys() {
-  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-keys-'));
+  const folder = tempFolder('keys');
   after(() => fs.rmSync(folder, { recursive: true, force: true }));
   const file = path.join(folder, 'keys');
   const keyOf = (args) => /^Key: (\S+)$/m.exec(execFileSync(process.env.PANEL_KEY_BIN, args, { encoding: 'utf8' }))[1];

@@ -8,9 +8,8 @@ const { test, after } = require('node:test');
 const assert = require('node:assert');
 const fs = require('node:fs');
 const http = require('node:http');
-const os = require('node:os');
 const path = require('node:path');
-const { startServer, openUrl, freePort } = require('./harness');
+const { startServer, openUrl, freePort, tempFolder } = require('./harness');
 const {
   WAIT_MS, GREY, WHITE, CIRCLE_BUTTON, DISC_BUTTON, SLIDER_ONE_AT_127,
   waitForColour, pressAt, waitForPanel,
@@ -139,7 +138,7 @@ test('on a phone the picture fills the width and taps press the right pixel',
   });
 
 test('a picture the server refused is told as such, not as unreadable', { timeout: 60000 }, async () => {
-  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-refused-'));
+  const folder = tempFolder('refused');
   after(() => fs.rmSync(folder, { recursive: true, force: true }));
   const picture = path.join(folder, 'work.bmp');
   fs.writeFileSync(picture, '');
