@@ -14,8 +14,8 @@
 // mode 0600, so the server never reads half a file.
 #include "app/key_tool.h"
 
-#include <errno.h>
 #include <arpa/inet.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -134,7 +134,8 @@ void printOpenLines(const char* host, int port, const char* tail) {
   ifaddrs* interfaces = nullptr;
   if (getifaddrs(&interfaces) != 0) return;
   int shown = 0;
-  for (const ifaddrs* at = interfaces; at != nullptr && shown < kAddressesShown; at = at->ifa_next) {
+  for (const ifaddrs* at = interfaces; at != nullptr && shown < kAddressesShown;
+       at = at->ifa_next) {
     if (at->ifa_addr == nullptr || at->ifa_addr->sa_family != AF_INET ||
         (at->ifa_flags & IFF_UP) == 0 || (at->ifa_flags & IFF_LOOPBACK) != 0) {
       continue;

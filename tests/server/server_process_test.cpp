@@ -38,7 +38,7 @@ TEST(ServerProcess, FailedBindNamesThePortAndTheReason) {
   const Case cases[] = {
       {"", "error bind.\nCannot listen on port " + busy + ": address already in use (another"},
       {"203.0.113.77", "error bind.\nCannot listen on 203.0.113.77 port " + busy +
-                        ": cannot assign requested address (PANEL_LISTEN names an address"},
+                           ": cannot assign requested address (PANEL_LISTEN names an address"},
   };
   for (const Case& c : cases) {
     ServerProcess server;
