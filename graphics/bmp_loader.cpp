@@ -138,10 +138,11 @@ int BMP_FileAnalise(const char* fileName) {
     }
     if (!depthIsDrawn(bhfo.bitCount)) {
       printf("Bit in Pixel(color) %u\n", unsigned(bhfo.bitCount));
-      return refuse(nullptr, kLoadBadDepth, "only 8, 16, 24 and 32 bits per pixel are drawn");
+      return refuse(nullptr, kLoadBadDepth,
+                    "only 8, 16, 24 and 32 bits per pixel are drawn (save it with 24)");
     }
     if (!pixelsArePlain(infoSize, bhfo.bitCount)) {
-      return refuse(nullptr, kLoadCompressed, "its pixels are compressed");
+      return refuse(nullptr, kLoadCompressed, "its pixels are compressed (save it uncompressed)");
     }
   }
   const uint64_t bytesPerPixel = bhfo.bitCount / 8;
