@@ -113,6 +113,12 @@ function connect() {
       if (map) showControls(map);
       return;
     }
+    if (event.data.byteLength === 0) {
+      // A picture the server refused at start: one empty message, nothing more.
+      showState("waiting", "the device has no picture to show: the server's output says why",
+                "no picture to show");
+      return;
+    }
     try {
       show(decodeBmp(receive(event.data)));
     } catch (error) {

@@ -15,11 +15,10 @@
 // tests/browser (`make browser-setup`).
 'use strict';
 
-const { spawn, execFileSync } = require('node:child_process');
+const { execFileSync } = require('node:child_process');
 const fs = require('node:fs');
-const os = require('node:os');
 const path = require('node:path');
-const { freePort, waitForPort } = require('../tests/browser/harness');
+const { freePort, waitForPort, tempFolder, spawnServer } = require('../tests/browser/harness');
 const { waitForColour, screenPoint, fingerOn, waitForControls } = require('../tests/browser/panel_page');
 const { chromium } = require('../tests/browser/node_modules/playwright-core');
 
@@ -43,10 +42,10 @@ const BROWSER_FLAGS = ['--headless', '--no-sandbox', '--disable-gpu', '--no-firs
                        '--disable-sync', '--disable-quic'];
 
 async function startServer(bin, picture) {
-  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-response-'));
+  const folder = tempFolder('response');
   fs.copyFileSync(picture, path.join(folder, 'work.bmp'));
   const port = await freePort();
-  const child = spawn(bin, ['-p', String(port)], { cwd: folder, stdio: 'ignore' });
+  const child = spawnServer(bin, ['-p', String(port)], { cwd: folder, stdio: 'ignore' });
   // A server that cannot start (a wrong path) ends like one that exits.
   const exited = new Promise((resolve) => {
     child.once('exit', resolve);
@@ -120,7 +119,7 @@ function summary(values) {
 // Runs use(page) in a fresh Chromium profile with these context options
 // added; the browser and its profile are gone afterwards.
 async function inBrowser(options, use) {
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-response-profile-'));
+  const profile = tempFolder('response-profile');
   let context = null;
   try {
     context = await chromium.launchPersistentContext(profile, {
@@ -249,12 +248,17 @@ async function measurePhone(port) {
 }
 
 async function main() {
+  const usage = 'usage: node tools/page_response.js <make-picture> <label>=<panel-server> ...';
   const [makePicture, ...servers] = process.argv.slice(2);
+  if (makePicture === '--help' || makePicture === '-h') {
+    console.log(usage);
+    process.exit(0);
+  }
   if (!makePicture || servers.length === 0 || servers.some((s) => !s.includes('='))) {
-    console.error('usage: node tools/page_response.js <make-picture> <label>=<panel-server> ...');
+    console.error(usage);
     process.exit(2);
   }
-  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-response-picture-'));
+  const folder = tempFolder('response-picture');
   try {
     const picture = path.join(folder, 'work.bmp');
     execFileSync(makePicture, [picture]);
