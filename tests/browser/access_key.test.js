@@ -1,6 +1,6 @@
 // The page with an access key: the address with #key= signs in, shows the
-// live picture and is obeyed; a view key shows "view only" and its presses
-// change nothing. The time from the key to the live picture is printed.
+// live picture and is obeyed; a view key shows "view only" (on a phone too)
+// and its presses change nothing, nor show as if they did. The time from the key to the live picture is printed.
 'use strict';
 
 const { test, after } = require('node:test');
@@ -69,4 +69,9 @@ test('a view key shows "view only" and its presses change nothing', { timeout: 6
   await new Promise((resolve) => setTimeout(resolve, 1500));
   assert.deepStrictEqual(await pixelIn(page, 320, 290), before);
   assert.notDeepStrictEqual(before, GREY);
+  assert.strictEqual(await page.textContent('#press'), '–', 'no press is shown as if it happened');
+  // On a phone the header is folded away; "view only" shows beside its button.
+  await page.setViewportSize({ width: 390, height: 844 });
+  assert.strictEqual(await page.isVisible('header'), false);
+  assert.strictEqual(await page.isVisible('#fold-view'), true);
 });

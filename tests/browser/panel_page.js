@@ -57,6 +57,26 @@ async function pressAt(page, at, { touch = false } = {}) {
   return pressed;
 }
 
+// A finger on the page's touch screen (Chromium's touch emulation): down(at),
+// move(at) and up(), at picture pixels.
+async function fingerOn(page) {
+  const cdp = await page.context().newCDPSession(page);
+  const touch = async (type, at) => {
+    const points = at ? [(([x, y]) => ({ x, y, id: 1 }))(await screenPoint(page, at))] : [];
+    await cdp.send('Input.dispatchTouchEvent', { type, touchPoints: points });
+  };
+  return {
+    down: (at) => touch('touchStart', at),
+    move: (at) => touch('touchMove', at),
+    up: () => touch('touchEnd'),
+  };
+}
+
+// The page holds a control map: its controls are laid over the picture.
+function waitForControls(page) {
+  return page.waitForSelector('#controls [role="slider"]', { state: 'attached', timeout: WAIT_MS });
+}
+
 // The panel is drawn: slider 1's knob shows the value 100.
 function waitForPanel(page) {
   return waitForColour(page, { x: 12, y: 140 }, WHITE, 10000);
@@ -64,5 +84,5 @@ function waitForPanel(page) {
 
 module.exports = {
   WAIT_MS, GREY, WHITE, CIRCLE_BUTTON, DISC_BUTTON, SLIDER_ONE_AT_127,
-  pixelIn, waitForColour, pressAt, screenPoint, waitForPanel,
+  pixelIn, waitForColour, pressAt, screenPoint, waitForPanel, fingerOn, waitForControls,
 };
