@@ -5,6 +5,7 @@
 // view session whose reports change nothing.
 #include "door/access_key.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <openssl/hmac.h>
 #include <openssl/sha.h>
@@ -13,19 +14,20 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "door/guess_limit.h"
 #include "door/http_request.h"
 #include "door/session_cookie.h"
 #include "support/test_support.h"
+#include "tools/peer/clock.h"
 #include "tools/peer/server_process.h"
 #include "tools/peer/viewer.h"
 #include "tools/peer/ws_client.h"
@@ -52,13 +54,42 @@ std::string text(TextSpan value) {
   return {value.text, size_t(value.length)};
 }
 
-// Sends the pieces on one connection, a short pause between them, and reads
-// until the server closes it (or, for an upgrade, the reply's blank line).
+// The bytes sent on `fd` that the server has not read yet: the receive queue
+// of the server's end of the loopback connection, from the kernel's table;
+// -1 when that end is not found.
+long unreadByServer(int fd) {
+  sockaddr_in ours{}, theirs{};
+  socklen_t size = sizeof ours;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&ours), &size);
+  size = sizeof theirs;
+  getpeername(fd, reinterpret_cast<sockaddr*>(&theirs), &size);
+  std::ifstream table("/proc/net/tcp");
+  std::string line;
+  std::getline(table, line);  // the heading
+  while (std::getline(table, line)) {
+    unsigned localPort = 0, remotePort = 0;
+    unsigned long queued = 0, unread = 0;
+    if (sscanf(line.c_str(), " %*u: %*x:%x %*x:%x %*x %lx:%lx", &localPort, &remotePort, &queued,
+               &unread) == 4 &&
+        localPort == ntohs(theirs.sin_port) && remotePort == ntohs(ours.sin_port)) {
+      return long(unread);
+    }
+  }
+  return -1;
+}
+
+// Sends the pieces on one connection, each once the server has read the one
+// before (so each comes in a read of its own however busy the machine), and
+// reads until the server closes it (or, for an upgrade, the reply's blank
+// line).
 std::string answerOf(uint16_t port, const std::vector<std::string>& pieces) {
   WsClient peer;
   EXPECT_TRUE(peer.connect(port));
   for (size_t i = 0; i < pieces.size(); ++i) {
-    if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    if (i > 0) {
+      EXPECT_TRUE(eventually([&] { return unreadByServer(peer.fd()) == 0; }, kAnswerMs))
+          << "the server never read piece " << i - 1;
+    }
     EXPECT_TRUE(peer.sendRaw(pieces[i]));
   }
   // A 101 reply is followed by pings, not by the end of the connection.

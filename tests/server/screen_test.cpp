@@ -173,9 +173,10 @@ TEST(Screen, SharedSnapshotSendsOnlyWhatDrawingChanged) {
   auto packed = record();
   packed->deflateOn = 1;
   auto setPixel = [](uint8_t red) {
-    pthread_mutex_lock(&BMPmutex);
-    BMP_SetPixel(5, 6, red, 0, 0);
-    pthread_mutex_unlock(&BMPmutex);
+    {
+      FrameLock lock;
+      BMP_SetPixel(5, 6, red, 0, 0);
+    }
   };
   auto picture = [] { return std::vector<uint8_t>(BMP_DUMP, BMP_DUMP + bmpFileSize()); };
   auto inflated = [](const wssession& rec, int length) {
@@ -234,7 +235,8 @@ TEST(Screen, SharedSnapshotSendsOnlyWhatDrawingChanged) {
 // Every kind of drawing reaches the shared snapshot whole: after each one the
 // next message carries exactly the picture, so no byte was written outside
 // the area the drawing noted. Shapes reach past the picture's edges, where
-// the noted area is cut to the clip.
+// the noted area is cut to the clip. The same drawing again changes nothing
+// and leaves nothing for a viewer to take.
 TEST(Screen, EveryKindOfDrawingReachesTheSnapshot) {
   ASSERT_EQ(loadBlankPicture(64, 48), kLoadOk);
   flagNew = 255;
@@ -266,6 +268,10 @@ TEST(Screen, EveryKindOfDrawingReachesTheSnapshot) {
     const int length = screenFrame(viewer.get());
     ASSERT_GT(length, 0) << c.what;
     EXPECT_TRUE(payloadIsPicture(*viewer, 4)) << c.what;
+    // Drawn again, it leaves every byte as it was: nothing pending, no look.
+    c.draw(red);
+    EXPECT_FALSE(bmpWritten.load()) << c.what << " drawn again";
+    EXPECT_EQ(screenFrame(viewer.get()), 0) << c.what << " drawn again";
   }
 }
 
