@@ -35,3 +35,8 @@ void wakeAllSlots();
 int listenerWakeFd();
 // Clears the listener's pending wake-ups.
 void drainListenerWake();
+
+// Whether the slot's thread sends the control map (widgets/control_map.h).
+void watchControlMap(int slot, bool on);
+// Wakes every slot that sends the control map: a new map was published.
+void wakeControlMapWatchers();
