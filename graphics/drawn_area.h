@@ -58,11 +58,11 @@ bool bmpAreaPending();
 // beat is stopped; for a viewer that sleeps until then. Takes no lock.
 int32_t bmpBeatDueInMillis();
 
-// Called at the end of the first hold of BMPmutex after the screen last took
-// the area whose writes changed the picture, on the drawing thread and still
-// under BMPmutex, so viewers that sleep until the picture changes wake at
-// once; it must not take BMPmutex. Set once by the server (a wake-up of its
-// own); nothing is called while it is null.
+// Called at the end of a hold of BMPmutex whose writes changed the picture
+// (the first such hold since the screen last took the area), on the drawing
+// thread and still under BMPmutex, so viewers that sleep until the picture
+// changes wake at once; it must not take BMPmutex. Set once by the server
+// (a wake-up of its own); nothing is called while it is null.
 using BmpDrawnHook = void (*)();
 extern std::atomic<BmpDrawnHook> bmpDrawnHook;
 // Says whether the bytes of `area` differ from the picture the viewers were
