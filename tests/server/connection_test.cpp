@@ -611,9 +611,10 @@ TEST_F(Server, ControlMapFollowsTheFirstPictureAndEveryChangeOfAControl) {
   EXPECT_EQ(maps, std::vector<std::string>{pressed});
 
   // Nothing changed in the controls: the next message is the next drawing.
-  pthread_mutex_lock(&BMPmutex);
-  BMP_SetPixel(63, 47, 255, 0, 0);
-  pthread_mutex_unlock(&BMPmutex);
+  {
+    FrameLock lock;
+    BMP_SetPixel(63, 47, 255, 0, 0);
+  }
   ASSERT_TRUE(mapPage.readFrame(&frame, 2000));
   EXPECT_EQ(frame.opcode, kOpBinary);
 
