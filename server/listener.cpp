@@ -21,6 +21,7 @@
 #include "net/socket_io.h"
 #include "server/connection.h"
 #include "server/records.h"
+#include "server/slot_wake.h"
 
 int32_t wsport;
 int32_t listener;
@@ -35,7 +36,8 @@ namespace {
 // as the hand-over allows, and a flood must not crowd a browser's out before
 // the listener sees it.
 constexpr int kBacklog = 64;
-constexpr int kWakeMillis = 300;  // look at work this often while idle
+// Looks at work this often while idle, only when the stop cannot wake it.
+constexpr int kWakeMillis = 300;
 constexpr unsigned kStartPauseSeconds = 1;
 constexpr int kAddressLongest = 64;  // longer than any address literal
 
@@ -284,9 +286,14 @@ void* serverWSlisten(void*) {
   wsserver.clientCount = 0;
   pthread_mutex_unlock(&serverWSmutex);
 
+  // Sleeps until a connection comes or the stop wakes it: no timer while
+  // idle, unless the wake-ups could not be made.
+  const int stopWake = openSlotWakes() ? listenerWakeFd() : -1;
   while (runCopy != 0) {
-    pollfd pending{listener, POLLIN, 0};
-    if (poll(&pending, 1, kWakeMillis) <= 0) {
+    pollfd pending[2] = {{listener, POLLIN, 0}, {stopWake, POLLIN, 0}};
+    const int ready = poll(pending, stopWake >= 0 ? 2 : 1, stopWake >= 0 ? -1 : kWakeMillis);
+    if (ready > 0 && pending[1].revents != 0) drainListenerWake();
+    if (ready <= 0 || pending[0].revents == 0) {
       runCopy = workCopy();
       continue;
     }

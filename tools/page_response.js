@@ -57,7 +57,7 @@ async function startServer(bin, picture) {
     fs.rmSync(folder, { recursive: true, force: true });
   };
   try {
-    await waitForPort(port, 5000);
+    await waitForPort(port, undefined, child);
   } catch (error) {
     await stop();
     throw error;

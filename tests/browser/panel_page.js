@@ -77,6 +77,17 @@ function waitForControls(page) {
   return page.waitForSelector('#controls [role="slider"]', { state: 'attached', timeout: WAIT_MS });
 }
 
+// Resolves when the picture pixel has not shown the colour within `ms`, a
+// wait it would have shown it well inside had the page or the server acted;
+// rejects when it shows it.
+async function neverColour(page, at, colour, ms) {
+  const seen = await waitForColour(page, at, colour, ms).then(() => true, (error) => {
+    if (error.name === 'TimeoutError') return false;
+    throw error;
+  });
+  if (seen) throw new Error(`the pixel (${at.x}, ${at.y}) turned [${colour}]`);
+}
+
 // The panel is drawn: slider 1's knob shows the value 100.
 function waitForPanel(page) {
   return waitForColour(page, { x: 12, y: 140 }, WHITE, 10000);
@@ -84,5 +95,6 @@ function waitForPanel(page) {
 
 module.exports = {
   WAIT_MS, GREY, WHITE, CIRCLE_BUTTON, DISC_BUTTON, SLIDER_ONE_AT_127,
-  pixelIn, waitForColour, pressAt, screenPoint, waitForPanel, fingerOn, waitForControls,
+  pixelIn, waitForColour, neverColour, pressAt, screenPoint, waitForPanel, fingerOn,
+  waitForControls,
 };
