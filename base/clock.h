@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
-// Milliseconds of the monotonic clock (from an arbitrary start; only
-// differences mean anything).
+// Milliseconds of the monotonic clock, CLOCK_MONOTONIC (from an arbitrary
+// start; only differences mean anything). A wait that takes a clock
+// (pthread_cond_clockwait) is given CLOCK_MONOTONIC and a time of this one.
 int64_t monotonicMs();

@@ -7,6 +7,7 @@
 
 #include <openssl/crypto.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "base/clock.h"
@@ -80,6 +81,9 @@ constexpr Route kRoutes[] = {
      .handler = upgradeRoute},
     {.handler = fileRoute},
 };
+
+static_assert(std::ranges::all_of(kRoutes, [](const Route& row) { return row.handler != nullptr; }),
+              "every row has its handler");
 
 RouteOutcome route(int sock, const HttpRequest& request, FirstRead read, const Peer& peer,
                    bool keyOn) {

@@ -82,6 +82,7 @@ bool readBody(int sock, const HttpRequest& request, FirstRead read, int length) 
   const int needed = request.bodyStart + length;
   const int64_t deadline = monotonicMs() + kBodyWaitMs;
   while (read.length < needed) {
+    if (sock < 0) return false;  // routed without a connection: only what was read
     const int64_t left = deadline - monotonicMs();
     if (left <= 0) return false;
     uint8_t closed = 0;
@@ -125,7 +126,12 @@ RouteOutcome routeRequest(std::span<const Route> routes, const HttpRequest& requ
   const Route* route = request.isHttp
                            ? findRow(routes, request, context.keyOn, &rest, &outcome.answer)
                            : upgradeRow(routes);
-  if (route == nullptr) return outcome;
+  if (route == nullptr) {
+    // Not a request, and no upgrade row to take it.
+    if (outcome.answer.status == 0)
+      outcome.answer = textAnswer(400, "Bad Request", "not a request");
+    return outcome;
+  }
   outcome.route = route;
   if (request.isHttp) {
     const int refusal = originRefusal(*route, request, context.peer.loopback);

@@ -74,7 +74,7 @@ struct RouteOutcome {
 };
 
 // What the connection knows besides the request. sock is -1 where nothing
-// may be read (then no row with a body may be in the table).
+// more may be read: a body must then be whole in the read, or it gets 408.
 struct RouteContext {
   int sock;
   FirstRead read;
@@ -83,8 +83,9 @@ struct RouteContext {
 };
 
 // Routes the request through the table's phases. A first read that is not
-// an HTTP request is routed as an upgrade (the table's upgrade row), without
-// an origin rule: every first read was an upgrade before the page was served.
+// an HTTP request is routed as an upgrade (the table's upgrade row; 400
+// without one), without an origin rule: every first read was an upgrade
+// before the page was served.
 RouteOutcome routeRequest(std::span<const Route> routes, const HttpRequest& request,
                           const RouteContext& context);
 

@@ -60,16 +60,13 @@ int evictOldestPending() {
   // so the descriptor shut down here is still the victim's.
   if (slotDoors[victim].sock >= 0) shutdown(slotDoors[victim].sock, SHUT_RDWR);
   slotDoors[victim].admitted = true;  // chosen once
-  timespec until = {};
-  clock_gettime(CLOCK_REALTIME, &until);
-  until.tv_sec += kEvictionWaitMs / 1000;
-  until.tv_nsec += long(kEvictionWaitMs % 1000) * 1000000;
-  if (until.tv_nsec >= 1000000000) {
-    until.tv_sec += 1;
-    until.tv_nsec -= 1000000000;
-  }
+  // The deadline on the monotonic clock (monotonicMs is CLOCK_MONOTONIC), so
+  // a step of the wall clock neither cuts the wait short nor stretches it.
+  const int64_t untilMs = monotonicMs() + kEvictionWaitMs;
+  const timespec until = {time_t(untilMs / 1000), long(untilMs % 1000) * 1000000};
   int slot = freeSlot();
-  while (slot < 0 && pthread_cond_timedwait(&slotFreed, &serverWSmutex, &until) == 0) {
+  while (slot < 0 &&
+         pthread_cond_clockwait(&slotFreed, &serverWSmutex, CLOCK_MONOTONIC, &until) == 0) {
     slot = freeSlot();
   }
   return slot < 0 ? freeSlot() : slot;

@@ -7,7 +7,7 @@ set -uo pipefail
 case "${1:-}" in --help | -h) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 cd "$(dirname "$0")/.."
 build=${1:-build/test}
-mapfile -t sources < <(git ls-files 'app/*.cpp' 'server/*.cpp' 'door/*.cpp' 'graphics/*.cpp' 'widgets/*.cpp' |
+mapfile -t sources < <(git ls-files 'app/*.cpp' 'server/*.cpp' 'door/*.cpp' 'net/*.cpp' 'base/*.cpp' 'graphics/*.cpp' 'widgets/*.cpp' |
   grep -v '_table.cpp$')
 clang-tidy -p "$build" --quiet "${sources[@]}" 2>&1 | grep -v 'warnings generated\.$'
 status=${PIPESTATUS[0]}

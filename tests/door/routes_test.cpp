@@ -93,6 +93,8 @@ TEST(Routes, EachPhaseEndsTheRequestsItMustAndTheRowGetsTheRest) {
       {"a POST without a length", post("/lamps/a", "", "v=1"), 411, -1, "", ""},
       {"a POST over the row's body", post("/lamps/a", "Content-Length: 17\r\n", ""), 413, -1, "",
        ""},
+      {"a POST whose body has not all come", post("/lamps/a", "Content-Length: 5\r\n", "v"), 408,
+       -1, "", ""},
       {"a POST with two lengths",
        post("/lamps/a", "Content-Length: 1\r\nContent-Length: 1\r\n", "v"), 413, -1, "", ""},
       {"a POST from a sandboxed frame",
@@ -123,6 +125,10 @@ TEST(Routes, EachPhaseEndsTheRequestsItMustAndTheRowGetsTheRest) {
   EXPECT_TRUE(seen.head);
   EXPECT_NE(routed(post("/lamps/a", "Origin: null\r\nContent-Length: 1\r\n", "v")).answer.refusal,
             kOriginAccepted);
+  // Not a request, and no upgrade row: never taken for an upgrade.
+  constexpr Route kFilesOnly[] = {{.handler = note<4>}};
+  const HttpRequest hello = readHttpRequest(reinterpret_cast<const uint8_t*>("hello"), 5);
+  EXPECT_EQ(routeRequest(kFilesOnly, hello, {-1, {}, Peer{}, false}).answer.status, 400);
 }
 
 TEST(Routes, WithAKeyAViewSessionReadsButDoesNotPress) {

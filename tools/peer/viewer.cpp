@@ -2,8 +2,10 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <chrono>
 
+#include "base/clock.h"
 #include "server/wire.h"
 
 namespace {
@@ -86,15 +88,18 @@ bool Viewer::report(int32_t x, int32_t y) {
 }
 
 bool Viewer::click(int32_t x, int32_t y, int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  const int64_t deadline = monotonicMs() + timeoutMs;
+  const auto left = [&] {
+    return std::chrono::milliseconds(std::max<int64_t>(0, deadline - monotonicMs()));
+  };
   std::unique_lock<std::mutex> hold(lock_);
   const std::vector<uint8_t> before = latest_;
   hold.unlock();
   if (!report(x, y)) return false;
   hold.lock();
-  if (!arrived_.wait_until(hold, deadline, [&] { return latest_ != before; })) return false;
+  if (!arrived_.wait_for(hold, left(), [&] { return latest_ != before; })) return false;
   // Then at rest: the raised look and the action's drawing have come in.
-  for (int seen = count_; std::chrono::steady_clock::now() < deadline; seen = count_) {
+  for (int seen = count_; monotonicMs() < deadline; seen = count_) {
     if (!arrived_.wait_for(hold, std::chrono::milliseconds(kStillMs),
                            [&] { return count_ > seen; })) {
       break;
