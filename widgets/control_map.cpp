@@ -66,6 +66,28 @@ std::atomic<uint32_t> publishedVersion{1};
 // The control loop's fresh encoding, compared with the published map.
 char fresh[kControlMapSize];
 
+// The tables as the last encoding read them, and the sliders' values: a poll
+// that left them as they were costs a compare, not an encoding.
+struct MapInputs {
+  buttonrec buttons[kMaxButtons];
+  sliderrec sliders[kMaxSliders];
+  int16_t values[kMaxSliders];
+};
+MapInputs encodedInputs;
+bool encodedOnce = false;
+
+// True when the tables or a slider's value changed since the last call.
+bool inputsChanged() {
+  MapInputs now;
+  memcpy(now.buttons, buttons.item, sizeof now.buttons);
+  memcpy(now.sliders, sliders.item, sizeof now.sliders);
+  for (int i = 0; i < kMaxSliders; ++i) now.values[i] = sliderValue(sliders.item[i]);
+  if (encodedOnce && memcmp(&now, &encodedInputs, sizeof now) == 0) return false;
+  encodedInputs = now;
+  encodedOnce = true;
+  return true;
+}
+
 // Starts a record: a comma before every one but the first, then its index.
 void beginRecord(MapText& text, bool& first, int index) {
   text.put(first ? "{" : ",{");
@@ -129,6 +151,7 @@ int encodeControlMap(char* out, size_t size) {
 }
 
 bool publishControlMap() {
+  if (!inputsChanged()) return false;
   const int length = encodeControlMap(fresh, sizeof fresh);
   // The published map is written only here, so this thread reads it
   // without the lock.
