@@ -106,7 +106,7 @@ void describeButtons(MapText& text) {
     if (b.used == 0) continue;
     beginRecord(text, first, i);
     text.put(",\"label\":");
-    text.label(b.label, sizeof b.label);
+    text.label(b.label, sizeof b.label - 1);  // a label is at most 31 bytes
     text.number("x", b.x);
     text.number("y", b.y);
     text.number("w", b.w);
