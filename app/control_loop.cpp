@@ -13,6 +13,7 @@
 
 #include "app/pointer.h"
 #include "app/stop_signals.h"
+#include "base/clock.h"
 #include "server/records.h"
 #include "server/slot_wake.h"
 #include "widgets/buttons.h"
@@ -47,7 +48,7 @@ uint32_t sleepUntilWoken(uint32_t polled, uint32_t waitMs) {
 // as it is then; the panel hears of every slider the pointer moved right
 // after the slider poll. Then the control map is published when it changed,
 // and the connections that asked for it are woken.
-void pollWidgets(uint32_t now, void (*sliderMoved)(int index)) {
+void pollWidgets(int64_t now, void (*sliderMoved)(int index)) {
   for (const WidgetKind& kind : kWidgetKinds) {
     uint32_t moved = kind.poll(pointerState(), now);
     if (kind.id != WidgetKindId::kSlider || sliderMoved == nullptr) continue;
@@ -59,7 +60,7 @@ void pollWidgets(uint32_t now, void (*sliderMoved)(int index)) {
 }
 
 // The soonest look a widget kind asks for, from now.
-uint32_t nextWidgetLook(uint32_t now) {
+uint32_t nextWidgetLook(int64_t now) {
   uint32_t due = kNoLookDue;
   for (const WidgetKind& kind : kWidgetKinds) due = std::min(due, kind.nextLook(now));
   return due;
@@ -77,19 +78,19 @@ void wakeControlLoop() {
 
 void runControlLoop(void (*turn)(), void (*sliderMoved)(int index)) {
   uint32_t polled = wakesSoFar();
-  uint32_t nextTurn = pressClockMs();
+  int64_t nextTurn = monotonicMs();
   while (work.load() != 0 && stopSignals.load() == 0) {
-    pollWidgets(pressClockMs(), sliderMoved);
-    uint32_t now = pressClockMs();
-    if (int32_t(now - nextTurn) >= 0) {
+    pollWidgets(monotonicMs(), sliderMoved);
+    int64_t now = monotonicMs();
+    if (now >= nextTurn) {
       if (turn != nullptr) turn();
       // The beat does not drift, and does not hurry to catch up after a
       // turn that came late.
       nextTurn += kControlPeriodMs;
-      now = pressClockMs();
-      if (int32_t(now - nextTurn) >= 0) nextTurn = now + kControlPeriodMs;
+      now = monotonicMs();
+      if (now >= nextTurn) nextTurn = now + kControlPeriodMs;
     }
-    const uint32_t wait = std::min(nextTurn - now, nextWidgetLook(now));
-    polled = sleepUntilWoken(polled, std::min(wait, kControlPeriodMs));
+    const int64_t wait = std::min<int64_t>(nextTurn - now, nextWidgetLook(now));
+    polled = sleepUntilWoken(polled, uint32_t(std::min<int64_t>(wait, kControlPeriodMs)));
   }
 }

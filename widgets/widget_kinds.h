@@ -18,9 +18,9 @@ struct WidgetKind {
   const char* mapName;  // its array in the control map
   // One poll with the pointer and the time now; the records whose value the
   // pointer moved, one bit each (bit i: item[i]).
-  uint32_t (*poll)(const PointerState& pointer, uint32_t nowMs);
+  uint32_t (*poll)(const PointerState& pointer, int64_t nowMs);
   // Milliseconds until a poll is due for time alone, or kNoLookDue.
-  uint32_t (*nextLook)(uint32_t nowMs);
+  uint32_t (*nextLook)(int64_t nowMs);
   // The table's pointerEvent flag, raised by every report with a position.
   uint8_t* pointerEvent;
   // Appends the used records to the map, in table order.
@@ -31,12 +31,12 @@ static_assert(kMaxButtons <= 32 && kMaxSliders <= 32, "one bit per record in a p
 
 inline constexpr WidgetKind kWidgetKinds[] = {
     {WidgetKindId::kButton, "buttons",
-     [](const PointerState& pointer, uint32_t nowMs) -> uint32_t {
+     [](const PointerState& pointer, int64_t nowMs) -> uint32_t {
        buttonsPoll(pointer, nowMs);
        return 0;  // a button has no value: its action is what it does
      },
      buttonsNextLook, &buttons.pointerEvent, describeButtons},
     {WidgetKindId::kSlider, "sliders",
-     [](const PointerState& pointer, uint32_t) { return slidersPoll(pointer); },
-     [](uint32_t) { return kNoLookDue; }, &sliders.pointerEvent, describeSliders},
+     [](const PointerState& pointer, int64_t) { return slidersPoll(pointer); },
+     [](int64_t) { return kNoLookDue; }, &sliders.pointerEvent, describeSliders},
 };
