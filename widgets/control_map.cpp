@@ -66,23 +66,42 @@ std::atomic<uint32_t> publishedVersion{1};
 // The control loop's fresh encoding, compared with the published map.
 char fresh[kControlMapSize];
 
-// The tables as the last encoding read them, and the sliders' values: a poll
-// that left them as they were costs a compare, not an encoding.
+// What the map says, as the tables held it at the last encoding: a poll
+// that left it as it was costs a compare, not an encoding. Plain arrays, so
+// equal contents are equal bytes.
+constexpr int kButtonNumbers = 6;  // used, x, y, w, h, pressed
+constexpr int kSliderNumbers = 9;  // used, x, y, w, h, vertical, min, max, value
 struct MapInputs {
-  buttonrec buttons[kMaxButtons];
-  sliderrec sliders[kMaxSliders];
-  int16_t values[kMaxSliders];
+  int32_t numbers[kMaxButtons * kButtonNumbers + kMaxSliders * kSliderNumbers];
+  char labels[kMaxButtons][kButtonLabelSize];
 };
 MapInputs encodedInputs;
 bool encodedOnce = false;
 
-// True when the tables or a slider's value changed since the last call.
+MapInputs inputsNow() {
+  MapInputs now;  // every element is written below
+  int32_t* at = now.numbers;
+  for (int i = 0; i < kMaxButtons; ++i) {
+    const buttonrec& b = buttons.item[i];
+    for (const int32_t n : {int32_t(b.used), b.x, b.y, b.w, b.h, int32_t(b.pressed)}) *at++ = n;
+    memcpy(now.labels[i], b.label, kButtonLabelSize);
+  }
+  for (const sliderrec& s : sliders.item) {
+    for (const int32_t n : {int32_t(s.used), s.x, s.y, s.w, s.h, int32_t(s.vertical),
+                            int32_t(s.min), int32_t(s.max), int32_t(sliderValue(s))}) {
+      *at++ = n;
+    }
+  }
+  return now;
+}
+
+// True when what the map says may have changed since the last call.
 bool inputsChanged() {
-  MapInputs now;
-  memcpy(now.buttons, buttons.item, sizeof now.buttons);
-  memcpy(now.sliders, sliders.item, sizeof now.sliders);
-  for (int i = 0; i < kMaxSliders; ++i) now.values[i] = sliderValue(sliders.item[i]);
-  if (encodedOnce && memcmp(&now, &encodedInputs, sizeof now) == 0) return false;
+  const MapInputs now = inputsNow();
+  if (encodedOnce && memcmp(now.numbers, encodedInputs.numbers, sizeof now.numbers) == 0 &&
+      memcmp(now.labels, encodedInputs.labels, sizeof now.labels) == 0) {
+    return false;
+  }
   encodedInputs = now;
   encodedOnce = true;
   return true;
