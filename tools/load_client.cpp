@@ -73,6 +73,7 @@
 #include "tools/peer/change_viewer.h"
 #include "tools/peer/clock.h"
 #include "tools/peer/proc_stats.h"
+#include "tools/peer/tool_usage.h"
 #include "tools/peer/viewer.h"
 #include "tools/peer/ws_client.h"
 
@@ -812,6 +813,16 @@ int drag(uint16_t port, int seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  constexpr const char* kUsage =
+      "usage: panel-load idle <pid> <port> [seconds] [plain|deflate|page|controls]\n"
+      "       panel-load clicks <pid> <port> [clients] [clicks] [idle-seconds] "
+      "[plain|deflate|page|mixed]\n"
+      "       panel-load relay <pid> <port> [clicks] [bytes-per-second]\n"
+      "       panel-load slow <pid> <port> <bytes-per-second> [seconds]\n"
+      "       panel-load drag <port> [seconds]\n"
+      "       panel-load latency [rounds]\n"
+      "       panel-load script <port>\n";
+  if (answeredHelp(argc, argv, kUsage)) return 0;
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "idle" && argc >= 4) {
     const int seconds = std::clamp(argc > 4 ? atoi(argv[4]) : 10, 1, kMaxSeconds);
@@ -840,14 +851,6 @@ int main(int argc, char** argv) {
     return drag(uint16_t(atoi(argv[2])), std::clamp(argc > 3 ? atoi(argv[3]) : 2, 1, kMaxSeconds));
   }
   if (mode == "script" && argc >= 3) return script(uint16_t(atoi(argv[2])));
-  fprintf(stderr,
-          "usage: panel-load idle <pid> <port> [seconds] [plain|deflate|page|controls]\n"
-          "       panel-load clicks <pid> <port> [clients] [clicks] [idle-seconds] "
-          "[plain|deflate|page|mixed]\n"
-          "       panel-load relay <pid> <port> [clicks] [bytes-per-second]\n"
-          "       panel-load slow <pid> <port> <bytes-per-second> [seconds]\n"
-          "       panel-load drag <port> [seconds]\n"
-          "       panel-load latency [rounds]\n"
-          "       panel-load script <port>\n");
+  fputs(kUsage, stderr);
   return 2;
 }
