@@ -9,7 +9,8 @@
 // A connection that agreed the change stream (the page) sleeps in poll on
 // its socket and its slot's wake-up at once (server/slot_wake.h): its two
 // pings go out without waiting, each frame is acted on as soon as it is
-// whole, and a new picture version goes out as soon as it exists. Its
+// whole, and a new picture version goes out as soon as it exists, as does
+// a new control map when it agreed the map (server/control_message.h). Its
 // messages are written as the socket takes them, never waited on: while it
 // still takes one, newer versions are not queued, and the next message
 // brings it from the version it holds to the newest.

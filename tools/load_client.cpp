@@ -1,8 +1,9 @@
 // Measures the server under streaming clients.
-//   panel-load idle <pid> <port> [seconds] [plain|deflate|page]
+//   panel-load idle <pid> <port> [seconds] [plain|deflate|page|controls]
 //     five streaming clients on the running server <pid>, the picture left
 //     unchanged: the server's CPU use over the period and its resident memory.
-//     The clients offer nothing (plain), compression, or what the page offers.
+//     The clients offer nothing (plain), compression, the change stream with
+//     compression (page), or that with the control map (controls).
 //   panel-load clicks <pid> <port> [clients] [clicks] [idle-seconds] [offer]
 //     one to five streaming clients (five by default): the idle figures
 //     first (CPU, memory and the server threads' wake-ups a second), then
@@ -31,6 +32,12 @@
 //   panel-load script <port>
 //     the demonstration panel's click script pressed by a page viewer while
 //     a compressed whole-picture viewer watches: the bytes each received.
+//   panel-load drag <port> [seconds]
+//     one client offering compression and the control map drags the
+//     demonstration's first slider up and down for `seconds` (2 by default),
+//     a move every 16 ms as a page sends one a display frame, then lifts:
+//     the control map's size (plain and on the wire) and how many maps and
+//     pictures the drag brought, and the value the last map says.
 //   panel-load latency [rounds]
 //     the server in this process with one streaming client: the time from a
 //     drawing call to the whole screen frame at the client.
@@ -67,6 +74,7 @@
 #include "tools/peer/clock.h"
 #include "tools/peer/proc_stats.h"
 #include "tools/peer/tool_usage.h"
+#include "tools/peer/viewer.h"
 #include "tools/peer/ws_client.h"
 
 namespace {
@@ -153,6 +161,8 @@ struct Offer {
 constexpr Offer kOfferNothing{nullptr, nullptr};
 constexpr Offer kOfferDeflate{kDeflateOffer, nullptr};
 constexpr Offer kOfferPage{kDeflateOffer, kChangesProtocol};
+constexpr char kControlsOffer[] = "panel-controls-v1, panel-changes-v1";
+constexpr Offer kOfferControls{kDeflateOffer, kControlsOffer};
 
 const char* offerName(const Offer& offer) {
   return offer.protocols != nullptr ? "page" : offer.extensions != nullptr ? "deflate" : "plain";
@@ -161,10 +171,11 @@ const char* offerName(const Offer& offer) {
 // The offers of `clients` clients by name: every one the same, or for
 // "mixed" the last plain and the others pages.
 std::vector<Offer> offersFor(const std::string& name, int clients) {
-  const Offer one = name == "page"      ? kOfferPage
-                    : name == "deflate" ? kOfferDeflate
-                    : name == "mixed"   ? kOfferPage
-                                        : kOfferNothing;
+  const Offer one = name == "page"       ? kOfferPage
+                    : name == "controls" ? kOfferControls
+                    : name == "deflate"  ? kOfferDeflate
+                    : name == "mixed"    ? kOfferPage
+                                         : kOfferNothing;
   std::vector<Offer> offers(size_t(clients), one);
   if (name == "mixed") offers.back() = kOfferNothing;
   return offers;
@@ -245,6 +256,10 @@ class Reader {
   }
   void note(const WsFrame& screen) {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (screen.opcode == 0x1) {  // a control map: no picture
+      bytes_ += screen.wireBytes;
+      return;
+    }
     if (!applyStreamMessage(&held_, screen.payload)) {
       fprintf(stderr, "panel-load: a change message that cannot be applied\n");
       failed_ = true;
@@ -747,15 +762,64 @@ int latency(int rounds) {
   return 0;
 }
 
+// One client drags the first slider for `seconds` and counts what comes.
+int drag(uint16_t port, int seconds) {
+  WsClient client;
+  WsFrame frame;
+  if (!client.openStreaming(port, kDeflateOffer, kControlsOffer) || !client.controlsOn()) {
+    fprintf(stderr, "panel-load: the control map was not agreed\n");
+    return 1;
+  }
+  do {
+    if (!client.readFrame(&frame, frameWaitMs)) return 1;
+  } while (frame.opcode != 0x1);
+  printf("control map: %zu bytes, %zu on the wire%s\n", frame.payload.size(), frame.wireBytes,
+         frame.compressed ? " (compressed)" : "");
+  std::atomic<bool> lifted{false};
+  int maps = 0, pictures = 0;
+  std::string last;
+  std::thread reader([&] {
+    // Until a second after the lift has passed quietly.
+    while (!lifted || !client.staysQuiet(1000)) {
+      WsFrame seen;
+      if (!client.readFrame(&seen, frameWaitMs)) continue;
+      if (seen.opcode == 0x1) {
+        maps++;
+        last.assign(seen.payload.begin(), seen.payload.end());
+      } else {
+        pictures++;
+      }
+    }
+  });
+  // Slider 1 stands at x 10 to 30, y 100 to 200: up and down its length.
+  const auto at = [](int y) { return pointerReport(20, y); };
+  client.sendFrame(0x1, at(150) + "mouse_button: down\r\n");
+  const int moves = seconds * 1000 / 16;
+  for (int i = 1; i <= moves; i++) {
+    usleep(16000);
+    const int phase = (i * 2) % 196;
+    client.sendFrame(0x1, at(101 + (phase < 98 ? phase : 196 - phase)) + "mouse_button: move\r\n");
+  }
+  client.sendFrame(0x1, "mouse_button: up\r\n");
+  lifted = true;
+  reader.join();
+  const size_t value = last.find("\"value\":");
+  printf("drag of %d s, %d moves: %d control maps, %d pictures; first slider at %s\n", seconds,
+         moves, maps, pictures,
+         value == std::string::npos ? "?" : last.substr(value + 8, 3).c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   constexpr const char* kUsage =
-      "usage: panel-load idle <pid> <port> [seconds] [plain|deflate|page]\n"
+      "usage: panel-load idle <pid> <port> [seconds] [plain|deflate|page|controls]\n"
       "       panel-load clicks <pid> <port> [clients] [clicks] [idle-seconds] "
       "[plain|deflate|page|mixed]\n"
       "       panel-load relay <pid> <port> [clicks] [bytes-per-second]\n"
       "       panel-load slow <pid> <port> <bytes-per-second> [seconds]\n"
+      "       panel-load drag <port> [seconds]\n"
       "       panel-load latency [rounds]\n"
       "       panel-load script <port>\n";
   if (answeredHelp(argc, argv, kUsage)) return 0;
@@ -783,6 +847,9 @@ int main(int argc, char** argv) {
     return relayed(atoi(argv[2]), uint16_t(atoi(argv[3])), clicks, rate);
   }
   if (mode == "latency") return latency(argc > 2 ? atoi(argv[2]) : 20);
+  if (mode == "drag" && argc >= 3) {
+    return drag(uint16_t(atoi(argv[2])), std::clamp(argc > 3 ? atoi(argv[3]) : 2, 1, kMaxSeconds));
+  }
   if (mode == "script" && argc >= 3) return script(uint16_t(atoi(argv[2])));
   fputs(kUsage, stderr);
   return 2;

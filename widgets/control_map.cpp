@@ -66,6 +66,47 @@ std::atomic<uint32_t> publishedVersion{1};
 // The control loop's fresh encoding, compared with the published map.
 char fresh[kControlMapSize];
 
+// What the map says, as the tables held it at the last encoding: a poll
+// that left it as it was costs a compare, not an encoding. Plain arrays, so
+// equal contents are equal bytes.
+constexpr int kButtonNumbers = 6;  // used, x, y, w, h, pressed
+constexpr int kSliderNumbers = 9;  // used, x, y, w, h, vertical, min, max, value
+struct MapInputs {
+  int32_t numbers[kMaxButtons * kButtonNumbers + kMaxSliders * kSliderNumbers];
+  char labels[kMaxButtons][kButtonLabelSize];
+};
+MapInputs encodedInputs;
+bool encodedOnce = false;
+
+MapInputs inputsNow() {
+  MapInputs now;  // every element is written below
+  int32_t* at = now.numbers;
+  for (int i = 0; i < kMaxButtons; ++i) {
+    const buttonrec& b = buttons.item[i];
+    for (const int32_t n : {int32_t(b.used), b.x, b.y, b.w, b.h, int32_t(b.pressed)}) *at++ = n;
+    memcpy(now.labels[i], b.label, kButtonLabelSize);
+  }
+  for (const sliderrec& s : sliders.item) {
+    for (const int32_t n : {int32_t(s.used), s.x, s.y, s.w, s.h, int32_t(s.vertical),
+                            int32_t(s.min), int32_t(s.max), int32_t(sliderValue(s))}) {
+      *at++ = n;
+    }
+  }
+  return now;
+}
+
+// True when what the map says may have changed since the last call.
+bool inputsChanged() {
+  const MapInputs now = inputsNow();
+  if (encodedOnce && memcmp(now.numbers, encodedInputs.numbers, sizeof now.numbers) == 0 &&
+      memcmp(now.labels, encodedInputs.labels, sizeof now.labels) == 0) {
+    return false;
+  }
+  encodedInputs = now;
+  encodedOnce = true;
+  return true;
+}
+
 // Starts a record: a comma before every one but the first, then its index.
 void beginRecord(MapText& text, bool& first, int index) {
   text.put(first ? "{" : ",{");
@@ -84,7 +125,7 @@ void describeButtons(MapText& text) {
     if (b.used == 0) continue;
     beginRecord(text, first, i);
     text.put(",\"label\":");
-    text.label(b.label, sizeof b.label);
+    text.label(b.label, sizeof b.label - 1);  // a label is at most 31 bytes
     text.number("x", b.x);
     text.number("y", b.y);
     text.number("w", b.w);
@@ -129,6 +170,7 @@ int encodeControlMap(char* out, size_t size) {
 }
 
 bool publishControlMap() {
+  if (!inputsChanged()) return false;
   const int length = encodeControlMap(fresh, sizeof fresh);
   // The published map is written only here, so this thread reads it
   // without the lock.

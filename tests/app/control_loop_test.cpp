@@ -122,4 +122,36 @@ TEST(ControlLoop, TurnFunctionRunsAfterThePollsOfItsTurn) {
   EXPECT_EQ(valueAtFirstTurn.load(), 127) << "the first turn's function ran before its slider poll";
 }
 
+// The panel hears each slider the pointer moved, by its index, once per
+// change; a press that leaves the value as it was is not heard.
+std::atomic<int> heardCount{0};
+std::atomic<int> heard[8];
+void hear(int index) {
+  const int at = heardCount.fetch_add(1);
+  if (at < 8) heard[at] = index;
+}
+
+TEST(ControlLoop, APanelHearsEachSliderThePointerMoved) {
+  ASSERT_EQ(loadBlankPicture(), kLoadOk);
+  int32_t first = 100, second = 100;
+  buttonsINIT();
+  slidersINIT();
+  ASSERT_EQ(sliderCREATE(10, 100, 20, 100, 0, 255, &first, 255, 255, 255, 255, 0, 0), 0);
+  ASSERT_EQ(sliderCREATE(35, 100, 20, 100, 0, 255, &second, 255, 255, 255, 255, 0, 0), 0);
+  work = 255;
+  std::thread loop(runControlLoop, nullptr, hear);
+  sendReport("mouse_X: 45\r\nmouse_Y: 150\r\n");
+  const bool once = waitFor([] { return heardCount.load() == 1; });
+  sendReport("mouse_X: 45\r\nmouse_Y: 150\r\n");  // the same value again
+  const bool polled = waitFor([] { return !pointerEventRaised(sliders.pointerEvent); });
+  sendReport("mouse_X: 20\r\nmouse_Y: 190\r\nmouse_button: down\r\n");
+  const bool twice = waitFor([] { return heardCount.load() >= 2; });
+  work = 0;
+  loop.join();
+  EXPECT_TRUE(once && polled && twice);
+  EXPECT_EQ(heardCount.load(), 2);
+  EXPECT_EQ(heard[0].load(), 1);
+  EXPECT_EQ(heard[1].load(), 0);
+}
+
 }  // namespace

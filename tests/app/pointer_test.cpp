@@ -9,7 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include "graphics/framebuffer.h"
 #include "server/records.h"
+#include "support/test_support.h"
 #include "widgets/buttons.h"
 #include "widgets/sliders.h"
 #include "widgets/widget_pointer.h"
@@ -125,6 +127,59 @@ TEST_F(PointerReport, TheButtonLineSaysWhetherThePointerIsHeld) {
     EXPECT_EQ(mMoveX.load(), c.moveX);
     EXPECT_EQ(mMoveY.load(), c.moveY);
     EXPECT_EQ(mButton.load(), c.button);
+  }
+}
+
+// Every report counts, in the order it came: what reaches the control loop
+// between two polls (one write, one batch of frames, one quiet read of a
+// plain client) leaves the slider where the last of it puts it. The slider
+// is the demonstration's red one: x 10, y 100, 20 by 100, 0 to 255; a press
+// at y 150 gives 127, at 190 229, and past its top end 252.
+TEST_F(PointerReport, ALiftAfterMovesLeavesTheSliderAtTheLastMove) {
+  const std::string down = "mouse_X: 20\r\nmouse_Y: 150\r\nmouse_button: down\r\n";
+  const std::string moveUp = "mouse_X: 20\r\nmouse_Y: 170\r\nmouse_button: move\r\n";
+  const std::string moveTop = "mouse_X: 20\r\nmouse_Y: 190\r\nmouse_button: move\r\n";
+  const std::string movePast = "mouse_X: 20\r\nmouse_Y: 400\r\nmouse_button: move\r\n";
+  const std::string up = "mouse_button: up\r\n";
+  const std::string poll;  // an empty step: the control loop polls
+  const std::string elsewhere = "mouse_X: 300\r\nmouse_Y: 300\r\n";
+  struct Row {
+    const char* behaviour;
+    std::vector<std::string> steps;
+    int32_t value;
+  };
+  const Row rows[] = {
+      {"down, moves and the lift in one go", {down, moveUp, moveTop, up, poll}, 229},
+      {"the moves and the lift after a polled press", {down, poll, moveUp, moveTop, up, poll}, 229},
+      {"each step polled, as today", {down, poll, moveTop, poll, up, poll}, 229},
+      {"down and the lift together: the press", {down, up, poll}, 127},
+      {"past the end: held at the end", {down, poll, movePast, up, poll}, 252},
+      {"a click: the click", {"mouse_X: 20\r\nmouse_Y: 190\r\n", poll}, 229},
+      {"a lift with nothing held moves nothing", {up, poll}, 100},
+      // A click from elsewhere lets the drag go where it was polled last.
+      {"a click between the moves and the lift", {down, poll, moveTop, elsewhere, up, poll}, 127},
+      {"a second lift changes nothing", {down, moveTop, up, poll, up, poll}, 229},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.behaviour);
+    ASSERT_EQ(loadBlankPicture(), kLoadOk);
+    slidersINIT();
+    int32_t value = 100;
+    ASSERT_EQ(sliderCREATE(10, 100, 20, 100, 0, 255, &value, 255, 255, 255, 255, 0, 0), 0);
+    mButton = kPointerClicked;
+    for (const std::string& step : row.steps) {
+      if (step.empty()) {
+        slidersPoll(pointerState());
+      } else {
+        parse(step);
+      }
+    }
+    EXPECT_EQ(value, row.value);
+    EXPECT_EQ(sliders.dragging, 0) << "the lift ends the drag";
+    // The panel's own write afterwards stands: a past lift drags nothing.
+    value = 42;
+    slidersPoll(pointerState());
+    EXPECT_EQ(value, 42);
   }
 }
 

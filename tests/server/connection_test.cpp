@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "app/control_loop.h"
 #include "app/pointer.h"
 #include "base/clock.h"
 #include "door/front_door.h"
@@ -625,4 +626,34 @@ TEST_F(Server, ControlMapFollowsTheFirstPictureAndEveryChangeOfAControl) {
     ASSERT_EQ(frame.opcode, kOpBinary);
     ASSERT_TRUE(applyStreamMessage(&seen, frame.payload));
   }
+}
+
+// A plain client's down, move and lift, 50 ms apart, fall in one quiet read:
+// the slider ends at the move's value (191), not at the press's (63). The
+// value is read through the control map, the one the control loop publishes.
+TEST_F(Server, APlainClientsLiftInOneQuietReadWithItsMoveEndsTheDragThere) {
+  const uint16_t port = startServer();
+  int32_t level = 100;  // the control loop's alone until it is joined
+  buttonsINIT();
+  slidersINIT();
+  ASSERT_EQ(sliderCREATE(10, 5, 10, 40, 0, 255, &level, 255, 255, 255, 255, 0, 0), 0);
+  std::thread loop(runControlLoop, nullptr, nullptr);
+  WsClient plain;
+  const bool streaming = plain.openStreaming(port);
+  bool sent =
+      streaming && plain.sendFrame(kOpText, pointerReport(15, 15) + "mouse_button: down\r\n");
+  usleep(50000);
+  sent = sent && plain.sendFrame(kOpText, pointerReport(15, 35) + "mouse_button: move\r\n");
+  usleep(50000);
+  sent = sent && plain.sendFrame(kOpText, "mouse_button: up\r\n");
+  const auto mapSays = [](const char* text) {
+    char map[kControlMapSize];
+    uint32_t version = 0;
+    return copyControlMap(map, sizeof map, &version) > 0 && strstr(map, text) != nullptr;
+  };
+  const bool ended = sent && eventually([&] { return mapSays(R"("value":191})"); }, 5000);
+  stopWSserver();
+  loop.join();
+  EXPECT_TRUE(streaming && sent);
+  EXPECT_TRUE(ended) << "the slider stayed at " << level;
 }
