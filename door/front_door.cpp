@@ -8,11 +8,10 @@
 #include <openssl/crypto.h>
 #include <time.h>
 
-#include <cstdio>
-
 #include "door/access_key.h"
 #include "door/http_access.h"
 #include "door/origin_policy.h"
+#include "server/bounded_log.h"
 #include "server/socket_io.h"
 
 namespace {
@@ -28,7 +27,10 @@ int answered(int sock, HttpAnswer answer) {
 }
 
 void printRefusal(const HttpAnswer& answer) {
-  if (answer.refusal != 0) printf("Refused a connection: %s.\n", originRefusalText(answer.refusal));
+  if (answer.refusal != 0) {
+    logLine(kLogOriginRefused - answer.refusal, "Refused a connection: %s.\n",
+            originRefusalText(answer.refusal));
+  }
 }
 
 bool isKeyPath(const HttpRequest& request) {
@@ -46,7 +48,7 @@ int answerWithKey(int sock, const HttpRequest& request, FirstRead read, const Pe
     }
     const int refusal = checkLoginOrigin(request, peer.loopback);
     if (refusal != kOriginAccepted) {
-      printf("Refused a login: %s.\n", originRefusalText(refusal));
+      logLine(kLogLoginOrigin, "Refused a login: %s.\n", originRefusalText(refusal));
       return answered(sock, textAnswer(403, "Forbidden", originRefusalText(refusal)));
     }
     return answered(sock, spanEquals(request.path, "/login")

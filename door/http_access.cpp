@@ -12,6 +12,7 @@
 #include "door/access_key.h"
 #include "door/guess_limit.h"
 #include "door/session_cookie.h"
+#include "server/bounded_log.h"
 #include "server/socket_io.h"
 
 namespace {
@@ -120,18 +121,18 @@ HttpAnswer loginAnswer(int sock, const HttpRequest& request, FirstRead read, con
   const int64_t access = checkUnderLimit(keys, peer, key, keyLength);
   OPENSSL_cleanse(key, sizeof key);
   if (access < 0) {
-    printf("Refused a login from %s: too many wrong keys.\n", peer.text);
+    logLine(kLogLoginGuesses, "Refused a login from %s: too many wrong keys.\n", peer.text);
     return tooManyGuesses(jsonAnswer(429, "Too Many Requests", kAccessNone), -access);
   }
   if (access == kAccessNone) {
-    printf("Wrong access key from %s.\n", peer.text);
+    logLine(kLogLoginWrongKey, "Wrong access key from %s.\n", peer.text);
     return askForKey(jsonAnswer(401, "Unauthorized", kAccessNone));
   }
   char token[kTokenLength + 1] = {};
   if (makeSessionToken(keys, int(access), secondsOf(CLOCK_REALTIME), token, int(sizeof token)) <
       0) {
     // No secret to sign with: a right key must not look like a session made.
-    printf("No session could be made for %s.\n", peer.text);
+    logLine(kLogNoSession, "No session could be made for %s.\n", peer.text);
     return textAnswer(503, "Service Unavailable", "no session");
   }
   HttpAnswer answer = jsonAnswer(200, "OK", int(access));
@@ -168,11 +169,11 @@ HttpAnswer admitAnswer(const HttpRequest& request, FirstRead read, const Peer& p
   const int64_t checked = checkUnderLimit(keys, peer, bearer.text, bearer.length);
   clearInRead(read, request.authorization.value);
   if (checked < 0) {
-    printf("Refused a connection from %s: too many wrong keys.\n", peer.text);
+    logLine(kLogUpgradeGuesses, "Refused a connection from %s: too many wrong keys.\n", peer.text);
     return tooManyGuesses(textAnswer(429, "Too Many Requests", "too many wrong keys"), -checked);
   }
   if (checked == kAccessNone) {
-    printf("Refused a connection from %s: wrong access key.\n", peer.text);
+    logLine(kLogWrongKey, "Refused a connection from %s: wrong access key.\n", peer.text);
     return askForKey(textAnswer(401, "Unauthorized", "wrong access key"));
   }
   *access = int(checked);
@@ -180,7 +181,7 @@ HttpAnswer admitAnswer(const HttpRequest& request, FirstRead read, const Peer& p
 }
 
 HttpAnswer keyNeededAnswer(const Peer& peer) {
-  printf("Refused a connection from %s: no access key.\n", peer.text);
+  logLine(kLogNoKey, "Refused a connection from %s: no access key.\n", peer.text);
   return askForKey(textAnswer(401, "Unauthorized", "access key needed"));
 }
 

@@ -40,12 +40,12 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "door/access_key.h"
 #include "door/front_door.h"
 #include "graphics/drawn_area.h"
+#include "server/bounded_log.h"
 #include "server/frames.h"
 #include "server/handshake.h"
 #include "server/listener.h"
@@ -376,6 +376,6 @@ void* server_con(void* arg) {
   if (con.state == kStateStreaming && record->changesOn == 0) plainViewerLeaves(slotIndex);
   liftHeldPointer(con);
   releaseSlot(slotIndex, con.sock);
-  printf("== Close Client ==\n");
+  logLine(kLogClosed, "== Close Client ==\n");
   pthread_exit(nullptr);
 }

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "door/front_door.h"
+#include "server/bounded_log.h"
 #include "server/connection.h"
 #include "server/records.h"
 #include "server/socket_io.h"
@@ -241,7 +242,9 @@ void* serverWSlisten(void*) {
 
   while (runCopy != 0) {
     pollfd pending{listener, POLLIN, 0};
-    if (poll(&pending, 1, kWakeMillis) <= 0) {
+    const int ready = poll(&pending, 1, kWakeMillis);
+    logTick();
+    if (ready <= 0) {
       runCopy = workCopy();
       continue;
     }
