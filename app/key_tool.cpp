@@ -6,8 +6,9 @@
 // keeping the file's key of the other kind, and prints the key once with the
 // address to open: http://<this machine's name>:<port>/#key=<key> (port 8080
 // unless --port gives the one the server is started on). The key is 128
-// random bits in URL-safe Base64; --stdin takes a chosen passphrase (the
-// first line of standard input, 8 to 256 bytes) instead, which is not printed.
+// random bits in URL-safe Base64, hashed once; --stdin takes a chosen
+// passphrase (the first line of standard input, 8 to 256 bytes) instead,
+// which is not printed and gets the slow hash.
 // The file is written whole beside itself and renamed over the old one, with
 // mode 0600, so the server never reads half a file.
 #include "app/key_tool.h"
@@ -155,7 +156,7 @@ int runKeyTool(int argc, char** argv) {
   }
   KeyRecord& record = options.kind == kAccessView ? keys.view : keys.control;
   record.kind = uint8_t(options.kind);
-  record.iterations = kKeyIterations;
+  record.iterations = options.fromStdin ? kKeyIterations : kRandomKeyIterations;
   if (RAND_bytes(record.salt, kSaltBytes) != 1 ||
       hashKey(key, keyLength, record.salt, record.iterations, record.hash) != 0) {
     fprintf(stderr, "libcrypto could not make the key.\n");

@@ -55,16 +55,6 @@ int sessionAccess(const KeyFile& keys, const HttpRequest& request) {
   return checkSessionToken(keys, token.text, token.length, secondsOf(CLOCK_REALTIME));
 }
 
-// A key check under the guessing limit: the access it opens, or a negative
-// wait in seconds when the limit holds.
-int64_t checkUnderLimit(const KeyFile& keys, const Peer& peer, const char* key, int length) {
-  const int64_t wait = takeGuess(peer.address, monotonicMs());
-  if (wait > 0) return -wait;
-  const int access = checkKey(keys, key, length);
-  if (access != kAccessNone) giveGuessBack(peer.address, monotonicMs());
-  return access;
-}
-
 // Reads the rest of a body of `length` bytes after the headers into the
 // first read's room; false when it is not all there kBodyWaitMs after the
 // headers, however it trickles in.
@@ -94,6 +84,20 @@ void clearInRead(FirstRead read, TextSpan span) {
 
 }  // namespace
 
+int64_t checkUnderLimit(const KeyFile& keys, const uint8_t* address, const char* key, int length,
+                        int64_t nowMs) {
+  // A random key is checked before the limit: its one hash costs less than
+  // the connection that brought it, and the owner's right key is then never
+  // held behind the guesses of others, however many sources guess.
+  const int random = checkRandomKey(keys, key, length);
+  if (random != kAccessNone) return random;
+  const int64_t wait = takeGuess(address, nowMs);
+  if (wait > 0) return -wait;
+  const int access = checkPassphrase(keys, key, length);
+  if (access != kAccessNone) giveGuessBack(address, nowMs);
+  return access;
+}
+
 HttpAnswer loginAnswer(int sock, const HttpRequest& request, FirstRead read, const Peer& peer) {
   const TextSpan lengthText = request.contentLength.value;
   if (request.contentLength.count == 0) {
@@ -118,7 +122,7 @@ HttpAnswer loginAnswer(int sock, const HttpRequest& request, FirstRead read, con
   }
   KeyFile keys;
   currentKeys(&keys);
-  const int64_t access = checkUnderLimit(keys, peer, key, keyLength);
+  const int64_t access = checkUnderLimit(keys, peer.address, key, keyLength, monotonicMs());
   OPENSSL_cleanse(key, sizeof key);
   if (access < 0) {
     logLine(kLogLoginGuesses, "Refused a login from %s: too many wrong keys.\n", peer.text);
@@ -166,7 +170,8 @@ HttpAnswer admitAnswer(const HttpRequest& request, FirstRead read, const Peer& p
   if (*access != kAccessNone) return {};
   const TextSpan bearer = bearerToken(request.authorization.value);
   if (bearer.length == 0) return keyNeededAnswer(peer);
-  const int64_t checked = checkUnderLimit(keys, peer, bearer.text, bearer.length);
+  const int64_t checked =
+      checkUnderLimit(keys, peer.address, bearer.text, bearer.length, monotonicMs());
   clearInRead(read, request.authorization.value);
   if (checked < 0) {
     logLine(kLogUpgradeGuesses, "Refused a connection from %s: too many wrong keys.\n", peer.text);

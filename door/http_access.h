@@ -18,6 +18,9 @@
 // which of these a request gets; each builds its answer, it writes none.
 #pragma once
 
+#include <cstdint>
+
+#include "door/access_key.h"
 #include "door/http_answer.h"
 #include "door/peer_address.h"
 
@@ -42,3 +45,8 @@ HttpAnswer admitAnswer(const HttpRequest& request, FirstRead read, const Peer& p
 HttpAnswer keyNeededAnswer(const Peer& peer);
 // The line put after the page's "<head>" that tells its script the session.
 const char* pageMarker(const HttpRequest& request);
+// A key from `address` checked at monotonic millisecond `nowMs`: a random
+// key at once, a passphrase under the guessing limit (door/guess_limit.h).
+// The access it opens, or the negative wait in seconds while the limit holds.
+int64_t checkUnderLimit(const KeyFile& keys, const uint8_t* address, const char* key, int length,
+                        int64_t nowMs);

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "door/guess_limit.h"
+#include "door/http_access.h"
 #include "door/http_request.h"
 #include "door/session_cookie.h"
 #include "support/test_support.h"
@@ -144,6 +145,7 @@ TEST(AccessKey, PanelKeyWritesHashesThatOpenOnlyTheirOwnKey) {
 
   KeyFile keys;
   ASSERT_EQ(loadKeyFile(file.c_str(), &keys), kKeyFileRead);
+  EXPECT_EQ(keys.control.iterations, kRandomKeyIterations) << "a random key is hashed once";
   EXPECT_EQ(checkKey(keys, control.data(), int(control.size())), kAccessControl);
   EXPECT_EQ(checkKey(keys, view.data(), int(view.size())), kAccessView);
   EXPECT_EQ(checkKey(keys, "wrong", 5), kAccessNone);
@@ -157,6 +159,7 @@ TEST(AccessKey, PanelKeyWritesHashesThatOpenOnlyTheirOwnKey) {
       0);
   EXPECT_EQ(printed.find("correct horse"), std::string::npos) << printed;
   ASSERT_EQ(loadKeyFile(file.c_str(), &keys), kKeyFileRead);
+  EXPECT_EQ(keys.control.iterations, kKeyIterations) << "a passphrase gets the slow hash";
   EXPECT_EQ(checkKey(keys, "correct horse", 13), kAccessControl);
   EXPECT_EQ(checkKey(keys, control.data(), int(control.size())), kAccessNone);
   EXPECT_EQ(checkKey(keys, view.data(), int(view.size())), kAccessView);
@@ -218,6 +221,8 @@ TEST(AccessKey, OnlyWellFormedKeyFilesAreRead) {
       {"another kind", "admin" + good.substr(7), kKeyFileMalformed},
       {"another hash", "control md5" + good.substr(21), kKeyFileMalformed},
       {"too few iterations", "control pbkdf2-sha256 999" + good.substr(27), kKeyFileMalformed},
+      {"a random key's one hash", "control pbkdf2-sha256 1" + good.substr(27), kKeyFileRead},
+      {"two iterations", "control pbkdf2-sha256 2" + good.substr(27), kKeyFileMalformed},
       {"a cut hash", good.substr(0, good.size() - 2) + "\n", kKeyFileMalformed},
       {"a word too many", good.substr(0, good.size() - 1) + " x\n", kKeyFileMalformed},
       {"too long", good + std::string(kKeyFileLongest, '#'), kKeyFileMalformed},
@@ -399,6 +404,36 @@ TEST(AccessKey, WrongKeysAreLimitedPerSourceAndInAll) {
       }
     }
   }
+  clearGuesses();
+}
+
+TEST(AccessKey, ARandomKeyIsAcceptedAtOnceWhateverOthersGuessed) {
+  KeyFile keys;
+  keys.control = {kAccessControl, kRandomKeyIterations};
+  keys.view = {kAccessView, kIterationsLeast};
+  ASSERT_EQ(hashKey("random key", 10, keys.control.salt, 1, keys.control.hash), 0);
+  ASSERT_EQ(hashKey("passphrase", 10, keys.view.salt, kIterationsLeast, keys.view.hash), 0);
+  const auto source = [](int n) {  // 10.x.y.1, mapped as the server holds it
+    return std::array<uint8_t, kAddressBytes>{
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 10, uint8_t(n >> 8), uint8_t(n), 1};
+  };
+  const int64_t t = 1000000;
+  clearGuesses();
+  // Two wrong keys from each of more sources than the table holds: it is
+  // full of records, and the shared bucket empty.
+  for (int n = 0; n < kGuessTable + 44; ++n) {
+    for (int i = 0; i < kCleanStrikes; ++i) {
+      checkUnderLimit(keys, source(n).data(), "wrong", 5, t + n);
+    }
+  }
+  const int64_t later = t + kGuessTable + 44;
+  const auto clean = source(0x7fff);
+  EXPECT_EQ(checkUnderLimit(keys, clean.data(), "random key", 10, later), kAccessControl);
+  EXPECT_LT(checkUnderLimit(keys, clean.data(), "passphrase", 10, later), 0)
+      << "a passphrase waits for the shared bucket";
+  EXPECT_LT(checkUnderLimit(keys, source(1).data(), "wrong", 5, later), 0) << "guesses still wait";
+  EXPECT_EQ(checkUnderLimit(keys, source(1).data(), "random key", 10, later), kAccessControl)
+      << "even from a guessing source";
   clearGuesses();
 }
 
