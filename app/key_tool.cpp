@@ -87,28 +87,6 @@ int takeKey(const Options& options, char* key, int size) {
   return length >= kPassphraseShortest ? length : -1;
 }
 
-// Writes the text to a new file beside `path` and renames it over `path`.
-// On failure errno tells why (ENOENT: the folder is missing).
-bool writeWhole(const char* path, const char* text, int length) {
-  char temporary[1024];
-  if (snprintf(temporary, sizeof temporary, "%s.XXXXXX", path) >= int(sizeof temporary)) {
-    errno = ENAMETOOLONG;
-    return false;
-  }
-  const int file = mkstemp(temporary);
-  if (file < 0) return false;
-  const bool written = fchmod(file, S_IRUSR | S_IWUSR) == 0 &&
-                       write(file, text, size_t(length)) == ssize_t(length) && fsync(file) == 0;
-  const bool closed = close(file) == 0;
-  if (!written || !closed || rename(temporary, path) != 0) {
-    const int reason = errno;
-    unlink(temporary);
-    errno = reason;
-    return false;
-  }
-  return true;
-}
-
 // Says why the key file could not be written; a missing folder by its name,
 // as a fresh system may not have made it yet.
 void reportUnwritten(const char* path, int reason) {
@@ -168,7 +146,7 @@ int runKeyTool(int argc, char** argv) {
     if (kept->kind == kAccessNone) continue;
     length += formatKeyRecord(*kept, text + length, int(sizeof text) - length);
   }
-  if (!writeWhole(options.file, text, length)) {
+  if (!writeFileWhole(options.file, text, length)) {
     reportUnwritten(options.file, errno);
     OPENSSL_cleanse(key, sizeof key);
     return kFailed;

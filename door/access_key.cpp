@@ -269,6 +269,26 @@ int checkPassphrase(const KeyFile& keys, const char* key, int length) {
   return checkAmong(keys, key, length, kPassphrases);
 }
 
+bool writeFileWhole(const char* path, const void* bytes, int length) {
+  char temporary[1024];
+  if (snprintf(temporary, sizeof temporary, "%s.XXXXXX", path) >= int(sizeof temporary)) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  const int file = mkstemp(temporary);
+  if (file < 0) return false;
+  const bool written = fchmod(file, S_IRUSR | S_IWUSR) == 0 &&
+                       write(file, bytes, size_t(length)) == ssize_t(length) && fsync(file) == 0;
+  const bool closed = close(file) == 0;
+  if (!written || !closed || rename(temporary, path) != 0) {
+    const int reason = errno;
+    unlink(temporary);
+    errno = reason;
+    return false;
+  }
+  return true;
+}
+
 int useKeyFile(const char* path) {
   pthread_mutex_lock(&keyLock);
   state = KeyState{};

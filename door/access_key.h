@@ -85,6 +85,11 @@ int checkPassphrase(const KeyFile& keys, const char* key, int length);
 // PANEL_KEY_FILE: unset, 0 (no key needed); else the file is read: 1, or a
 // negative reason after a message on stderr.
 int readKeyFileSetting();
+// Writes the bytes to a new file beside `path`, readable by this user only,
+// and renames it over `path`, so a reader never sees half a file. On failure
+// errno tells why (ENOENT: the folder is missing).
+bool writeFileWhole(const char* path, const void* bytes, int length);
+
 // True when a key file was set at start.
 bool accessKeyOn();
 // A copy of the keys as the file now holds them, read again when it changed.

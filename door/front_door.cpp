@@ -53,7 +53,7 @@ int answerWithKey(int sock, const HttpRequest& request, FirstRead read, const Pe
     }
     return answered(sock, spanEquals(request.path, "/login")
                               ? loginAnswer(sock, request, read, peer)
-                              : logoutAnswer());
+                              : logoutAnswer(request));
   }
   const bool head = spanIs(request.method, "HEAD");
   if ((head || spanIs(request.method, "GET")) && spanEquals(request.path, "/session") &&

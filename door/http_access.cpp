@@ -148,7 +148,11 @@ HttpAnswer loginAnswer(int sock, const HttpRequest& request, FirstRead read, con
   return answer;
 }
 
-HttpAnswer logoutAnswer() {
+HttpAnswer logoutAnswer(const HttpRequest& request) {
+  KeyFile keys;
+  currentKeys(&keys);
+  const TextSpan token = cookieValue(request.cookie.value, kSessionCookie);
+  endSession(keys, token.text, token.length, secondsOf(CLOCK_REALTIME));
   HttpAnswer answer = jsonAnswer(200, "OK", kAccessNone);
   snprintf(answer.extra, sizeof answer.extra,
            "Set-Cookie: %s=; Max-Age=0; Path=/; HttpOnly; SameSite=Strict\r\n", kSessionCookie);

@@ -5,7 +5,8 @@
 //     401; too many wrong ones 429 with Retry-After (door/guess_limit.h).
 //     The body may follow the headers in later reads, within kBodyWaitMs
 //     and the receive buffer.
-//   - POST /logout: 200, the cookie cleared (Max-Age=0).
+//   - POST /logout: 200, the cookie cleared (Max-Age=0) and its session
+//     ended, also for a copy of the cookie.
 //   - GET or HEAD /session: {"access":"none"|"view"|"control"} by cookie.
 //   - An upgrade: with a valid session cookie or "Authorization: Bearer
 //     <key>" it goes on (a view session's reports are dropped); else 401
@@ -33,8 +34,9 @@ constexpr int kBodyWaitMs = 2000;
 // read once its key is taken; the answer's extra lines hold the new token
 // until the caller has written and cleared them.
 HttpAnswer loginAnswer(int sock, const HttpRequest& request, FirstRead read, const Peer& peer);
-// POST /logout: 200 with the cookie cleared.
-HttpAnswer logoutAnswer();
+// POST /logout: 200 with the cookie cleared, and the cookie's session
+// ended for good.
+HttpAnswer logoutAnswer(const HttpRequest& request);
 // GET or HEAD /session: the access the request's cookie gives.
 HttpAnswer sessionAnswer(const HttpRequest& request, bool headOnly);
 // An upgrade the origin policy let through: status 0 with *access set when

@@ -25,6 +25,7 @@
 #include "door/guess_limit.h"
 #include "door/http_access.h"
 #include "door/http_request.h"
+#include "door/revoked_sessions.h"
 #include "door/session_cookie.h"
 #include "support/test_support.h"
 #include "tools/peer/server_process.h"
@@ -291,6 +292,67 @@ TEST(AccessKey, SessionTokensHoldForTheirKeysSecretAndTimeOnly) {
   ASSERT_EQ(makeSessionToken(keys, kAccessControl, now, token, int(sizeof token)), kTokenLength);
   EXPECT_EQ(checkSessionToken(keys, token, kTokenLength, now), kAccessControl);
   unlink(secretFile.c_str());
+}
+
+TEST(AccessKey, ASignedOutSessionStaysEndedInABoundedRecord) {
+  const std::string folder = tempPath("signed-out");
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  const std::string secretFile = folder + "/" + kSessionSecretFile;
+  ASSERT_EQ(keepSessionSecret(secretFile.c_str()), kSecretMade);
+  KeyFile keys;
+  keys.control.kind = kAccessControl;
+  const int64_t now = int64_t(time(nullptr)) - 1000;  // the record's floor reads the clock
+  const auto token = [&](int64_t issued) {
+    char text[kTokenLength + 1] = {};
+    EXPECT_EQ(makeSessionToken(keys, kAccessControl, issued, text, int(sizeof text)), kTokenLength);
+    return std::string(text);
+  };
+  const auto opens = [&](const std::string& text) {
+    return checkSessionToken(keys, text.data(), int(text.size()), now + 500) == kAccessControl;
+  };
+  const std::string early = token(now);
+  const std::string kept = token(now + 400);
+  std::vector<std::string> ended;
+  for (int i = 1; i <= kRevokedMost + 1; ++i) {
+    ended.push_back(token(now + i));
+    endSession(keys, ended.back().data(), kTokenLength, now + 500);
+  }
+  // The record was full once: the earliest ended session made way, and
+  // every session from before it ends with it.
+  for (int restart = 0; restart < 2; ++restart) {
+    for (const std::string& text : ended) EXPECT_FALSE(opens(text)) << restart;
+    EXPECT_FALSE(opens(early)) << restart;
+    EXPECT_TRUE(opens(kept)) << restart;
+    EXPECT_EQ(keepSessionSecret(secretFile.c_str()), kSecretRead);
+  }
+  struct stat info = {};
+  ASSERT_EQ(stat((folder + "/" + kRevokedFile).c_str(), &info), 0);
+  EXPECT_EQ(info.st_size, kRevokedFileBytes);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+  // A record that cannot be read ends every session from before the start.
+  std::ofstream(folder + "/" + kRevokedFile) << "x";
+  EXPECT_EQ(keepSessionSecret(secretFile.c_str()), kSecretRead);
+  EXPECT_FALSE(opens(kept));
+  EXPECT_TRUE(opens(token(now + 1010)));
+
+  // A secret readable by others is made private and kept; one that cannot
+  // be read is left as it is, and sessions live in memory.
+  ASSERT_EQ(chmod(secretFile.c_str(), 0644), 0);
+  const std::string secret = fileText(secretFile);
+  EXPECT_EQ(keepSessionSecret(secretFile.c_str()), kSecretRead);
+  ASSERT_EQ(stat(secretFile.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  const std::string unreadable = folder + "/unreadable";
+  ASSERT_EQ(mkdir(unreadable.c_str(), 0700), 0);
+  EXPECT_EQ(keepSessionSecret(unreadable.c_str()), kSecretInMemory);
+  EXPECT_EQ(stat(unreadable.c_str(), &info), 0) << "never deleted";
+  EXPECT_TRUE(opens(token(now)));
+  EXPECT_EQ(fileText(secretFile), secret);
+  rmdir(unreadable.c_str());
+  unlink(secretFile.c_str());
+  unlink((folder + "/" + kRevokedFile).c_str());
+  rmdir(folder.c_str());
 }
 
 TEST(AccessKey, CookiesBearerKeysAndFormFieldsAreReadExactly) {
@@ -590,11 +652,12 @@ TEST(AccessKey, TooManyWrongKeysGet429WithRetryAfter) {
   unlink(file.c_str());
 }
 
-TEST(AccessKey, ASessionOutlivesARestartAndEndsWhenTheKeyChanges) {
+TEST(AccessKey, ASessionOutlivesARestartUnlessSignedOutAndEndsWhenTheKeyChanges) {
   const std::string file = tempPath("restart-keys");
   const std::string control = makeAccessKey(file);
   const uint16_t port = freePort();
   std::string cookie;
+  std::string signedOut;
   const auto upgradeWith = [&](const std::string& name) {
     return answerOf(port, {std::string(kUpgrade) + "Cookie: " + name + "\r\n\r\n"});
   };
@@ -604,12 +667,19 @@ TEST(AccessKey, ASessionOutlivesARestartAndEndsWhenTheKeyChanges) {
     cookie = cookieOf(answerOf(port, {login(control)}));
     ASSERT_FALSE(cookie.empty());
     EXPECT_EQ(upgradeWith(cookie).rfind("HTTP/1.1 101", 0), 0u);
+    signedOut = cookieOf(answerOf(port, {login(control)}));
+    const std::string out =
+        answerOf(port, {"POST /logout HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: " + signedOut +
+                        "\r\nContent-Length: 0\r\n\r\n"});
+    EXPECT_EQ(out.rfind("HTTP/1.1 200", 0), 0u) << out;
+    EXPECT_EQ(upgradeWith(signedOut).rfind("HTTP/1.1 401", 0), 0u) << "a copy of the cookie";
     ASSERT_TRUE(first.signal(SIGTERM));
     EXPECT_EQ(first.waitExit(5000), 0);
   }
   ServerProcess second;
   ASSERT_TRUE(startWithKey(&second, "access_restart", port, file));
   EXPECT_EQ(upgradeWith(cookie).rfind("HTTP/1.1 101", 0), 0u) << "the same session";
+  EXPECT_EQ(upgradeWith(signedOut).rfind("HTTP/1.1 401", 0), 0u) << "still signed out";
   // A new key, while the server runs: the old session is over at once.
   ASSERT_FALSE(makeAccessKey(file).empty());
   EXPECT_EQ(upgradeWith(cookie).rfind("HTTP/1.1 401", 0), 0u);
