@@ -628,7 +628,10 @@ TEST(AccessKey, EachRequestGetsItsAnswerWhileAKeyIsSet) {
 
 TEST(AccessKey, TooManyWrongKeysGet429WithRetryAfter) {
   const std::string file = tempPath("limit-keys");
-  const std::string control = makeAccessKey(file);
+  const std::string control = "correct-horse-battery";  // a passphrase: the slow hash
+  ASSERT_EQ(
+      runCommand("printf '" + control + "\\n' | " + PANEL_KEY_BIN + " --stdin " + file, nullptr),
+      0);
   const uint16_t port = freePort();
   ServerProcess server;
   ASSERT_TRUE(startWithKey(&server, "access_limit", port, file));
@@ -636,8 +639,8 @@ TEST(AccessKey, TooManyWrongKeysGet429WithRetryAfter) {
     const std::string answer = answerOf(port, {login("guess" + std::to_string(i))});
     EXPECT_EQ(answer.rfind("HTTP/1.1 401", 0), 0u) << i << "\n" << answer;
   }
-  // Even the right key waits now, by login and by Bearer alike; a signed-in
-  // browser's cookie is not held up.
+  // Even the right passphrase waits now, by login and by Bearer alike (a
+  // random key would not); a signed-in browser's cookie is not held up.
   const std::string locked = answerOf(port, {login(control)});
   EXPECT_EQ(locked.rfind("HTTP/1.1 429 Too Many Requests\r\n", 0), 0u) << locked;
   const size_t wait = locked.find("Retry-After: ");
