@@ -270,6 +270,10 @@ int checkPassphrase(const KeyFile& keys, const char* key, int length) {
 }
 
 bool writeFileWhole(const char* path, const void* bytes, int length) {
+  if (path[0] == '\0') {
+    errno = ENOENT;
+    return false;
+  }
   char temporary[1024];
   if (snprintf(temporary, sizeof temporary, "%s.XXXXXX", path) >= int(sizeof temporary)) {
     errno = ENAMETOOLONG;
