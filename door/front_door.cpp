@@ -8,11 +8,12 @@
 #include <openssl/crypto.h>
 #include <time.h>
 
+#include "base/clock.h"
 #include "door/access_key.h"
 #include "door/http_access.h"
 #include "door/origin_policy.h"
-#include "server/bounded_log.h"
-#include "server/socket_io.h"
+#include "net/bounded_log.h"
+#include "net/socket_io.h"
 
 namespace {
 

@@ -9,11 +9,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/clock.h"
 #include "door/access_key.h"
 #include "door/guess_limit.h"
 #include "door/session_cookie.h"
-#include "server/bounded_log.h"
-#include "server/socket_io.h"
+#include "net/bounded_log.h"
+#include "net/socket_io.h"
 
 namespace {
 
@@ -24,12 +25,6 @@ constexpr const char* kPageMarkers[] = {"<meta name=\"panel-access\" content=\"l
                                         "<meta name=\"panel-access\" content=\"view\">\n",
                                         "<meta name=\"panel-access\" content=\"control\">\n"};
 static_assert(kPeerAddressBytes == kAddressBytes, "the limit counts by the peer's address");
-
-int64_t secondsOf(clockid_t clock) {
-  timespec now = {};
-  clock_gettime(clock, &now);
-  return int64_t(now.tv_sec);
-}
 
 HttpAnswer jsonAnswer(int status, const char* reason, int access) {
   HttpAnswer answer = textAnswer(status, reason, kAccessJson[access]);
@@ -52,7 +47,7 @@ HttpAnswer tooManyGuesses(const HttpAnswer& base, int64_t wait) {
 
 int sessionAccess(const KeyFile& keys, const HttpRequest& request) {
   const TextSpan token = cookieValue(request.cookie.value, kSessionCookie);
-  return checkSessionToken(keys, token.text, token.length, secondsOf(CLOCK_REALTIME));
+  return checkSessionToken(keys, token.text, token.length, dateSeconds());
 }
 
 // Reads the rest of a body of `length` bytes after the headers into the
@@ -133,8 +128,7 @@ HttpAnswer loginAnswer(int sock, const HttpRequest& request, FirstRead read, con
     return askForKey(jsonAnswer(401, "Unauthorized", kAccessNone));
   }
   char token[kTokenLength + 1] = {};
-  if (makeSessionToken(keys, int(access), secondsOf(CLOCK_REALTIME), token, int(sizeof token)) <
-      0) {
+  if (makeSessionToken(keys, int(access), dateSeconds(), token, int(sizeof token)) < 0) {
     // No secret to sign with: a right key must not look like a session made.
     logLine(kLogNoSession, "No session could be made for %s.\n", peer.text);
     return textAnswer(503, "Service Unavailable", "no session");
@@ -152,7 +146,7 @@ HttpAnswer logoutAnswer(const HttpRequest& request) {
   KeyFile keys;
   currentKeys(&keys);
   const TextSpan token = cookieValue(request.cookie.value, kSessionCookie);
-  endSession(keys, token.text, token.length, secondsOf(CLOCK_REALTIME));
+  endSession(keys, token.text, token.length, dateSeconds());
   HttpAnswer answer = jsonAnswer(200, "OK", kAccessNone);
   snprintf(answer.extra, sizeof answer.extra,
            "Set-Cookie: %s=; Max-Age=0; Path=/; HttpOnly; SameSite=Strict\r\n", kSessionCookie);

@@ -28,12 +28,6 @@ uint32_t issuedOf(const uint8_t* bytes) {
   return uint32_t(bytes[1]) << 24 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 8 | bytes[4];
 }
 
-int64_t secondsNow() {
-  timespec now = {};
-  clock_gettime(CLOCK_REALTIME, &now);
-  return int64_t(now.tv_sec);
-}
-
 uint8_t sessionSecret[kSessionSecretBytes];  // set before the threads start
 bool secretSet = false;                      // no token is made or accepted without it
 
@@ -100,7 +94,7 @@ int keepSessionSecret(const char* path) {
   const int found = readSecret(path, sessionSecret);
   secretSet = found == kSecretFound;
   if (secretSet) {
-    keepRevocations(path, true, secondsNow());
+    keepRevocations(path, true, dateSeconds());
     return kSecretRead;
   }
   keepRevocations(nullptr, false, 0);
@@ -121,6 +115,12 @@ int keepSessionSecret(const char* path) {
   }
   printf("The session secret cannot be written to %s: sessions end when the server stops.\n", path);
   return kSecretInMemory;
+}
+
+int64_t dateSeconds() {
+  timespec now = {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return int64_t(now.tv_sec);
 }
 
 int makeSessionToken(const KeyFile& keys, int access, int64_t now, char* out, int size) {

@@ -41,6 +41,9 @@ constexpr int kSecretNone = -2;      // no random bytes: no session is made or a
 // connection thread starts, and again only in tests. Prints one line when
 // the secret cannot be kept, or its file was readable by others.
 int keepSessionSecret(const char* path);
+// The date in seconds: a session token carries when it was issued, which
+// holds across restarts, so this is the realtime clock, not the monotonic one.
+int64_t dateSeconds();
 // Writes a new token of the given kind (and its NUL); its length, or -1.
 int makeSessionToken(const KeyFile& keys, int access, int64_t now, char* out, int size);
 // The kind of access the token grants: kAccessControl, kAccessView or

@@ -14,11 +14,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/clock.h"
 #include "door/front_door.h"
-#include "server/bounded_log.h"
+#include "net/bounded_log.h"
+#include "net/socket_io.h"
 #include "server/connection.h"
 #include "server/records.h"
-#include "server/socket_io.h"
 
 int32_t wsport;
 int32_t listener;

@@ -1,6 +1,6 @@
 // The bounded log: its decisions under an injected clock, and a real server
 // under a short flood of refused connections.
-#include "server/bounded_log.h"
+#include "net/bounded_log.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

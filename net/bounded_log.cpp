@@ -3,14 +3,14 @@
 // is held while a line is printed so a count never lands inside a line.
 // Each bucket is kept as the time it will be full again, as the guessing
 // limit keeps its own.
-#include "server/bounded_log.h"
+#include "net/bounded_log.h"
 
 #include <pthread.h>
 
 #include <cstdarg>
 #include <cstdio>
 
-#include "server/socket_io.h"
+#include "base/clock.h"
 
 namespace {
 
