@@ -1,4 +1,5 @@
-// The record of ended sessions, in memory under revokedLock and in its file.
+// The record of ended sessions, in memory under revokedLock and in its file,
+// written under writeLock (taken before revokedLock, never while holding it).
 #include "door/revoked_sessions.h"
 
 #include <fcntl.h>
@@ -28,7 +29,8 @@ struct Revocations {
 };
 
 pthread_mutex_t revokedLock = PTHREAD_MUTEX_INITIALIZER;
-Revocations revoked;  // guarded by revokedLock
+Revocations revoked;                                    // guarded by revokedLock
+pthread_mutex_t writeLock = PTHREAD_MUTEX_INITIALIZER;  // one write of the file at a time
 
 uint32_t readWord(const uint8_t* bytes) {
   return uint32_t(bytes[0]) << 24 | uint32_t(bytes[1]) << 16 | uint32_t(bytes[2]) << 8 | bytes[3];
@@ -133,11 +135,19 @@ void revokeSession(uint32_t issued, const uint8_t* nonce, int64_t now) {
   }
   chosen->issued = issued;
   memcpy(chosen->nonce, nonce, kNonceBytes);
-  if (revoked.path[0] != '\0' && !writeRecord(revoked)) {
+  pthread_mutex_unlock(&revokedLock);
+  // The file is written with only writeLock held, so cookie checks do not
+  // wait for the disk; each write takes the record as it then is, so the
+  // last one holds every logout before it.
+  pthread_mutex_lock(&writeLock);
+  pthread_mutex_lock(&revokedLock);
+  const Revocations record = revoked;
+  pthread_mutex_unlock(&revokedLock);
+  if (record.path[0] != '\0' && !writeRecord(record)) {
     printf(
         "The ended sessions cannot be written to %s: a signed-out session returns after a "
         "restart.\n",
-        revoked.path);
+        record.path);
   }
-  pthread_mutex_unlock(&revokedLock);
+  pthread_mutex_unlock(&writeLock);
 }
