@@ -25,11 +25,10 @@ constexpr int kLogWrongKey = 2;        // an upgrade with a wrong Bearer key
 constexpr int kLogUpgradeGuesses = 3;  // an upgrade over the guessing limit
 constexpr int kLogLoginWrongKey = 4;   // a login with a wrong key
 constexpr int kLogLoginGuesses = 5;    // a login over the guessing limit
-constexpr int kLogLoginOrigin = 6;     // a login the origin policy refused
-constexpr int kLogNoSession = 7;       // a right key, but no session could be made
-// An upgrade or file the origin policy refused: this plus the reason's
-// number (1 to 9, door/origin_policy.h).
-constexpr int kLogOriginRefused = 8;
+constexpr int kLogNoSession = 6;       // a right key, but no session could be made
+// A request the origin policy refused: this plus the reason's number (1 to
+// 9, door/origin_policy.h).
+constexpr int kLogOriginRefused = 7;
 constexpr int kLogKinds = 32;  // room for more kinds
 
 constexpr int kLogRefusedBurst = 10;
