@@ -8,8 +8,9 @@
 // same with each IPv4 address of an interface that is up, loopback aside, as
 // a phone on the network may not know the name (port 8080 unless --port
 // gives the one the server is started on). The key is 128
-// random bits in URL-safe Base64; --stdin takes a chosen passphrase (the
-// first line of standard input, 8 to 256 bytes) instead, which is not printed.
+// random bits in URL-safe Base64, hashed once; --stdin takes a chosen
+// passphrase (the first line of standard input, 8 to 256 bytes) instead,
+// which is not printed and gets the slow hash.
 // The file is written whole beside itself and renamed over the old one, with
 // mode 0600, so the server never reads half a file.
 #include "app/key_tool.h"
@@ -92,28 +93,6 @@ int takeKey(const Options& options, char* key, int size) {
   return length >= kPassphraseShortest ? length : -1;
 }
 
-// Writes the text to a new file beside `path` and renames it over `path`.
-// On failure errno tells why (ENOENT: the folder is missing).
-bool writeWhole(const char* path, const char* text, int length) {
-  char temporary[1024];
-  if (snprintf(temporary, sizeof temporary, "%s.XXXXXX", path) >= int(sizeof temporary)) {
-    errno = ENAMETOOLONG;
-    return false;
-  }
-  const int file = mkstemp(temporary);
-  if (file < 0) return false;
-  const bool written = fchmod(file, S_IRUSR | S_IWUSR) == 0 &&
-                       write(file, text, size_t(length)) == ssize_t(length) && fsync(file) == 0;
-  const bool closed = close(file) == 0;
-  if (!written || !closed || rename(temporary, path) != 0) {
-    const int reason = errno;
-    unlink(temporary);
-    errno = reason;
-    return false;
-  }
-  return true;
-}
-
 // Says why the key file could not be written; a missing folder by its name,
 // as a fresh system may not have made it yet.
 void reportUnwritten(const char* path, int reason) {
@@ -183,7 +162,7 @@ int runKeyTool(int argc, char** argv) {
   }
   KeyRecord& record = options.kind == kAccessView ? keys.view : keys.control;
   record.kind = uint8_t(options.kind);
-  record.iterations = kKeyIterations;
+  record.iterations = options.fromStdin ? kKeyIterations : kRandomKeyIterations;
   if (RAND_bytes(record.salt, kSaltBytes) != 1 ||
       hashKey(key, keyLength, record.salt, record.iterations, record.hash) != 0) {
     fprintf(stderr, "libcrypto could not make the key.\n");
@@ -195,7 +174,7 @@ int runKeyTool(int argc, char** argv) {
     if (kept->kind == kAccessNone) continue;
     length += formatKeyRecord(*kept, text + length, int(sizeof text) - length);
   }
-  if (!writeWhole(options.file, text, length)) {
+  if (!writeFileWhole(options.file, text, length)) {
     reportUnwritten(options.file, errno);
     OPENSSL_cleanse(key, sizeof key);
     return kFailed;

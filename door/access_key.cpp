@@ -82,7 +82,8 @@ bool parseLine(const char* line, int end, KeyRecord* record) {
     iterations = iterations * 10 + uint32_t(words[2][i] - '0');
   }
   record->iterations = iterations;
-  return iterations >= kIterationsLeast && iterations <= kIterationsMost &&
+  const bool random = iterations == kRandomKeyIterations;
+  return (random || (iterations >= kIterationsLeast && iterations <= kIterationsMost)) &&
          decodeKeyText(words[3], lengths[3], record->salt, kSaltBytes) == kSaltBytes &&
          decodeKeyText(words[4], lengths[4], record->hash, kHashBytes) == kHashBytes;
 }
@@ -231,13 +232,20 @@ int loadKeyFile(const char* path, KeyFile* keys) {
   return parseKeyFile(text, length, keys);
 }
 
-int checkKey(const KeyFile& keys, const char* key, int length) {
+namespace {
+
+constexpr int kRandomKeys = 1;
+constexpr int kPassphrases = 2;
+
+// The check among the records of the given speeds (kRandomKeys, kPassphrases).
+int checkAmong(const KeyFile& keys, const char* key, int length, int speeds) {
   if (length <= 0 || length > kKeyLongest) return kAccessNone;
   int access = kAccessNone;
   // Both kinds are hashed whatever the first gives, so the time says nothing
   // of which one matched.
   for (const KeyRecord* record : {&keys.control, &keys.view}) {
-    if (record->kind == kAccessNone) continue;
+    const int speed = record->iterations == kRandomKeyIterations ? kRandomKeys : kPassphrases;
+    if (record->kind == kAccessNone || (speed & speeds) == 0) continue;
     uint8_t hash[kHashBytes] = {};
     if (hashKey(key, length, record->salt, record->iterations, hash) != 0) continue;
     if (CRYPTO_memcmp(hash, record->hash, kHashBytes) == 0 && access == kAccessNone) {
@@ -245,6 +253,44 @@ int checkKey(const KeyFile& keys, const char* key, int length) {
     }
   }
   return access;
+}
+
+}  // namespace
+
+int checkKey(const KeyFile& keys, const char* key, int length) {
+  return checkAmong(keys, key, length, kRandomKeys | kPassphrases);
+}
+
+int checkRandomKey(const KeyFile& keys, const char* key, int length) {
+  return checkAmong(keys, key, length, kRandomKeys);
+}
+
+int checkPassphrase(const KeyFile& keys, const char* key, int length) {
+  return checkAmong(keys, key, length, kPassphrases);
+}
+
+bool writeFileWhole(const char* path, const void* bytes, int length) {
+  if (path[0] == '\0') {
+    errno = ENOENT;
+    return false;
+  }
+  char temporary[1024];
+  if (snprintf(temporary, sizeof temporary, "%s.XXXXXX", path) >= int(sizeof temporary)) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  const int file = mkstemp(temporary);
+  if (file < 0) return false;
+  const bool written = fchmod(file, S_IRUSR | S_IWUSR) == 0 &&
+                       write(file, bytes, size_t(length)) == ssize_t(length) && fsync(file) == 0;
+  const bool closed = close(file) == 0;
+  if (!written || !closed || rename(temporary, path) != 0) {
+    const int reason = errno;
+    unlink(temporary);
+    errno = reason;
+    return false;
+  }
+  return true;
 }
 
 int useKeyFile(const char* path) {

@@ -24,9 +24,13 @@ constexpr int kAccessControl = 2;
 constexpr int kSaltBytes = 16;
 constexpr int kHashBytes = 32;
 constexpr int kKeyBytes = 16;  // a new random key: 128 bits
-// Iterations of a new key's hash: 69.6 million instructions per check on
-// 32-bit ARM, about 70 ms of a 1 GHz core (docs/PERFORMANCE.md).
+// Iterations of a new passphrase's hash: 69.6 million instructions per
+// check on 32-bit ARM, about 70 ms of a 1 GHz core (docs/PERFORMANCE.md).
 constexpr uint32_t kKeyIterations = 20000;
+// A random key of kKeyBytes is hashed once: 128 bits cannot be found by
+// guessing, offline or online, so its check costs one HMAC and is made
+// before any guessing limit.
+constexpr uint32_t kRandomKeyIterations = 1;
 constexpr uint32_t kIterationsLeast = 1000;
 constexpr uint32_t kIterationsMost = 10000000;
 constexpr int kKeyLongest = 256;       // longer keys or passphrases are refused
@@ -72,10 +76,20 @@ int loadKeyFile(const char* path, KeyFile* keys);
 // The kind of access the key opens: kAccessControl, kAccessView or
 // kAccessNone. Costs one hash per key in the file, compared in constant time.
 int checkKey(const KeyFile& keys, const char* key, int length);
+// The same among the random keys only (kRandomKeyIterations): a few
+// microseconds whatever the file holds.
+int checkRandomKey(const KeyFile& keys, const char* key, int length);
+// The same among the passphrases only: the slow hashes.
+int checkPassphrase(const KeyFile& keys, const char* key, int length);
 
 // PANEL_KEY_FILE: unset, 0 (no key needed); else the file is read: 1, or a
 // negative reason after a message on stderr.
 int readKeyFileSetting();
+// Writes the bytes to a new file beside `path`, readable by this user only,
+// and renames it over `path`, so a reader never sees half a file. On failure
+// errno tells why (ENOENT: the folder is missing).
+bool writeFileWhole(const char* path, const void* bytes, int length);
+
 // True when a key file was set at start.
 bool accessKeyOn();
 // A copy of the keys as the file now holds them, read again when it changed.

@@ -7,14 +7,12 @@
 
 #include <openssl/crypto.h>
 
-#include <algorithm>
-#include <cstdio>
-
 #include "base/clock.h"
 #include "door/access_key.h"
 #include "door/http_access.h"
 #include "door/origin_policy.h"
 #include "door/routes.h"
+#include "net/bounded_log.h"
 #include "net/socket_io.h"
 
 namespace {
@@ -48,8 +46,8 @@ HttpAnswer loginRoute(const RouteCall& call) {
   return loginAnswer(call.read, call.body, call.peer);
 }
 
-HttpAnswer logoutRoute(const RouteCall& /*call*/) {
-  return logoutAnswer();
+HttpAnswer logoutRoute(const RouteCall& call) {
+  return logoutAnswer(call.request);
 }
 
 HttpAnswer sessionRoute(const RouteCall& call) {
@@ -127,8 +125,8 @@ int answerHttp(int sock, const HttpRequest& request, FirstRead read, const Peer&
   *access = outcome.access;
   if (outcome.answer.status == 0) return kFirstReadUpgrade;
   if (outcome.answer.refusal != 0) {
-    printf("Refused a %s: %s.\n", outcome.route->refused,
-           originRefusalText(outcome.answer.refusal));
+    logLine(kLogOriginRefused - outcome.answer.refusal, "Refused a %s: %s.\n",
+            outcome.route->refused, originRefusalText(outcome.answer.refusal));
   }
   return answered(sock, outcome.answer);
 }

@@ -1,5 +1,7 @@
-// The limit on key guessing. Every key check (a login, or an upgrade with
-// Authorization) takes a try first; a right key gives it back. A try that
+// The limit on key guessing. Every check of a passphrase or a wrong key (a
+// login, or an upgrade with Authorization) takes a try first; a right one
+// gives it back. A right random key is let in before the limit
+// (door/http_access.h). A try that
 // may not be taken is answered 429 with Retry-After, the seconds until it may.
 //
 // A source is one IPv4 address, or one IPv6 /64 (a single host holds a whole

@@ -13,6 +13,7 @@
 #include "door/access_key.h"
 #include "door/guess_limit.h"
 #include "door/session_cookie.h"
+#include "net/bounded_log.h"
 
 namespace {
 
@@ -23,14 +24,6 @@ constexpr const char* kPageMarkers[] = {"<meta name=\"panel-access\" content=\"l
                                         "<meta name=\"panel-access\" content=\"view\">\n",
                                         "<meta name=\"panel-access\" content=\"control\">\n"};
 static_assert(kPeerAddressBytes == kAddressBytes, "the limit counts by the peer's address");
-
-// The date in seconds: a session token carries when it was issued, which
-// holds across restarts, so this is the realtime clock, not the monotonic one.
-int64_t dateSeconds() {
-  timespec now = {};
-  clock_gettime(CLOCK_REALTIME, &now);
-  return int64_t(now.tv_sec);
-}
 
 HttpAnswer jsonAnswer(int status, const char* reason, int access) {
   HttpAnswer answer = textAnswer(status, reason, kAccessJson[access]);
@@ -56,16 +49,6 @@ int sessionAccess(const KeyFile& keys, const HttpRequest& request) {
   return checkSessionToken(keys, token.text, token.length, dateSeconds());
 }
 
-// A key check under the guessing limit: the access it opens, or a negative
-// wait in seconds when the limit holds.
-int64_t checkUnderLimit(const KeyFile& keys, const Peer& peer, const char* key, int length) {
-  const int64_t wait = takeGuess(peer.address, monotonicMs());
-  if (wait > 0) return -wait;
-  const int access = checkKey(keys, key, length);
-  if (access != kAccessNone) giveGuessBack(peer.address, monotonicMs());
-  return access;
-}
-
 // Clears the bytes of the first read that the span covers: a key must not
 // stay in the receive buffer past its check.
 void clearInRead(FirstRead read, TextSpan span) {
@@ -75,6 +58,20 @@ void clearInRead(FirstRead read, TextSpan span) {
 }
 
 }  // namespace
+
+int64_t checkUnderLimit(const KeyFile& keys, const uint8_t* address, const char* key, int length,
+                        int64_t nowMs) {
+  // A random key is checked before the limit: its one hash costs less than
+  // the connection that brought it, and the owner's right key is then never
+  // held behind the guesses of others, however many sources guess.
+  const int random = checkRandomKey(keys, key, length);
+  if (random != kAccessNone) return random;
+  const int64_t wait = takeGuess(address, nowMs);
+  if (wait > 0) return -wait;
+  const int access = checkPassphrase(keys, key, length);
+  if (access != kAccessNone) giveGuessBack(address, nowMs);
+  return access;
+}
 
 HttpAnswer loginAnswer(FirstRead read, TextSpan body, const Peer& peer) {
   const TextSpan secure = formField(body, "secure");
@@ -88,20 +85,20 @@ HttpAnswer loginAnswer(FirstRead read, TextSpan body, const Peer& peer) {
   }
   KeyFile keys;
   currentKeys(&keys);
-  const int64_t access = checkUnderLimit(keys, peer, key, keyLength);
+  const int64_t access = checkUnderLimit(keys, peer.address, key, keyLength, monotonicMs());
   OPENSSL_cleanse(key, sizeof key);
   if (access < 0) {
-    printf("Refused a login from %s: too many wrong keys.\n", peer.text);
+    logLine(kLogLoginGuesses, "Refused a login from %s: too many wrong keys.\n", peer.text);
     return tooManyGuesses(jsonAnswer(429, "Too Many Requests", kAccessNone), -access);
   }
   if (access == kAccessNone) {
-    printf("Wrong access key from %s.\n", peer.text);
+    logLine(kLogLoginWrongKey, "Wrong access key from %s.\n", peer.text);
     return askForKey(jsonAnswer(401, "Unauthorized", kAccessNone));
   }
   char token[kTokenLength + 1] = {};
   if (makeSessionToken(keys, int(access), dateSeconds(), token, int(sizeof token)) < 0) {
     // No secret to sign with: a right key must not look like a session made.
-    printf("No session could be made for %s.\n", peer.text);
+    logLine(kLogNoSession, "No session could be made for %s.\n", peer.text);
     return textAnswer(503, "Service Unavailable", "no session");
   }
   HttpAnswer answer = jsonAnswer(200, "OK", int(access));
@@ -113,7 +110,11 @@ HttpAnswer loginAnswer(FirstRead read, TextSpan body, const Peer& peer) {
   return answer;
 }
 
-HttpAnswer logoutAnswer() {
+HttpAnswer logoutAnswer(const HttpRequest& request) {
+  KeyFile keys;
+  currentKeys(&keys);
+  const TextSpan token = cookieValue(request.cookie.value, kSessionCookie);
+  endSession(keys, token.text, token.length, dateSeconds());
   HttpAnswer answer = jsonAnswer(200, "OK", kAccessNone);
   snprintf(answer.extra, sizeof answer.extra,
            "Set-Cookie: %s=; Max-Age=0; Path=/; HttpOnly; SameSite=Strict\r\n", kSessionCookie);
@@ -135,14 +136,15 @@ HttpAnswer admitAnswer(const HttpRequest& request, FirstRead read, const Peer& p
   if (*access != kAccessNone) return {};
   const TextSpan bearer = bearerToken(request.authorization.value);
   if (bearer.length == 0) return keyNeededAnswer(peer);
-  const int64_t checked = checkUnderLimit(keys, peer, bearer.text, bearer.length);
+  const int64_t checked =
+      checkUnderLimit(keys, peer.address, bearer.text, bearer.length, monotonicMs());
   clearInRead(read, request.authorization.value);
   if (checked < 0) {
-    printf("Refused a connection from %s: too many wrong keys.\n", peer.text);
+    logLine(kLogUpgradeGuesses, "Refused a connection from %s: too many wrong keys.\n", peer.text);
     return tooManyGuesses(textAnswer(429, "Too Many Requests", "too many wrong keys"), -checked);
   }
   if (checked == kAccessNone) {
-    printf("Refused a connection from %s: wrong access key.\n", peer.text);
+    logLine(kLogWrongKey, "Refused a connection from %s: wrong access key.\n", peer.text);
     return askForKey(textAnswer(401, "Unauthorized", "wrong access key"));
   }
   *access = int(checked);
@@ -150,7 +152,7 @@ HttpAnswer admitAnswer(const HttpRequest& request, FirstRead read, const Peer& p
 }
 
 HttpAnswer keyNeededAnswer(const Peer& peer) {
-  printf("Refused a connection from %s: no access key.\n", peer.text);
+  logLine(kLogNoKey, "Refused a connection from %s: no access key.\n", peer.text);
   return askForKey(textAnswer(401, "Unauthorized", "access key needed"));
 }
 

@@ -5,7 +5,8 @@
 //     401; too many wrong ones 429 with Retry-After (door/guess_limit.h).
 //     The body may follow the headers in later reads, within kBodyWaitMs
 //     and the receive buffer (the route's body phase, door/routes.h).
-//   - POST /logout: 200, the cookie cleared (Max-Age=0).
+//   - POST /logout: 200, the cookie cleared (Max-Age=0) and its session
+//     ended, also for a copy of the cookie.
 //   - GET or HEAD /session: {"access":"none"|"view"|"control"} by cookie.
 //   - An upgrade: with a valid session cookie or "Authorization: Bearer
 //     <key>" it goes on (a view session's reports are dropped); else 401
@@ -18,6 +19,9 @@
 // which of these a request gets; each builds its answer, it writes none.
 #pragma once
 
+#include <cstdint>
+
+#include "door/access_key.h"
 #include "door/http_answer.h"
 #include "door/peer_address.h"
 
@@ -29,8 +33,9 @@ constexpr int kLoginBodyMost = 512;
 // key is taken; the answer's extra lines hold the new token until the
 // caller has written and cleared them.
 HttpAnswer loginAnswer(FirstRead read, TextSpan body, const Peer& peer);
-// POST /logout: 200 with the cookie cleared.
-HttpAnswer logoutAnswer();
+// POST /logout: 200 with the cookie cleared, and the cookie's session
+// ended for good.
+HttpAnswer logoutAnswer(const HttpRequest& request);
 // GET or HEAD /session: the access the request's cookie gives.
 HttpAnswer sessionAnswer(const HttpRequest& request, bool headOnly);
 // An upgrade the origin policy let through: status 0 with *access set when
@@ -41,3 +46,8 @@ HttpAnswer admitAnswer(const HttpRequest& request, FirstRead read, const Peer& p
 HttpAnswer keyNeededAnswer(const Peer& peer);
 // The line put after the page's "<head>" that tells its script the session.
 const char* pageMarker(const HttpRequest& request);
+// A key from `address` checked at monotonic millisecond `nowMs`: a random
+// key at once, a passphrase under the guessing limit (door/guess_limit.h).
+// The access it opens, or the negative wait in seconds while the limit holds.
+int64_t checkUnderLimit(const KeyFile& keys, const uint8_t* address, const char* key, int length,
+                        int64_t nowMs);

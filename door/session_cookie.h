@@ -9,8 +9,11 @@
 // kSessionSecretFile in its working folder (mode 0600), so the key file
 // alone, read from a backup, mints no session; and a new key still ends
 // every session, its identity being another. A file of another length is
-// replaced by a new secret. When the file can be neither read nor written,
-// the secret is kept in memory only and sessions end when the server stops.
+// replaced by a new secret; one readable by others is made readable by this
+// user only (0600), with a line saying so. A file that exists but cannot be
+// read is never replaced: like a folder that cannot be written, it leaves
+// the secret in memory only, and sessions end when the server stops.
+// "Sign out" ends its session for good (door/revoked_sessions.h).
 // A token older than kSessionSeconds is refused; one issued "later" than now
 // (a device whose clock was not yet set after a restart) is accepted.
 #pragma once
@@ -34,11 +37,18 @@ constexpr int kSecretInMemory = -1;  // the file cannot be written: until the se
 constexpr int kSecretNone = -2;      // no random bytes: no session is made or accepted
 
 // Takes the session secret from the file at `path`, or makes one and writes
-// it there; before any connection thread starts, and again only in tests.
-// Prints one line when the secret cannot be kept.
+// it there, and the record of ended sessions beside it; before any
+// connection thread starts, and again only in tests. Prints one line when
+// the secret cannot be kept, or its file was readable by others.
 int keepSessionSecret(const char* path);
+// The date in seconds: a session token carries when it was issued, which
+// holds across restarts, so this is the realtime clock, not the monotonic one.
+int64_t dateSeconds();
 // Writes a new token of the given kind (and its NUL); its length, or -1.
 int makeSessionToken(const KeyFile& keys, int access, int64_t now, char* out, int size);
 // The kind of access the token grants: kAccessControl, kAccessView or
 // kAccessNone (malformed, not signed with these keys' secret, or too old).
 int checkSessionToken(const KeyFile& keys, const char* token, int length, int64_t now);
+// Ends the session of a token that checkSessionToken accepts; nothing for
+// any other.
+void endSession(const KeyFile& keys, const char* token, int length, int64_t now);

@@ -42,13 +42,13 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "base/clock.h"
 #include "door/access_key.h"
 #include "door/front_door.h"
 #include "graphics/drawn_area.h"
+#include "net/bounded_log.h"
 #include "net/socket_io.h"
 #include "server/control_message.h"
 #include "server/frames.h"
@@ -423,6 +423,6 @@ void* server_con(void* arg) {
   if (con.state == kStateStreaming && record->changesOn == 0) plainViewerLeaves(slotIndex);
   liftHeldPointer(con);
   releaseSlot(slotIndex, con.sock);
-  printf("== Close Client ==\n");
+  logLine(kLogClosed, "== Close Client ==\n");
   pthread_exit(nullptr);
 }

@@ -18,6 +18,7 @@
 
 #include "base/clock.h"
 #include "door/front_door.h"
+#include "net/bounded_log.h"
 #include "net/socket_io.h"
 #include "server/connection.h"
 #include "server/records.h"
@@ -284,11 +285,14 @@ void* serverWSlisten(void*) {
   pthread_mutex_unlock(&serverWSmutex);
 
   // Sleeps until a connection comes or the stop wakes it: no timer while
-  // idle, unless the wake-ups could not be made.
+  // idle, unless the wake-ups could not be made or the log holds a count
+  // of lines not printed, which must come when its period ends.
   const int stopWake = openSlotWakes() ? listenerWakeFd() : -1;
   while (runCopy != 0) {
+    const bool countDue = logTick();
     pollfd pending[2] = {{listener, POLLIN, 0}, {stopWake, POLLIN, 0}};
-    const int ready = poll(pending, stopWake >= 0 ? 2 : 1, stopWake >= 0 ? -1 : kWakeMillis);
+    const int timeout = stopWake >= 0 && !countDue ? -1 : kWakeMillis;
+    const int ready = poll(pending, stopWake >= 0 ? 2 : 1, timeout);
     if (ready > 0 && pending[1].revents != 0) drainListenerWake();
     if (ready <= 0 || pending[0].revents == 0) {
       runCopy = workCopy();

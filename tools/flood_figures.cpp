@@ -3,8 +3,10 @@
 // addresses, when spread) for the given time,
 // and the owner's signed-in browser from 127.0.0.1 coming in every 3 s.
 // Prints each visit's time to its first picture, the share within 3 s, the
-// connections the flood opened and the server's CPU share meanwhile.
+// connections the flood opened, the server's CPU share meanwhile and the
+// bytes it printed a minute.
 //   panel-flood [SECONDS] [IDLE] [TRICKLE] [LOGIN] [ADDRESSES]   (60 20 20 20 1)
+// PANEL_SERVER names another server binary to measure (an older build).
 #include <unistd.h>
 
 #include <cstdio>
@@ -72,7 +74,8 @@ int main(int argc, char** argv) {
   const std::string keyFile = tempPath("flood-keys");
   const std::string key = newKey(keyFile);
   const uint16_t port = freePort();
-  ServerProcess server;
+  const char* program = getenv("PANEL_SERVER");
+  ServerProcess server(program != nullptr ? program : PANEL_SERVER_BIN);
   server.setEnvironment("PANEL_KEY_FILE", keyFile);
   if (key.empty() || !server.startOnPort("flood", port, 640, 480)) {
     fprintf(stderr, "panel-flood: the server did not start\n");
@@ -116,6 +119,7 @@ int main(int argc, char** argv) {
   printf("owner: %d of %d visits had their first picture within %d ms (%.0f %%)\n", inTime, visits,
          kPictureWithinMs, visits ? 100.0 * inTime / visits : 0.0);
   printf("server CPU: %.1f %% of one core\n", 100.0 * double(ticks) / ticksPerSecond / wall);
+  printf("server log: %.0f bytes a minute\n", double(server.output().size()) * 60 / wall);
   unlink(keyFile.c_str());
   return 0;
 }

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Wrong keys at full speed from 64 addresses while the owner signs in from
 # another one every 5 s (panel-guess), against this build's server with a
-# key: over IPv4 loopback (127.0.0.2 to .65), then, in a network namespace
+# key: over IPv4 loopback (127.0.0.2 to .65), and from 300 loopback
+# addresses (more than the server remembers), then, in a network namespace
 # this script makes and removes, over IPv6 from 64 addresses of one /64 and
 # from 64 /64s. Each run prints the keys checked and refused a minute, the
-# longest sign-in and the server's CPU. Needs root for the namespace; the
+# owner's sign-ins, the server's CPU and the bytes of its log a minute. Needs root for the namespace; the
 # IPv6 runs are left out without it. The server runs in its own folder
 # under the build directory, removed at the end, and is stopped by its
 # process id however the run ends.
@@ -55,14 +56,20 @@ run() {
   kill "$server" 2>/dev/null || true
   wait "$server" 2>/dev/null || true
   server=
-  # Answers lost to connections closed early hide some checks from the
-  # tool; the server's log names every wrong key it hashed.
-  echo "wrong keys the server checked: $(grep -c '^Wrong access key from' "$folder/server.log")"
+  # The log names each wrong key until its limit holds (a few lines a
+  # second), then counts the rest with the other refusals.
+  echo "wrong keys the server printed: $(grep -c '^Wrong access key from' "$folder/server.log")"
+  echo "server log: $(($(stat -c %s "$folder/server.log") * 60 / seconds)) bytes a minute"
 }
 
 sources=()
 for i in $(seq 2 65); do sources+=("127.0.0.$i"); done
 run "IPv4, 64 loopback addresses" 127.0.0.1 127.0.0.1 127.0.1.1 "${sources[@]}"
+# More sources than the server remembers: one wrong key from each fills its
+# table before the owner's first sign-in.
+full=()
+for i in $(seq 0 299); do full+=("127.0.$((2 + i / 250)).$((1 + i % 250))"); done
+run "IPv4, 300 loopback addresses" 127.0.0.1 127.0.0.1 127.0.1.1 "${full[@]}"
 
 if ip netns add "$namespace" 2>/dev/null; then
   made_namespace=1

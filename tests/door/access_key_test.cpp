@@ -25,7 +25,9 @@
 #include <vector>
 
 #include "door/guess_limit.h"
+#include "door/http_access.h"
 #include "door/http_request.h"
+#include "door/revoked_sessions.h"
 #include "door/session_cookie.h"
 #include "support/test_support.h"
 #include "tools/peer/clock.h"
@@ -176,6 +178,7 @@ TEST(AccessKey, PanelKeyWritesHashesThatOpenOnlyTheirOwnKey) {
 
   KeyFile keys;
   ASSERT_EQ(loadKeyFile(file.c_str(), &keys), kKeyFileRead);
+  EXPECT_EQ(keys.control.iterations, kRandomKeyIterations) << "a random key is hashed once";
   EXPECT_EQ(checkKey(keys, control.data(), int(control.size())), kAccessControl);
   EXPECT_EQ(checkKey(keys, view.data(), int(view.size())), kAccessView);
   EXPECT_EQ(checkKey(keys, "wrong", 5), kAccessNone);
@@ -203,6 +206,7 @@ TEST(AccessKey, PanelKeyWritesHashesThatOpenOnlyTheirOwnKey) {
     EXPECT_EQ(inet_pton(AF_INET, host.c_str(), &address), 1) << host;
   }
   ASSERT_EQ(loadKeyFile(file.c_str(), &keys), kKeyFileRead);
+  EXPECT_EQ(keys.control.iterations, kKeyIterations) << "a passphrase gets the slow hash";
   EXPECT_EQ(checkKey(keys, "correct horse", 13), kAccessControl);
   EXPECT_EQ(checkKey(keys, control.data(), int(control.size())), kAccessNone);
   EXPECT_EQ(checkKey(keys, view.data(), int(view.size())), kAccessView);
@@ -264,6 +268,8 @@ TEST(AccessKey, OnlyWellFormedKeyFilesAreRead) {
       {"another kind", "admin" + good.substr(7), kKeyFileMalformed},
       {"another hash", "control md5" + good.substr(21), kKeyFileMalformed},
       {"too few iterations", "control pbkdf2-sha256 999" + good.substr(27), kKeyFileMalformed},
+      {"a random key's one hash", "control pbkdf2-sha256 1" + good.substr(27), kKeyFileRead},
+      {"two iterations", "control pbkdf2-sha256 2" + good.substr(27), kKeyFileMalformed},
       {"a cut hash", good.substr(0, good.size() - 2) + "\n", kKeyFileMalformed},
       {"a word too many", good.substr(0, good.size() - 1) + " x\n", kKeyFileMalformed},
       {"too long", good + std::string(kKeyFileLongest, '#'), kKeyFileMalformed},
@@ -332,6 +338,67 @@ TEST(AccessKey, SessionTokensHoldForTheirKeysSecretAndTimeOnly) {
   ASSERT_EQ(makeSessionToken(keys, kAccessControl, now, token, int(sizeof token)), kTokenLength);
   EXPECT_EQ(checkSessionToken(keys, token, kTokenLength, now), kAccessControl);
   unlink(secretFile.c_str());
+}
+
+TEST(AccessKey, ASignedOutSessionStaysEndedInABoundedRecord) {
+  const std::string folder = tempPath("signed-out");
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  const std::string secretFile = folder + "/" + kSessionSecretFile;
+  ASSERT_EQ(keepSessionSecret(secretFile.c_str()), kSecretMade);
+  KeyFile keys;
+  keys.control.kind = kAccessControl;
+  const int64_t now = int64_t(time(nullptr)) - 1000;  // the record's floor reads the clock
+  const auto token = [&](int64_t issued) {
+    char text[kTokenLength + 1] = {};
+    EXPECT_EQ(makeSessionToken(keys, kAccessControl, issued, text, int(sizeof text)), kTokenLength);
+    return std::string(text);
+  };
+  const auto opens = [&](const std::string& text) {
+    return checkSessionToken(keys, text.data(), int(text.size()), now + 500) == kAccessControl;
+  };
+  const std::string early = token(now);
+  const std::string kept = token(now + 400);
+  std::vector<std::string> ended;
+  for (int i = 1; i <= kRevokedMost + 1; ++i) {
+    ended.push_back(token(now + i));
+    endSession(keys, ended.back().data(), kTokenLength, now + 500);
+  }
+  // The record was full once: the earliest ended session made way, and
+  // every session from before it ends with it.
+  for (int restart = 0; restart < 2; ++restart) {
+    for (const std::string& text : ended) EXPECT_FALSE(opens(text)) << restart;
+    EXPECT_FALSE(opens(early)) << restart;
+    EXPECT_TRUE(opens(kept)) << restart;
+    EXPECT_EQ(keepSessionSecret(secretFile.c_str()), kSecretRead);
+  }
+  struct stat info = {};
+  ASSERT_EQ(stat((folder + "/" + kRevokedFile).c_str(), &info), 0);
+  EXPECT_EQ(info.st_size, kRevokedFileBytes);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+  // A record that cannot be read ends every session from before the start.
+  std::ofstream(folder + "/" + kRevokedFile) << "x";
+  EXPECT_EQ(keepSessionSecret(secretFile.c_str()), kSecretRead);
+  EXPECT_FALSE(opens(kept));
+  EXPECT_TRUE(opens(token(now + 1010)));
+
+  // A secret readable by others is made private and kept; one that cannot
+  // be read is left as it is, and sessions live in memory.
+  ASSERT_EQ(chmod(secretFile.c_str(), 0644), 0);
+  const std::string secret = fileText(secretFile);
+  EXPECT_EQ(keepSessionSecret(secretFile.c_str()), kSecretRead);
+  ASSERT_EQ(stat(secretFile.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  const std::string unreadable = folder + "/unreadable";
+  ASSERT_EQ(mkdir(unreadable.c_str(), 0700), 0);
+  EXPECT_EQ(keepSessionSecret(unreadable.c_str()), kSecretInMemory);
+  EXPECT_EQ(stat(unreadable.c_str(), &info), 0) << "never deleted";
+  EXPECT_TRUE(opens(token(now)));
+  EXPECT_EQ(fileText(secretFile), secret);
+  rmdir(unreadable.c_str());
+  unlink(secretFile.c_str());
+  unlink((folder + "/" + kRevokedFile).c_str());
+  rmdir(folder.c_str());
 }
 
 TEST(AccessKey, CookiesBearerKeysAndFormFieldsAreReadExactly) {
@@ -445,6 +512,36 @@ TEST(AccessKey, WrongKeysAreLimitedPerSourceAndInAll) {
       }
     }
   }
+  clearGuesses();
+}
+
+TEST(AccessKey, ARandomKeyIsAcceptedAtOnceWhateverOthersGuessed) {
+  KeyFile keys;
+  keys.control = {kAccessControl, kRandomKeyIterations};
+  keys.view = {kAccessView, kIterationsLeast};
+  ASSERT_EQ(hashKey("random key", 10, keys.control.salt, 1, keys.control.hash), 0);
+  ASSERT_EQ(hashKey("passphrase", 10, keys.view.salt, kIterationsLeast, keys.view.hash), 0);
+  const auto source = [](int n) {  // 10.x.y.1, mapped as the server holds it
+    return std::array<uint8_t, kAddressBytes>{
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 10, uint8_t(n >> 8), uint8_t(n), 1};
+  };
+  const int64_t t = 1000000;
+  clearGuesses();
+  // Two wrong keys from each of more sources than the table holds: it is
+  // full of records, and the shared bucket empty.
+  for (int n = 0; n < kGuessTable + 44; ++n) {
+    for (int i = 0; i < kCleanStrikes; ++i) {
+      checkUnderLimit(keys, source(n).data(), "wrong", 5, t + n);
+    }
+  }
+  const int64_t later = t + kGuessTable + 44;
+  const auto clean = source(0x7fff);
+  EXPECT_EQ(checkUnderLimit(keys, clean.data(), "random key", 10, later), kAccessControl);
+  EXPECT_LT(checkUnderLimit(keys, clean.data(), "passphrase", 10, later), 0)
+      << "a passphrase waits for the shared bucket";
+  EXPECT_LT(checkUnderLimit(keys, source(1).data(), "wrong", 5, later), 0) << "guesses still wait";
+  EXPECT_EQ(checkUnderLimit(keys, source(1).data(), "random key", 10, later), kAccessControl)
+      << "even from a guessing source";
   clearGuesses();
 }
 
@@ -595,7 +692,10 @@ TEST(AccessKey, EachRequestGetsItsAnswerWhileAKeyIsSet) {
 
 TEST(AccessKey, TooManyWrongKeysGet429WithRetryAfter) {
   const std::string file = tempPath("limit-keys");
-  const std::string control = makeAccessKey(file);
+  const std::string control = "correct-horse-battery";  // a passphrase: the slow hash
+  ASSERT_EQ(
+      runCommand("printf '" + control + "\\n' | " + PANEL_KEY_BIN + " --stdin " + file, nullptr),
+      0);
   const uint16_t port = freePort();
   ServerProcess server;
   ASSERT_TRUE(startWithKey(&server, "access_limit", port, file));
@@ -603,8 +703,8 @@ TEST(AccessKey, TooManyWrongKeysGet429WithRetryAfter) {
     const std::string answer = answerOf(port, {login("guess" + std::to_string(i))});
     EXPECT_EQ(answer.rfind("HTTP/1.1 401", 0), 0u) << i << "\n" << answer;
   }
-  // Even the right key waits now, by login and by Bearer alike; a signed-in
-  // browser's cookie is not held up.
+  // Even the right passphrase waits now, by login and by Bearer alike (a
+  // random key would not); a signed-in browser's cookie is not held up.
   const std::string locked = answerOf(port, {login(control)});
   EXPECT_EQ(locked.rfind("HTTP/1.1 429 Too Many Requests\r\n", 0), 0u) << locked;
   const size_t wait = locked.find("Retry-After: ");
@@ -619,11 +719,12 @@ TEST(AccessKey, TooManyWrongKeysGet429WithRetryAfter) {
   unlink(file.c_str());
 }
 
-TEST(AccessKey, ASessionOutlivesARestartAndEndsWhenTheKeyChanges) {
+TEST(AccessKey, ASessionOutlivesARestartUnlessSignedOutAndEndsWhenTheKeyChanges) {
   const std::string file = tempPath("restart-keys");
   const std::string control = makeAccessKey(file);
   const uint16_t port = freePort();
   std::string cookie;
+  std::string signedOut;
   const auto upgradeWith = [&](const std::string& name) {
     return answerOf(port, {std::string(kUpgrade) + "Cookie: " + name + "\r\n\r\n"});
   };
@@ -633,12 +734,19 @@ TEST(AccessKey, ASessionOutlivesARestartAndEndsWhenTheKeyChanges) {
     cookie = cookieOf(answerOf(port, {login(control)}));
     ASSERT_FALSE(cookie.empty());
     EXPECT_EQ(upgradeWith(cookie).rfind("HTTP/1.1 101", 0), 0u);
+    signedOut = cookieOf(answerOf(port, {login(control)}));
+    const std::string out =
+        answerOf(port, {"POST /logout HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: " + signedOut +
+                        "\r\nContent-Length: 0\r\n\r\n"});
+    EXPECT_EQ(out.rfind("HTTP/1.1 200", 0), 0u) << out;
+    EXPECT_EQ(upgradeWith(signedOut).rfind("HTTP/1.1 401", 0), 0u) << "a copy of the cookie";
     ASSERT_TRUE(first.signal(SIGTERM));
     EXPECT_EQ(first.waitExit(5000), 0);
   }
   ServerProcess second;
   ASSERT_TRUE(startWithKey(&second, "access_restart", port, file));
   EXPECT_EQ(upgradeWith(cookie).rfind("HTTP/1.1 101", 0), 0u) << "the same session";
+  EXPECT_EQ(upgradeWith(signedOut).rfind("HTTP/1.1 401", 0), 0u) << "still signed out";
   // A new key, while the server runs: the old session is over at once.
   ASSERT_FALSE(makeAccessKey(file).empty());
   EXPECT_EQ(upgradeWith(cookie).rfind("HTTP/1.1 401", 0), 0u);
