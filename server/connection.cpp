@@ -29,6 +29,14 @@
 // A connection that ends while its last report held the pointer (a press or
 // a move of a held pointer) hands on the page's lift, so a button it held
 // springs back as it would on a real lift.
+//
+// Control frames: a ping is answered with a pong carrying its payload, sent
+// between messages (a page's message being written goes out whole first). A
+// close frame is answered with a close frame carrying its status code; a
+// frame that breaks the framing rules gets a close frame with 1002, one that
+// is too long 1009, and a stop of the server 1001. After its close frame the
+// server sends nothing more, and waits briefly for the peer to close its side
+// so the close frame is not lost to a reset.
 #include "server/connection.h"
 
 #include <errno.h>
@@ -57,6 +65,8 @@
 namespace {
 
 constexpr useconds_t kTurnPauseMicros = 100000;
+// How long the server waits, after its close frame, for the peer to close.
+constexpr int64_t kCloseLingerMillis = 500;
 // While a page's message is being written, how often the socket's queue is
 // looked at to tell a slow peer from a stalled one.
 constexpr int kQueueLookMillis = 1000;
@@ -86,6 +96,11 @@ struct Connection {
   int64_t requestDeadlineMs;  // the whole request is in by then, or the connection ends
   int64_t pingDeadline;       // when the ping exchange must be over (monotonicMs)
   bool holds = false;         // the last report handed on held the pointer
+  int pongLength = 0;         // a pong due, in pong; 0 none
+  uint8_t pong[2 + kMax7] = {};
+  int closeLength = 0;  // the close frame to end with, in closing; 0 none yet
+  uint8_t closing[kCloseFrameMax] = {};
+  bool midMessage = false;  // a message was cut off: no frame may follow
 };
 
 // The lift a page sends when the pointer is let go.
@@ -105,10 +120,9 @@ bool inPingExchange(const Connection& con) {
   return con.state == kStateFirstPing || con.state == kStateSecondPing;
 }
 
-// Acts on one whole frame by the connection's state; false ends the connection.
-bool actOnFrame(Connection& con, const uint8_t* frame, int frameLen) {
+// Acts on one whole message frame by the connection's state.
+void actOnFrame(Connection& con, const uint8_t* frame, int frameLen) {
   const int code = wsdecode(con.record, frame, frameLen);
-  if (code == kFrameClose) return false;
   switch (con.state) {
     case kStateFirstPing:
       if (code == kFramePong) {
@@ -136,31 +150,57 @@ bool actOnFrame(Connection& con, const uint8_t* frame, int frameLen) {
       break;
     }
   }
-  return true;
+}
+
+void endWith(Connection& con, const uint8_t* frame, int length) {
+  memcpy(con.closing, frame, size_t(length));
+  con.closeLength = length;
 }
 
 // Acts on every whole frame in the first `filled` bytes of rxbuf and keeps the
-// cut tail; false ends the connection (a close, a frame too large ever to
-// fit the receive buffer, reserved bits not agreed on, or a compressed body
-// that does not inflate within the same bound).
+// cut tail; a ping's answer is kept in con.pong. False ends the connection,
+// with the close frame to send in con.closing: a close, a frame too large
+// ever to fit the receive buffer, or one that breaks the framing rules.
 bool actOnFrames(Connection& con, int filled) {
   uint8_t* bytes = con.record->rxbuf;
   int used = 0;
   while (used < filled) {
     const int frameLen = wsframeLength(bytes + used, filled - used);
-    if (frameLen < 0) return false;
+    uint8_t out[kRxBufSize];
+    if (frameLen < 0) {
+      endWith(con, out, int(wscloseFrame(out, kCloseTooBig)));
+      return false;
+    }
     if (frameLen == 0) break;
-    uint8_t plain[kRxBufSize];
-    const int plainLen = wsplainFrame(con.record, bytes + used, frameLen, plain);
-    if (plainLen < 0) return false;
-    const bool goOn =
-        plainLen > 0 ? actOnFrame(con, plain, plainLen) : actOnFrame(con, bytes + used, frameLen);
-    if (!goOn) return false;
+    const FrameTake take = wstakeFrame(con.record, bytes + used, frameLen, out);
+    if (take.step == kTakeEnd) {
+      endWith(con, out, take.length);
+      return false;
+    }
+    if (take.step == kTakeAnswer) {
+      // Only the newest ping needs its answer.
+      memcpy(con.pong, out, size_t(take.length));
+      con.pongLength = take.length;
+    } else if (take.step == kTakeMessage) {
+      if (take.length > 0) {
+        actOnFrame(con, out, take.length);
+      } else {
+        actOnFrame(con, bytes + used, frameLen);
+      }
+    }
     used += frameLen;
   }
   con.kept = filled - used;
   memmove(bytes, bytes + used, size_t(con.kept));
   return true;
+}
+
+// Sends the pong due, if any; false when it did not go out.
+bool sendPong(Connection& con) {
+  if (con.pongLength == 0) return true;
+  const int length = con.pongLength;
+  con.pongLength = 0;
+  return wssWr(con.sock, con.pong, length) == length;
 }
 
 // Sends the 101 reply built from the upgrade request and starts the two
@@ -225,7 +265,7 @@ bool readAndAct(Connection& con) {
     if (record->pingOn != 0 && wssWr(con.sock, kServerPing, sizeof kServerPing) < 0) return false;
     return peerClosed == 0;
   }
-  return actOnFrames(con, con.kept + got) && peerClosed == 0;
+  return actOnFrames(con, con.kept + got) && sendPong(con) && peerClosed == 0;
 }
 
 // Offers the screen; false when a frame did not go out whole, since the
@@ -305,6 +345,7 @@ void streamLive(Connection& con) {
   while (goOn && workCopy() != 0) {
     const int64_t now = monotonicMs();
     if (inPingExchange(con) && now >= con.pingDeadline) break;
+    if (out.length == 0 && !sendPong(con)) break;
     if (con.state == kStateStreaming) {
       watchPicture(slot, true);
       // Whoever takes the drawing first wakes the others to a new version,
@@ -330,6 +371,32 @@ void streamLive(Connection& con) {
     if ((ready[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) goOn = readNow(con);
   }
   watchPicture(slot, false);
+  // A message cut off may be finished for the close frame that follows it.
+  if (out.at > 0 && out.at < out.length) {
+    const int rest = out.length - out.at;
+    const bool closing = con.closeLength > 0 || workCopy() == 0;
+    con.midMessage = !closing || wssWrSteady(con.sock, con.record->txbuf + out.at, rest) != rest;
+  }
+}
+
+// Sends the close frame the connection ends with: the one its frames asked
+// for, or 1001 when the server stops. Nothing before the 101 reply, after a
+// message cut off, or to a peer that went away without one. Then waits a
+// little for the peer to close its side.
+void sendClose(Connection& con) {
+  if (con.state == kStateHandshake || con.midMessage) return;
+  if (con.closeLength == 0 && workCopy() != 0) return;
+  if (con.closeLength == 0) con.closeLength = int(wscloseFrame(con.closing, kCloseGoingAway));
+  if (wssWr(con.sock, con.closing, con.closeLength) != con.closeLength) return;
+  shutdown(con.sock, SHUT_WR);
+  const int64_t until = monotonicMs() + kCloseLingerMillis;
+  uint8_t drained[256];
+  for (int64_t now = monotonicMs(); now < until; now = monotonicMs()) {
+    uint8_t peerClosed = 0;
+    const int got =
+        wssRdOnce(con.sock, drained, sizeof drained, int(until - now) * 1000, &peerClosed);
+    if (got == kSocketError || peerClosed != 0) return;
+  }
 }
 
 }  // namespace
@@ -358,6 +425,7 @@ void* server_con(void* arg) {
   record->changesOn = 0;
   record->sent.version = 0;
   record->viewOnly = 0;
+  record->join.first = 0;
   Connection con{record, record->slot.sock, kStateHandshake, 0, peer, requestDeadlineMs, 0};
   const bool canSleep = openSlotWakes();
 
@@ -375,6 +443,7 @@ void* server_con(void* arg) {
 
   if (con.state == kStateStreaming && record->changesOn == 0) plainViewerLeaves(slotIndex);
   liftHeldPointer(con);
+  sendClose(con);
   releaseSlot(slotIndex, con.sock);
   printf("== Close Client ==\n");
   pthread_exit(nullptr);
