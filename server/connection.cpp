@@ -101,6 +101,7 @@ struct Connection {
   int closeLength = 0;  // the close frame to end with, in closing; 0 none yet
   uint8_t closing[kCloseFrameMax] = {};
   bool midMessage = false;  // a message was cut off: no frame may follow
+  bool pingsOnly = false;   // the last read held whole frames, every one a ping
 };
 
 // The lift a page sends when the pointer is let go.
@@ -164,6 +165,8 @@ void endWith(Connection& con, const uint8_t* frame, int length) {
 bool actOnFrames(Connection& con, int filled) {
   uint8_t* bytes = con.record->rxbuf;
   int used = 0;
+  int pings = 0;
+  int frames = 0;
   while (used < filled) {
     const int frameLen = wsframeLength(bytes + used, filled - used);
     uint8_t out[kRxBufSize];
@@ -173,6 +176,7 @@ bool actOnFrames(Connection& con, int filled) {
     }
     if (frameLen == 0) break;
     const FrameTake take = wstakeFrame(con.record, bytes + used, frameLen, out);
+    ++frames;
     if (take.step == kTakeEnd) {
       endWith(con, out, take.length);
       return false;
@@ -181,6 +185,7 @@ bool actOnFrames(Connection& con, int filled) {
       // Only the newest ping needs its answer.
       memcpy(con.pong, out, size_t(take.length));
       con.pongLength = take.length;
+      ++pings;
     } else if (take.step == kTakeMessage) {
       if (take.length > 0) {
         actOnFrame(con, out, take.length);
@@ -190,6 +195,7 @@ bool actOnFrames(Connection& con, int filled) {
     }
     used += frameLen;
   }
+  con.pingsOnly = frames > 0 && pings == frames;
   con.kept = filled - used;
   memmove(bytes, bytes + used, size_t(con.kept));
   return true;
@@ -265,7 +271,12 @@ bool readAndAct(Connection& con) {
     if (record->pingOn != 0 && wssWr(con.sock, kServerPing, sizeof kServerPing) < 0) return false;
     return peerClosed == 0;
   }
-  return actOnFrames(con, con.kept + got) && sendPong(con) && peerClosed == 0;
+  if (!actOnFrames(con, con.kept + got) || !sendPong(con)) return false;
+  // A client's keep-alive pings must not hold back the exchange: a read of
+  // pings alone counts as quiet.
+  if (con.pingsOnly && record->pingOn != 0 && wssWr(con.sock, kServerPing, sizeof kServerPing) < 0)
+    return false;
+  return peerClosed == 0;
 }
 
 // Offers the screen; false when a frame did not go out whole, since the
