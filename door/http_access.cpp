@@ -64,9 +64,16 @@ int64_t checkUnderLimit(const KeyFile& keys, const Peer& peer, const char* key, 
   return access;
 }
 
-// Reads the rest of a body of `length` bytes after the headers into the
-// first read's room; false when it is not all there kBodyWaitMs after the
-// headers, however it trickles in.
+// Clears the bytes of the first read that the span covers: a key must not
+// stay in the receive buffer past its check.
+void clearInRead(FirstRead read, TextSpan span) {
+  const auto* at = reinterpret_cast<const uint8_t*>(span.text);
+  if (span.length <= 0 || at < read.bytes || at + span.length > read.bytes + read.capacity) return;
+  OPENSSL_cleanse(read.bytes + (at - read.bytes), size_t(span.length));
+}
+
+}  // namespace
+
 bool readBody(int sock, const HttpRequest& request, FirstRead read, int length) {
   const int needed = request.bodyStart + length;
   const int64_t deadline = monotonicMs() + kBodyWaitMs;
@@ -82,16 +89,6 @@ bool readBody(int sock, const HttpRequest& request, FirstRead read, int length) 
   }
   return true;
 }
-
-// Clears the bytes of the first read that the span covers: a key must not
-// stay in the receive buffer past its check.
-void clearInRead(FirstRead read, TextSpan span) {
-  const auto* at = reinterpret_cast<const uint8_t*>(span.text);
-  if (span.length <= 0 || at < read.bytes || at + span.length > read.bytes + read.capacity) return;
-  OPENSSL_cleanse(read.bytes + (at - read.bytes), size_t(span.length));
-}
-
-}  // namespace
 
 HttpAnswer loginAnswer(int sock, const HttpRequest& request, FirstRead read, const Peer& peer) {
   const TextSpan lengthText = request.contentLength.value;

@@ -24,6 +24,10 @@
 constexpr int kLoginBodyMost = 512;
 constexpr int kBodyWaitMs = 2000;
 
+// Reads the rest of a body of `length` bytes after the headers into the
+// first read's room (the caller checked that it fits); false when it is not
+// all there kBodyWaitMs after the headers, however it trickles in.
+bool readBody(int sock, const HttpRequest& request, FirstRead read, int length);
 // POST /login: reads the rest of the body from sock into the first read's
 // room, checks the key under the guessing limit and answers 200 with the
 // cookie, 401, 429, 400, 408, 411 or 413. The body is cleared in the first

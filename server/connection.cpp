@@ -232,7 +232,8 @@ bool answerRequest(Connection& con, int got) {
   wssession* record = con.record;
   const HttpRequest request = readHttpRequest(record->rxbuf, got);
   int access = kAccessNone;
-  if (answerHttp(con.sock, request, {record->rxbuf, got, kRxBufSize}, con.peer, &access) !=
+  const AnswerRoom room{record->txbuf, int(kTxBufSize), record->slot.slotIndex};
+  if (answerHttp(con.sock, request, {record->rxbuf, got, kRxBufSize}, con.peer, &access, room) !=
       kFirstReadUpgrade) {
     return false;
   }
