@@ -94,7 +94,7 @@ class WsClient {
   bool connectTo(const void* address, unsigned size, int timeoutMs);
   int fd_ = -1;
   double readRate_ = 0;
-  int64_t rateStart_ = 0;  // nowMillis when the limit was set
+  int64_t rateStart_ = 0;  // monotonicMs when the limit was set
   double rateBytes_ = 0;   // bytes read since then
   bool changesOn_ = false;
   bool deflateOn_ = false;
