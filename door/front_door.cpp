@@ -100,14 +100,8 @@ int readRequest(int sock, uint8_t* buf, int capacity, int64_t deadlineMs, uint8_
 }
 
 int answerHttp(int sock, const HttpRequest& request, FirstRead read, const Peer& connected,
-               int* access, AnswerRoom room) {
+               int* access) {
   const Peer peer = clientOf(connected, request, trustedProxies);
-  const bool upgrade = spanHas(request.upgrade.value, "websocket") || request.key.count > 0;
-  if (!upgrade && scriptRequestOf(request).kind != kScriptNone) {
-    *access = kAccessNone;
-    answerScript(sock, request, read, peer, room);
-    return kFirstReadAnswered;
-  }
   if (accessKeyOn()) return answerWithKey(sock, request, read, peer, access);
   *access = kAccessControl;
   const HttpAnswer answer = answerFor(request, peer.loopback);

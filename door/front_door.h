@@ -9,7 +9,6 @@
 #include "door/http_answer.h"
 #include "door/http_request.h"
 #include "door/peer_address.h"
-#include "door/scripting.h"
 
 constexpr int kFirstReadUpgrade = 0;   // go on with the 101 reply
 constexpr int kFirstReadAnswered = 1;  // answered over HTTP: end the connection
@@ -38,7 +37,4 @@ int readRequest(int sock, uint8_t* buf, int capacity, int64_t deadlineMs, uint8_
 // kFirstReadUpgrade or kFirstReadAnswered; `access` is what an upgrade may
 // do (kAccessControl, or kAccessView for a view session). `peer` is the
 // connection's peer; behind a trusted proxy the client it forwards is used.
-// The scripting interface's requests (door/scripting.h) are answered in
-// `room`.
-int answerHttp(int sock, const HttpRequest& request, FirstRead read, const Peer& peer, int* access,
-               AnswerRoom room = {});
+int answerHttp(int sock, const HttpRequest& request, FirstRead read, const Peer& peer, int* access);

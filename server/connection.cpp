@@ -61,6 +61,7 @@
 #include "server/listener.h"
 #include "server/records.h"
 #include "server/screen.h"
+#include "server/scripting.h"
 #include "server/slot_wake.h"
 
 namespace {
@@ -233,9 +234,13 @@ bool answerRequest(Connection& con, int got) {
   wssession* record = con.record;
   const HttpRequest request = readHttpRequest(record->rxbuf, got);
   int access = kAccessNone;
-  const AnswerRoom room{record->txbuf, int(kTxBufSize), record->slot.slotIndex};
-  if (answerHttp(con.sock, request, {record->rxbuf, got, kRxBufSize}, con.peer, &access, room) !=
-      kFirstReadUpgrade) {
+  const FirstRead read{record->rxbuf, got, kRxBufSize};
+  if (isScriptRequest(request)) {
+    const AnswerRoom room{record->txbuf, int(kTxBufSize), record->slot.slotIndex};
+    answerScript(con.sock, request, read, clientOf(con.peer, request, trustedProxies), room);
+    return false;
+  }
+  if (answerHttp(con.sock, request, read, con.peer, &access) != kFirstReadUpgrade) {
     return false;
   }
   markAdmitted(record->slot.slotIndex);

@@ -63,6 +63,9 @@ constexpr int kScriptUnknown = 6;  // under /controls/, but no such request: 404
 
 // Reads the path: no I/O.
 ScriptRequest scriptRequestOf(const HttpRequest& request);
+// True for a request of the interface: a path of it, and no WebSocket
+// upgrade (whose path is never looked at).
+bool isScriptRequest(const HttpRequest& request);
 
 // Answers a request of the interface (scriptRequestOf's kind is not
 // kScriptNone) and ends the sending side: the method, the origin rules, the

@@ -3,7 +3,7 @@
 // pictures are copied under their own locks into the answer room; a press
 // or a slider move is the panel's own work (ScriptActions), so it reaches
 // the panel exactly as a finger's does.
-#include "door/scripting.h"
+#include "server/scripting.h"
 
 #include <cstdio>
 #include <cstring>
@@ -238,6 +238,11 @@ ScriptRequest scriptRequestOf(const HttpRequest& request) {
     script.kind = kScriptUnknown;
   }
   return script;
+}
+
+bool isScriptRequest(const HttpRequest& request) {
+  const bool upgrade = spanHas(request.upgrade.value, "websocket") || request.key.count > 0;
+  return !upgrade && scriptRequestOf(request).kind != kScriptNone;
 }
 
 void answerScript(int sock, const HttpRequest& request, FirstRead read, const Peer& peer,
