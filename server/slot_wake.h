@@ -31,3 +31,8 @@ void wakeFirstWatcher();
 void wakeOtherWatchers(int slot);
 // Wakes every slot.
 void wakeAllSlots();
+
+// Whether the slot's thread sends the control map (widgets/control_map.h).
+void watchControlMap(int slot, bool on);
+// Wakes every slot that sends the control map: a new map was published.
+void wakeControlMapWatchers();
