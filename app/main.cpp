@@ -10,6 +10,7 @@
 #include "app/key_tool.h"
 #include "app/panel.h"
 #include "app/pointer.h"
+#include "app/scripted.h"
 #include "app/stop_signals.h"
 #include "door/access_key.h"
 #include "door/origin_policy.h"
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
   printf("res = %i\n", bmpfilework("work.bmp"));
   setfont(kFont8x8);
   payloadReceiver.store(wsworkfunc);
+  scriptActions.store(&kPanelScriptActions);
   if (startWSserver() != kListening) return kServerFailed;
   takeStopSignals();
   // A button springs back only once every plain viewer has been sent its

@@ -23,7 +23,7 @@ namespace {
 
 constexpr useconds_t kWaitStepMicros = 5000;
 
-std::mutex scriptTurn;     // one scripted action at a time
+std::mutex scriptTurn;          // one scripted action at a time
 char mapCopy[kControlMapSize];  // guarded by scriptTurn
 
 // The end of the JSON string whose opening quote is at `at`: the index of
@@ -175,9 +175,9 @@ int press(const char* label, int length, char* out, int size) {
   pressNeeds = isPressed(button) ? 2 : 1;
   const uint32_t before = buttonsSprungBack[pressedIndex].load(std::memory_order_acquire);
   char report[64];
-  const int reportLength = snprintf(report, sizeof report, "mouse_X: %d\r\nmouse_Y: %d\r\n",
-                                    int(int64_t(button.x) + button.w / 2),
-                                    int(int64_t(button.y) + button.h / 2));
+  const int reportLength =
+      snprintf(report, sizeof report, "mouse_X: %d\r\nmouse_Y: %d\r\n",
+               int(int64_t(button.x) + button.w / 2), int(int64_t(button.y) + button.h / 2));
   receive(report, reportLength);
   if (!waitUntil(pressDone, before)) return 503;
   // The map is published right after the poll that raised the button: the
@@ -219,7 +219,8 @@ int moveSlider(int index, TextSpan value, char* out, int size) {
 
 bool findMapButton(const char* map, const char* label, int length, MapControl* found) {
   return eachEntry(map, "buttons", [&](const char* entry, int entryLength) {
-    const char* key = static_cast<const char*>(memmem(entry, size_t(entryLength), "\"label\":\"", 9));
+    const char* key =
+        static_cast<const char*>(memmem(entry, size_t(entryLength), "\"label\":\"", 9));
     if (key == nullptr) return false;
     const int from = int(key - entry) + 8;
     const int to = stringEnd(entry, from);

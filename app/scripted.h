@@ -17,7 +17,7 @@ constexpr int64_t kScriptWaitMs = 1000;
 struct MapControl {
   int index = -1;
   int32_t x = 0, y = 0, w = 0, h = 0;
-  int32_t min = 0, max = 0;  // sliders
+  int32_t min = 0, max = 0;     // sliders
   const char* entry = nullptr;  // the control's object in the map text
   int entryLength = 0;
 };

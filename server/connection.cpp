@@ -105,7 +105,7 @@ struct Connection {
   uint8_t closing[kCloseFrameMax] = {};
   bool midMessage = false;  // a message was cut off: no frame may follow
   bool pingsOnly = false;   // the last read held whole frames, every one a ping
-  bool mapNext = false;       // a picture went out last: the control map goes first
+  bool mapNext = false;     // a picture went out last: the control map goes first
 };
 
 // The lift a page sends when the pointer is let go.

@@ -141,7 +141,8 @@ int pictureToPng(int slot, uint8_t* out, int outSize) {
   put32(header + 8 + kHeaderData, chunkCrc(header + 4, 4 + kHeaderData));
 
   RowCursor cursor{&layout, 0, 0};
-  const int packed = zlibCompress(slot, nextPiece, &cursor, out + kDataAt, outSize - kDataAt - 4 - kEnd);
+  const int packed =
+      zlibCompress(slot, nextPiece, &cursor, out + kDataAt, outSize - kDataAt - 4 - kEnd);
   if (packed == kDeflateFailed) return kPngFailed;
   if (packed < 0) return kPngTooLarge;
   uint8_t* data = out + kDataAt - 8;

@@ -85,14 +85,10 @@ HttpAnswer jsonAnswer(int status, const char* reason, const char* body, int leng
 
 const char* reasonOf(int status) {
   switch (status) {
-    case 200:
-      return "OK";
-    case 400:
-      return "Bad Request";
-    case 404:
-      return "Not Found";
-    default:
-      return "Service Unavailable";
+    case 200: return "OK";
+    case 400: return "Bad Request";
+    case 404: return "Not Found";
+    default: return "Service Unavailable";
   }
 }
 
@@ -198,7 +194,7 @@ void act(int sock, const ScriptRequest& script, TextSpan body, AnswerRoom room) 
     }
   }
   if (out[0] == '\0') {
-    const char* why = status == 404 ? "no such control"
+    const char* why = status == 404   ? "no such control"
                       : status == 400 ? "bad value"
                                       : "the panel did not act";
     snprintf(out, size_t(room.size), "{\"error\":\"%s\"}", why);
@@ -290,13 +286,9 @@ void answerScript(int sock, const HttpRequest& request, FirstRead read, const Pe
     return;
   }
   switch (script.kind) {
-    case kScriptControls:
-      answerControls(sock, room, head);
-      return;
+    case kScriptControls: answerControls(sock, room, head); return;
     case kScriptBmp:
-    case kScriptPng:
-      answerPicture(sock, room, script.kind == kScriptPng, head);
-      return;
+    case kScriptPng: answerPicture(sock, room, script.kind == kScriptPng, head); return;
     default: {
       TextSpan body;
       if (takeBody(sock, request, read, script.kind == kScriptSlider, &body)) {
