@@ -137,6 +137,7 @@ bool waitUntil(bool (*done)(uint32_t), uint32_t since) {
 }
 
 constexpr int kEntryMost = 512;  // longer than any one control's object in the map
+static_assert(kEntryMost > int(kMapButtonMost) && kEntryMost > int(kMapSliderMost));
 
 void writeEntry(char* out, int size, const MapControl& control) {
   snprintf(out, size_t(size), "%.*s", control.entryLength, control.entry);
