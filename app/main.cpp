@@ -13,6 +13,7 @@
 #include "app/scripted.h"
 #include "app/stop_signals.h"
 #include "door/access_key.h"
+#include "door/front_door.h"
 #include "door/origin_policy.h"
 #include "door/peer_address.h"
 #include "door/session_cookie.h"
@@ -53,6 +54,7 @@ int main(int argc, char** argv) {
   setfont(kFont8x8);
   payloadReceiver.store(wsworkfunc);
   scriptActions.store(&kPanelScriptActions);
+  addPanelRoutes(scriptRoutes());
   if (startWSserver() != kListening) return kServerFailed;
   takeStopSignals();
   // A button springs back only once every plain viewer has been sent its

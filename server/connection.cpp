@@ -236,13 +236,9 @@ bool answerRequest(Connection& con, int got) {
   wssession* record = con.record;
   const HttpRequest request = readHttpRequest(record->rxbuf, got);
   int access = kAccessNone;
-  const FirstRead read{record->rxbuf, got, kRxBufSize};
-  if (isScriptRequest(request)) {
-    const AnswerRoom room{record->txbuf, int(kTxBufSize), record->slot.slotIndex};
-    answerScript(con.sock, request, read, clientOf(con.peer, request, trustedProxies), room);
-    return false;
-  }
-  if (answerHttp(con.sock, request, read, con.peer, &access) != kFirstReadUpgrade) {
+  useAnswerRoom({record->txbuf, int(kTxBufSize), record->slot.slotIndex});
+  if (answerHttp(con.sock, request, {record->rxbuf, got, kRxBufSize}, con.peer, &access) !=
+      kFirstReadUpgrade) {
     return false;
   }
   markAdmitted(record->slot.slotIndex);

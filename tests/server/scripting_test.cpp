@@ -94,7 +94,10 @@ TEST(Scripting, OpenServerAnswersEachRequest) {
       {"a body too long", post("/controls/sliders/1", "value=1&" + std::string(600, 'p')), "413",
        ""},
       {"another site's page", post("/controls/buttons/circle/press", "", kForeign), "403", ""},
-      {"a GET of a press", get("/controls/buttons/circle/press"), "405", ""},
+      {"a GET of a press", get("/controls/buttons/circle/press"), "404", ""},
+      {"a POST of the map", post("/controls", ""), "405", ""},
+      {"a press of no label", post("/controls/buttons//press", ""), "404", ""},
+      {"a bad escape", post("/controls/buttons/%zz/press", ""), "404", ""},
       {"no such request", get("/controls/lights"), "404", ""},
       {"the BMP", get("/picture.bmp"), "200", "BM6"},
       {"the PNG", get("/picture.png"), "200", "\x89PNG"},
@@ -141,4 +144,40 @@ TEST(Scripting, KeyedServerTakesTheKeyAndAViewKeyOnlyReads) {
   expectRows(port, rows);
   EXPECT_FALSE(sanitizerReported(server.errors())) << server.errors();
   remove(file.c_str());
+}
+
+TEST(Scripting, PathsGiveTheLabelOrTheIndex) {
+  struct Case {
+    const char* rest;
+    int length;  // pressLabelOf's result
+    const char* label;
+  };
+  const Case presses[] = {
+      {"circle/press", 6, "circle"},
+      {"two%20words/press", 9, "two words"},
+      {"a+b/press", 3, "a+b"},
+      {"%E9t%c3%A9/press", 4, "\xE9t\xC3\xA9"},
+      {"/press", -1, ""},
+      {"circle", -1, ""},
+      {"circle/pressed", -1, ""},
+      {"%4/press", -1, ""},
+      {"%00x/press", -1, ""},
+      {"%zz/press", -1, ""},
+  };
+  for (const Case& c : presses) {
+    char label[kScriptLabelMost + 1] = {};
+    const std::string rest = c.rest;
+    EXPECT_EQ(pressLabelOf({rest.data(), int(rest.size())}, label), c.length) << c.rest;
+    if (c.length >= 0) EXPECT_STREQ(label, c.label) << c.rest;
+  }
+  char label[kScriptLabelMost + 1] = {};
+  const std::string longest = std::string(kScriptLabelMost, 'l') + "/press";
+  EXPECT_EQ(pressLabelOf({longest.data(), int(longest.size())}, label), kScriptLabelMost);
+  const std::string tooLong = "l" + longest;
+  EXPECT_EQ(pressLabelOf({tooLong.data(), int(tooLong.size())}, label), -1);
+
+  for (const auto& [rest, index] : std::vector<std::pair<std::string, int>>{
+           {"0", 0}, {"31", 31}, {"0031", 31}, {"", -1}, {"12345", -1}, {"-1", -1}, {"1/", -1}}) {
+    EXPECT_EQ(sliderIndexOf({rest.data(), int(rest.size())}), index) << rest;
+  }
 }
