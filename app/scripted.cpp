@@ -65,13 +65,6 @@ int32_t numberAfter(const char* entry, int length, const char* key, int32_t fall
   return int32_t(strtol(static_cast<const char*>(at) + patternLength, nullptr, 10));
 }
 
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // True when the JSON string between the quotes at `from` and `to` unescapes
 // to exactly the `length` bytes of `label`. The map escapes a quote, a
 // backslash and every control byte or byte from 127 up as \u00XX.
@@ -85,7 +78,7 @@ bool labelIs(const char* text, int from, int to, const char* label, int length) 
         if (i + 4 >= to) return false;
         byte = 0;
         for (int k = 1; k <= 4; ++k) {
-          const int digit = hexDigit(text[i + k]);
+          const int digit = hexDigitValue(text[i + k]);
           if (digit < 0) return false;
           byte = byte * 16 + digit;
         }

@@ -24,13 +24,6 @@ constexpr int kIndexDigitsMost = 4;
 thread_local AnswerRoom answerRoom;
 thread_local EmbeddedFile answerBody;
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 const char* reasonOf(int status) {
   switch (status) {
     case 200: return "OK";
@@ -180,21 +173,7 @@ int pressLabelOf(TextSpan rest, char* out) {
   const int suffix = int(sizeof kPressSuffix) - 1;
   const int length = rest.length - suffix;
   if (length < 1 || memcmp(rest.text + length, kPressSuffix, size_t(suffix)) != 0) return -1;
-  int made = 0;
-  for (int i = 0; i < length; ++i) {
-    int c = static_cast<unsigned char>(rest.text[i]);
-    if (c == '%') {
-      const int high = i + 2 < length ? hexValue(rest.text[i + 1]) : -1;
-      const int low = high >= 0 ? hexValue(rest.text[i + 2]) : -1;
-      if (low < 0) return -1;
-      c = high * 16 + low;
-      i += 2;
-    }
-    if (c == 0 || made >= kScriptLabelMost) return -1;
-    out[made++] = char(c);
-  }
-  out[made] = '\0';
-  return made;
+  return pathDecode({rest.text, length}, out, kScriptLabelMost + 1);
 }
 
 int sliderIndexOf(TextSpan rest) {

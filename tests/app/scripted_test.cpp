@@ -66,7 +66,9 @@ TEST(Scripted, SliderValuesAreDigitsInsideTheRange) {
   for (const Case& c : cases) {
     int32_t value = -99;
     EXPECT_EQ(sliderValueOf(span(c.text), -10, 255, &value), c.taken) << c.text;
-    if (c.taken) EXPECT_EQ(value, c.value) << c.text;
+    if (c.taken) {
+      EXPECT_EQ(value, c.value) << c.text;
+    }
   }
   int32_t value = 0;
   EXPECT_TRUE(sliderValueOf(span("50"), 100, 0, &value)) << "a range given either way round";

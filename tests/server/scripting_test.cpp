@@ -168,7 +168,9 @@ TEST(Scripting, PathsGiveTheLabelOrTheIndex) {
     char label[kScriptLabelMost + 1] = {};
     const std::string rest = c.rest;
     EXPECT_EQ(pressLabelOf({rest.data(), int(rest.size())}, label), c.length) << c.rest;
-    if (c.length >= 0) EXPECT_STREQ(label, c.label) << c.rest;
+    if (c.length >= 0) {
+      EXPECT_STREQ(label, c.label) << c.rest;
+    }
   }
   char label[kScriptLabelMost + 1] = {};
   const std::string longest = std::string(kScriptLabelMost, 'l') + "/press";
