@@ -52,15 +52,14 @@ uint32_t get32(uint32_t at) {
 }
 
 // The colour byte `channel` (0 red, 1 green, 2 blue) of pixel x in the BMP
-// row `fileRow` (0 the bottom).
-uint8_t colourAt(const Layout& layout, uint32_t fileRow, uint32_t x, uint32_t channel) {
-  const uint32_t rowStart = layout.pixels + fileRow * layout.stride;
+// row starting at `row`.
+uint8_t colourAt(const Layout& layout, const uint8_t* row, uint32_t x, uint32_t channel) {
   if (layout.bits == 8) {
-    const uint32_t index = BMP_DUMP[rowStart + x];
+    const uint32_t index = row[x];
     if (index >= layout.paletteEntries) return 0;
     return BMP_DUMP[layout.palette + index * layout.paletteEntry + (2 - channel)];
   }
-  return BMP_DUMP[rowStart + x * (layout.bits / 8) + (2 - channel)];
+  return row[x * (layout.bits / 8) + (2 - channel)];
 }
 
 int nextPiece(void* context, uint8_t* piece, int size) {
@@ -71,15 +70,26 @@ int nextPiece(void* context, uint8_t* piece, int size) {
   while (made < size && cursor.row < layout.height) {
     if (cursor.at == 0) {
       piece[made++] = cursor.row == 0 ? 0 : kFilterUp;
-    } else {
-      const uint32_t x = (cursor.at - 1) / kColourBytes;
-      const uint32_t channel = (cursor.at - 1) % kColourBytes;
-      const uint32_t fileRow = layout.height - 1 - cursor.row;
-      uint8_t value = colourAt(layout, fileRow, x, channel);
-      if (cursor.row != 0) value = uint8_t(value - colourAt(layout, fileRow + 1, x, channel));
-      piece[made++] = value;
+      cursor.at = 1;
     }
-    if (++cursor.at == rowBytes) {
+    // The PNG's rows are the BMP's from the top; the row above is the
+    // file's next one.
+    const uint32_t fileRow = layout.height - 1 - cursor.row;
+    const uint8_t* row = BMP_DUMP + layout.pixels + fileRow * layout.stride;
+    const uint8_t* above = cursor.row == 0 ? nullptr : row + layout.stride;
+    uint32_t x = (cursor.at - 1) / kColourBytes;
+    uint32_t channel = (cursor.at - 1) % kColourBytes;
+    while (made < size && cursor.at < rowBytes) {
+      uint8_t value = colourAt(layout, row, x, channel);
+      if (above != nullptr) value = uint8_t(value - colourAt(layout, above, x, channel));
+      piece[made++] = value;
+      ++cursor.at;
+      if (++channel == kColourBytes) {
+        channel = 0;
+        ++x;
+      }
+    }
+    if (cursor.at == rowBytes) {
       cursor.at = 0;
       ++cursor.row;
     }
