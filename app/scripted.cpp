@@ -84,7 +84,10 @@ bool labelIs(const char* text, int from, int to, const char* label, int length) 
         }
         i += 4;
       } else {
-        byte = kind == 'n' ? '\n' : kind == 't' ? '\t' : kind == 'r' ? '\r' : kind;
+        byte = kind == 'n'   ? '\n'
+               : kind == 't' ? '\t'
+               : kind == 'r' ? '\r'
+                             : static_cast<unsigned char>(kind);
       }
     }
     if (matched >= length || static_cast<unsigned char>(label[matched]) != byte) return false;

@@ -18,6 +18,9 @@ constexpr uint8_t kSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 constexpr int kChunkFrame = 12;  // length, type, CRC
 constexpr int kHeaderData = 13;
 constexpr uint8_t kFilterUp = 2;
+constexpr uint8_t kHeaderType[4] = {'I', 'H', 'D', 'R'};
+constexpr uint8_t kDataType[4] = {'I', 'D', 'A', 'T'};
+constexpr uint8_t kEndType[4] = {'I', 'E', 'N', 'D'};
 constexpr int kColourBytes = 3;
 
 struct Layout {
@@ -143,7 +146,7 @@ int pictureToPng(int slot, uint8_t* out, int outSize) {
   memcpy(out, kSignature, sizeof kSignature);
   uint8_t* header = out + sizeof kSignature;
   put32(header, kHeaderData);
-  memcpy(header + 4, "IHDR", 4);
+  memcpy(header + 4, kHeaderType, 4);
   put32(header + 8, layout.width);
   put32(header + 12, layout.height);
   const uint8_t depthAndKind[] = {8, 2, 0, 0, 0};  // 8 bits, RGB, deflate, filters, no interlace
@@ -157,11 +160,11 @@ int pictureToPng(int slot, uint8_t* out, int outSize) {
   if (packed < 0) return kPngTooLarge;
   uint8_t* data = out + kDataAt - 8;
   put32(data, uint32_t(packed));
-  memcpy(data + 4, "IDAT", 4);
+  memcpy(data + 4, kDataType, 4);
   put32(out + kDataAt + packed, chunkCrc(data + 4, 4 + uint32_t(packed)));
   uint8_t* end = out + kDataAt + packed + 4;
   put32(end, 0);
-  memcpy(end + 4, "IEND", 4);
+  memcpy(end + 4, kEndType, 4);
   put32(end + 8, chunkCrc(end + 4, 4));
   return kDataAt + packed + 4 + kEnd;
 }
