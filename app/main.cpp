@@ -11,8 +11,10 @@
 #include "app/key_tool.h"
 #include "app/panel.h"
 #include "app/pointer.h"
+#include "app/scripted.h"
 #include "app/stop_signals.h"
 #include "door/access_key.h"
+#include "door/front_door.h"
 #include "door/origin_policy.h"
 #include "door/peer_address.h"
 #include "door/session_cookie.h"
@@ -56,6 +58,8 @@ int main(int argc, char** argv) {
   printf("res = %i\n", bmpfilework("work.bmp"));
   setfont(kFont8x8);
   payloadReceiver.store(wsworkfunc);
+  scriptActions.store(&kPanelScriptActions);
+  addPanelRoutes(scriptRoutes());
   if (startWSserver() != kListening) return kServerFailed;
   takeStopSignals();
   // A button springs back only once every plain viewer has been sent its

@@ -12,9 +12,11 @@
 #include "graphics/framebuffer.h"
 #include "server/frames.h"
 #include "server/handshake.h"
+#include "server/picture_png.h"
 #include "server/records.h"
 #include "server/screen.h"
 #include "server/wire.h"
+#include "tools/peer/bmp_writer.h"
 #include "tools/peer/screen_picture.h"
 
 namespace {
@@ -117,3 +119,22 @@ void DecodePointerFrame(benchmark::State& state) {
 BENCHMARK(DecodePointerFrame);
 
 }  // namespace
+
+// The picture as a PNG for GET /picture.png: the 640 x 480 default picture
+// (the calm background) and the photograph-like one, its bytes beside the
+// BMP's.
+void PictureAsPng(benchmark::State& state) {
+  loadBenchPicture(state.range(0) == 0 ? makeBmp(BmpLayout{}, calmBackground) : makePhotoPicture());
+  static uint8_t out[kFrameBufferSize];
+  int length = 0;
+  for (auto _ : state) {
+    FrameLock lock;
+    length = pictureToPng(0, out, int(sizeof out));
+    benchmark::DoNotOptimize(length);
+  }
+  state.SetLabel(state.range(0) == 0 ? "calm background" : "photograph");
+  state.counters["message_bytes"] = length;
+  state.counters["raw_bytes"] = bmpFileSize();
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(PictureAsPng)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);

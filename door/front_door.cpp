@@ -7,6 +7,10 @@
 
 #include <openssl/crypto.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+
 #include "base/clock.h"
 #include "door/access_key.h"
 #include "door/http_access.h"
@@ -82,10 +86,20 @@ constexpr Route kRoutes[] = {
 
 static_assert(std::ranges::all_of(kRoutes, [](const Route& row) { return row.handler != nullptr; }),
               "every row has its handler");
+// The table with the rows of the layers above (addPanelRoutes) put before
+// its last row, which takes every other GET.
+constexpr int kPanelRoutesMost = 8;
+Route routeTable[std::size(kRoutes) + kPanelRoutesMost];
+size_t routeCount = 0;  // 0 while no rows were added: kRoutes alone
+
+std::span<const Route> currentRoutes() {
+  if (routeCount == 0) return kRoutes;
+  return {routeTable, routeCount};
+}
 
 RouteOutcome route(int sock, const HttpRequest& request, FirstRead read, const Peer& peer,
                    bool keyOn) {
-  return routeRequest(kRoutes, request, RouteContext{sock, read, peer, keyOn});
+  return routeRequest(currentRoutes(), request, RouteContext{sock, read, peer, keyOn});
 }
 
 }  // namespace
@@ -129,6 +143,16 @@ int answerHttp(int sock, const HttpRequest& request, FirstRead read, const Peer&
             outcome.route->refused, originRefusalText(outcome.answer.refusal));
   }
   return answered(sock, outcome.answer);
+}
+
+int addPanelRoutes(std::span<const Route> rows) {
+  if (rows.size() > size_t(kPanelRoutesMost)) return -1;
+  const size_t before = std::size(kRoutes) - 1;
+  std::copy(kRoutes, kRoutes + before, routeTable);
+  std::copy(rows.begin(), rows.end(), routeTable + before);
+  routeTable[before + rows.size()] = kRoutes[before];
+  routeCount = before + rows.size() + 1;
+  return 0;
 }
 
 HttpAnswer answerFor(const HttpRequest& request, bool peerOnLoopback) {

@@ -5,10 +5,12 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "door/http_answer.h"
 #include "door/http_request.h"
 #include "door/peer_address.h"
+#include "door/routes.h"
 
 constexpr int kFirstReadUpgrade = 0;   // go on with the 101 reply
 constexpr int kFirstReadAnswered = 1;  // answered over HTTP: end the connection
@@ -38,3 +40,9 @@ int readRequest(int sock, uint8_t* buf, int capacity, int64_t deadlineMs, uint8_
 // do (kAccessControl, or kAccessView for a view session). `peer` is the
 // connection's peer; behind a trusted proxy the client it forwards is used.
 int answerHttp(int sock, const HttpRequest& request, FirstRead read, const Peer& peer, int* access);
+
+// Adds rows of the layers above to the route table (the scripting
+// interface, server/scripting.h), tried after the table's own rows and
+// before the row of the page's files; they replace rows added before. Once,
+// before the server starts. 0, or -1 for more than 8 rows.
+int addPanelRoutes(std::span<const Route> rows);

@@ -165,13 +165,37 @@ TextSpan listValue(TextSpan list, const char* name, char separator) {
   return {};
 }
 
-int hexValue(char c) {
+// Percent-decodes value into out; "+" is a space in a form, itself in a
+// path. Its length, or -1 when it does not fit or holds a bad escape (or,
+// in a path, an escaped NUL).
+int percentDecode(TextSpan value, char* out, int size, bool form) {
+  int written = 0;
+  for (int i = 0; i < value.length; ++i) {
+    if (written + 1 >= size) return -1;
+    char c = value.text[i];
+    if (c == '+' && form) {
+      c = ' ';
+    } else if (c == '%') {
+      const int high = i + 2 < value.length ? hexDigitValue(value.text[i + 1]) : -1;
+      const int low = high >= 0 ? hexDigitValue(value.text[i + 2]) : -1;
+      if (low < 0) return -1;
+      c = char(high * 16 + low);
+      if (c == '\0' && !form) return -1;
+      i += 2;
+    }
+    out[written++] = c;
+  }
+  if (size > 0) out[written] = '\0';
+  return size > 0 ? written : -1;
+}
+
+}  // namespace
+
+int hexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   const char l = lower(c);
   return l >= 'a' && l <= 'f' ? l - 'a' + 10 : -1;
 }
-
-}  // namespace
 
 TextSpan cookieValue(TextSpan header, const char* name) {
   return listValue(header, name, ';');
@@ -192,23 +216,11 @@ TextSpan formField(TextSpan body, const char* name) {
 }
 
 int formDecode(TextSpan value, char* out, int size) {
-  int written = 0;
-  for (int i = 0; i < value.length; ++i) {
-    if (written + 1 >= size) return -1;
-    char c = value.text[i];
-    if (c == '+') {
-      c = ' ';
-    } else if (c == '%') {
-      const int high = i + 2 < value.length ? hexValue(value.text[i + 1]) : -1;
-      const int low = high >= 0 ? hexValue(value.text[i + 2]) : -1;
-      if (low < 0) return -1;
-      c = char(high * 16 + low);
-      i += 2;
-    }
-    out[written++] = c;
-  }
-  if (size > 0) out[written] = '\0';
-  return size > 0 ? written : -1;
+  return percentDecode(value, out, size, true);
+}
+
+int pathDecode(TextSpan value, char* out, int size) {
+  return percentDecode(value, out, size, false);
 }
 
 int contentLengthOf(TextSpan value, int most) {

@@ -71,6 +71,11 @@ TextSpan formField(TextSpan body, const char* name);
 // Percent-decodes a form value ("+" is a space) into out; its length, or
 // -1 when it does not fit in `size` bytes or holds a bad escape.
 int formDecode(TextSpan value, char* out, int size);
+// Percent-decodes a path segment the same way, "+" kept as it is and an
+// escaped NUL refused.
+int pathDecode(TextSpan value, char* out, int size);
+// The value of a hexadecimal digit (either case), or -1.
+int hexDigitValue(char c);
 // A Content-Length value: 0 or more, or -1 when it is not plain digits or
 // exceeds `most`.
 int contentLengthOf(TextSpan value, int most);

@@ -4,14 +4,18 @@
 // decoded in order, and the tail is moved to the front. The same stream read
 // in one go and read in small pieces must decode to the same frames, each
 // decode must stay inside the bytes it was given, and rdbuf must always end
-// in a zero byte.
+// in a zero byte. Each frame is also taken by the framing rules (fragments
+// joined across frames): the step is one of the four, an answer is a pong,
+// an end a close frame, and a joined message a whole frame.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "server/frames.h"
 #include "server/records.h"
+#include "server/wire.h"
 
 namespace {
 
@@ -19,6 +23,7 @@ wssession session;
 
 struct Decoded {
   int code;
+  int step;
   std::vector<uint8_t> payload;  // rdbuf up to its first zero byte
 };
 
@@ -30,7 +35,24 @@ Decoded decodeAlone(const uint8_t* frame, int frameLen) {
   if (rdbuf[kRdBufSize - 1] != 0) abort();
   if (code > frameLen) abort();  // a text result counts bytes of the frame
   const size_t payloadLen = strnlen(reinterpret_cast<const char*>(rdbuf), kRdBufSize);
-  return {code, std::vector<uint8_t>(rdbuf, rdbuf + payloadLen)};
+  std::vector<uint8_t> payload(rdbuf, rdbuf + payloadLen);
+  uint8_t out[kRxBufSize];
+  const FrameTake take = wstakeFrame(&session, exact.data(), frameLen, out);
+  if (take.length < 0 || take.length > kRxBufSize) abort();
+  switch (take.step) {
+    case kTakeMessage:
+      if (take.length > 0 && wsframeLength(out, take.length) != take.length) abort();
+      break;
+    case kTakeNothing: break;
+    case kTakeAnswer:
+      if (out[0] != (kFinalBit | kOpPong) || take.length < 2) abort();
+      break;
+    case kTakeEnd:
+      if (out[0] != (kFinalBit | kOpClose) || (take.length != 2 && take.length != 4)) abort();
+      break;
+    default: abort();
+  }
+  return {code, take.step, std::move(payload)};
 }
 
 // Feeds the stream through the receive buffer in reads whose sizes come from
@@ -42,6 +64,7 @@ std::vector<Decoded> feed(const uint8_t* data, size_t size, const uint8_t* sizes
   uint8_t* rx = session.rxbuf;
   int kept = 0;
   size_t at = 0;
+  session.join.first = 0;
   for (size_t turn = 0; at < size; ++turn) {
     const int room = kRxBufSize - kept;
     int want = sizeCount ? sizes[turn % sizeCount] : 0;
@@ -73,7 +96,8 @@ std::vector<Decoded> feed(const uint8_t* data, size_t size, const uint8_t* sizes
 bool same(const std::vector<Decoded>& a, const std::vector<Decoded>& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (a[i].code != b[i].code || a[i].payload != b[i].payload) return false;
+    if (a[i].code != b[i].code || a[i].step != b[i].step || a[i].payload != b[i].payload)
+      return false;
   }
   return true;
 }

@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> frame(data + 1, data + size);
   uint8_t plain[kRxBufSize];
   const int length = wsplainFrame(&session, frame.data(), int(frame.size()), plain);
-  if (length == 0 || length == kFrameBadBits || length == kFrameBadBody) return 0;
+  if (length == 0 || length == kFrameBadBits || length == kFrameBadBody || length == kFrameTooLarge)
+    return 0;
   if (length < 2 || length > kRxBufSize) abort();
   if (wsframeLength(plain, length) != length) abort();
   if ((plain[0] & kReservedBits) != 0 || (plain[0] & kOpcodeBits) != (frame[0] & kOpcodeBits))

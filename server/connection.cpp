@@ -30,6 +30,14 @@
 // A connection that ends while its last report held the pointer (a press or
 // a move of a held pointer) hands on the page's lift, so a button it held
 // springs back as it would on a real lift.
+//
+// Control frames: a ping is answered with a pong carrying its payload, sent
+// between messages (a page's message being written goes out whole first). A
+// close frame is answered with a close frame carrying its status code; a
+// frame that breaks the framing rules gets a close frame with 1002, one that
+// is too long 1009, and a stop of the server 1001. After its close frame the
+// server sends nothing more, and waits briefly for the peer to close its side
+// so the close frame is not lost to a reset.
 #include "server/connection.h"
 
 #include <errno.h>
@@ -56,11 +64,14 @@
 #include "server/listener.h"
 #include "server/records.h"
 #include "server/screen.h"
+#include "server/scripting.h"
 #include "server/slot_wake.h"
 
 namespace {
 
 constexpr useconds_t kTurnPauseMicros = 100000;
+// How long the server waits, after its close frame, for the peer to close.
+constexpr int64_t kCloseLingerMillis = 500;
 // While a page's message is being written, how often the socket's queue is
 // looked at to tell a slow peer from a stalled one.
 constexpr int kQueueLookMillis = 1000;
@@ -90,7 +101,13 @@ struct Connection {
   int64_t requestDeadlineMs;  // the whole request is in by then, or the connection ends
   int64_t pingDeadline;       // when the ping exchange must be over (monotonicMs)
   bool holds = false;         // the last report handed on held the pointer
-  bool mapNext = false;       // a picture went out last: the control map goes first
+  int pongLength = 0;         // a pong due, in pong; 0 none
+  uint8_t pong[2 + kMax7] = {};
+  int closeLength = 0;  // the close frame to end with, in closing; 0 none yet
+  uint8_t closing[kCloseFrameMax] = {};
+  bool midMessage = false;  // a message was cut off: no frame may follow
+  bool pingsOnly = false;   // the last read held whole frames, every one a ping
+  bool mapNext = false;     // a picture went out last: the control map goes first
 };
 
 // The lift a page sends when the pointer is let go.
@@ -110,10 +127,9 @@ bool inPingExchange(const Connection& con) {
   return con.state == kStateFirstPing || con.state == kStateSecondPing;
 }
 
-// Acts on one whole frame by the connection's state; false ends the connection.
-bool actOnFrame(Connection& con, const uint8_t* frame, int frameLen) {
+// Acts on one whole message frame by the connection's state.
+void actOnFrame(Connection& con, const uint8_t* frame, int frameLen) {
   const int code = wsdecode(con.record, frame, frameLen);
-  if (code == kFrameClose) return false;
   switch (con.state) {
     case kStateFirstPing:
       if (code == kFramePong) {
@@ -141,31 +157,62 @@ bool actOnFrame(Connection& con, const uint8_t* frame, int frameLen) {
       break;
     }
   }
-  return true;
+}
+
+void endWith(Connection& con, const uint8_t* frame, int length) {
+  memcpy(con.closing, frame, size_t(length));
+  con.closeLength = length;
 }
 
 // Acts on every whole frame in the first `filled` bytes of rxbuf and keeps the
-// cut tail; false ends the connection (a close, a frame too large ever to
-// fit the receive buffer, reserved bits not agreed on, or a compressed body
-// that does not inflate within the same bound).
+// cut tail; a ping's answer is kept in con.pong. False ends the connection,
+// with the close frame to send in con.closing: a close, a frame too large
+// ever to fit the receive buffer, or one that breaks the framing rules.
 bool actOnFrames(Connection& con, int filled) {
   uint8_t* bytes = con.record->rxbuf;
   int used = 0;
+  int pings = 0;
+  int frames = 0;
   while (used < filled) {
     const int frameLen = wsframeLength(bytes + used, filled - used);
-    if (frameLen < 0) return false;
+    uint8_t out[kRxBufSize];
+    if (frameLen < 0) {
+      endWith(con, out, int(wscloseFrame(out, kCloseTooBig)));
+      return false;
+    }
     if (frameLen == 0) break;
-    uint8_t plain[kRxBufSize];
-    const int plainLen = wsplainFrame(con.record, bytes + used, frameLen, plain);
-    if (plainLen < 0) return false;
-    const bool goOn =
-        plainLen > 0 ? actOnFrame(con, plain, plainLen) : actOnFrame(con, bytes + used, frameLen);
-    if (!goOn) return false;
+    const FrameTake take = wstakeFrame(con.record, bytes + used, frameLen, out);
+    ++frames;
+    if (take.step == kTakeEnd) {
+      endWith(con, out, take.length);
+      return false;
+    }
+    if (take.step == kTakeAnswer) {
+      // Only the newest ping needs its answer.
+      memcpy(con.pong, out, size_t(take.length));
+      con.pongLength = take.length;
+      ++pings;
+    } else if (take.step == kTakeMessage) {
+      if (take.length > 0) {
+        actOnFrame(con, out, take.length);
+      } else {
+        actOnFrame(con, bytes + used, frameLen);
+      }
+    }
     used += frameLen;
   }
+  con.pingsOnly = frames > 0 && pings == frames;
   con.kept = filled - used;
   memmove(bytes, bytes + used, size_t(con.kept));
   return true;
+}
+
+// Sends the pong due, if any; false when it did not go out.
+bool sendPong(Connection& con) {
+  if (con.pongLength == 0) return true;
+  const int length = con.pongLength;
+  con.pongLength = 0;
+  return wssWr(con.sock, con.pong, length) == length;
 }
 
 // Sends the 101 reply built from the upgrade request and starts the two
@@ -191,6 +238,7 @@ bool answerRequest(Connection& con, int got) {
   wssession* record = con.record;
   const HttpRequest request = readHttpRequest(record->rxbuf, got);
   int access = kAccessNone;
+  useAnswerRoom({record->txbuf, int(kTxBufSize), record->slot.slotIndex});
   if (answerHttp(con.sock, request, {record->rxbuf, got, kRxBufSize}, con.peer, &access) !=
       kFirstReadUpgrade) {
     return false;
@@ -230,7 +278,12 @@ bool readAndAct(Connection& con) {
     if (record->pingOn != 0 && wssWr(con.sock, kServerPing, sizeof kServerPing) < 0) return false;
     return peerClosed == 0;
   }
-  return actOnFrames(con, con.kept + got) && peerClosed == 0;
+  if (!actOnFrames(con, con.kept + got) || !sendPong(con)) return false;
+  // A client's keep-alive pings must not hold back the exchange: a read of
+  // pings alone counts as quiet.
+  if (con.pingsOnly && record->pingOn != 0 && wssWr(con.sock, kServerPing, sizeof kServerPing) < 0)
+    return false;
+  return peerClosed == 0;
 }
 
 // Offers the screen; false when a frame did not go out whole, since the
@@ -350,6 +403,7 @@ void streamLive(Connection& con) {
   while (goOn && workCopy() != 0) {
     const int64_t now = monotonicMs();
     if (inPingExchange(con) && now >= con.pingDeadline) break;
+    if (out.length == 0 && !sendPong(con)) break;
     if (con.state == kStateStreaming) {
       watchPicture(slot, true);
       watchControlMap(slot, con.record->controlsOn != 0);
@@ -375,6 +429,32 @@ void streamLive(Connection& con) {
   }
   watchPicture(slot, false);
   watchControlMap(slot, false);
+  // A message cut off may be finished for the close frame that follows it.
+  if (out.at > 0 && out.at < out.length) {
+    const int rest = out.length - out.at;
+    const bool closing = con.closeLength > 0 || workCopy() == 0;
+    con.midMessage = !closing || wssWrSteady(con.sock, out.bytes + out.at, rest) != rest;
+  }
+}
+
+// Sends the close frame the connection ends with: the one its frames asked
+// for, or 1001 when the server stops. Nothing before the 101 reply, after a
+// message cut off, or to a peer that went away without one. Then waits a
+// little for the peer to close its side.
+void sendClose(Connection& con) {
+  if (con.state == kStateHandshake || con.midMessage) return;
+  if (con.closeLength == 0 && workCopy() != 0) return;
+  if (con.closeLength == 0) con.closeLength = int(wscloseFrame(con.closing, kCloseGoingAway));
+  if (wssWr(con.sock, con.closing, con.closeLength) != con.closeLength) return;
+  shutdown(con.sock, SHUT_WR);
+  const int64_t until = monotonicMs() + kCloseLingerMillis;
+  uint8_t drained[256];
+  for (int64_t now = monotonicMs(); now < until; now = monotonicMs()) {
+    uint8_t peerClosed = 0;
+    const int got =
+        wssRdOnce(con.sock, drained, sizeof drained, int(until - now) * 1000, &peerClosed);
+    if (got == kSocketError || peerClosed != 0) return;
+  }
 }
 
 }  // namespace
@@ -405,6 +485,7 @@ void* server_con(void* arg) {
   record->mapVersion = 0;
   record->sent.version = 0;
   record->viewOnly = 0;
+  record->join.first = 0;
   Connection con{record, record->slot.sock, kStateHandshake, 0, peer, requestDeadlineMs, 0};
   const bool canSleep = openSlotWakes();
 
@@ -422,6 +503,7 @@ void* server_con(void* arg) {
 
   if (con.state == kStateStreaming && record->changesOn == 0) plainViewerLeaves(slotIndex);
   liftHeldPointer(con);
+  sendClose(con);
   releaseSlot(slotIndex, con.sock);
   logLine(kLogClosed, "== Close Client ==\n");
   pthread_exit(nullptr);

@@ -43,14 +43,19 @@ bool compressorStarted = false;
 
 alignas(kArenaAlign) uint8_t inflateBytes[kMaxClients][kInflateArenaSize];
 
+// A fresh stream whose memory comes from the arena.
+void onArena(z_stream* stream, Arena* arena) {
+  memset(stream, 0, sizeof *stream);
+  stream->zalloc = arenaTake;
+  stream->zfree = arenaGive;
+  stream->opaque = arena;
+}
+
 }  // namespace
 
 int deflatePicture(const uint8_t* raw, uint32_t length, uint8_t* out, uint32_t outSize) {
   if (!compressorStarted) {
-    memset(&compressor, 0, sizeof compressor);
-    compressor.zalloc = arenaTake;
-    compressor.zfree = arenaGive;
-    compressor.opaque = &deflateArena;
+    onArena(&compressor, &deflateArena);
     if (deflateInit2(&compressor, kDeflateLevel, Z_DEFLATED, -kWindowBits, kMemoryLevel,
                      Z_DEFAULT_STRATEGY) != Z_OK) {
       deflateArena.used = 0;
@@ -83,10 +88,7 @@ int inflateMessage(int slot, uint8_t* in, int inLength, uint8_t* out, int outSiz
   if (slot < 0 || slot >= kMaxClients || inLength < 0 || outSize < 0) return kInflateBadData;
   Arena arena{inflateBytes[slot], kInflateArenaSize, 0};
   z_stream stream;
-  memset(&stream, 0, sizeof stream);
-  stream.zalloc = arenaTake;
-  stream.zfree = arenaGive;
-  stream.opaque = &arena;
+  onArena(&stream, &arena);
   if (inflateInit2(&stream, -kWindowBits) != Z_OK) return kInflateBadData;
   memcpy(in + inLength, kEmptyBlockTail, kInflateTailSize);
   stream.next_in = in;
@@ -118,4 +120,34 @@ int inflateMessage(int slot, uint8_t* in, int inLength, uint8_t* out, int outSiz
 
 size_t deflateArenaUsed() {
   return deflateArena.used;
+}
+
+int zlibCompress(int slot, PieceSource source, void* context, uint8_t* out, int outSize) {
+  // A 4 KiB window and small tables fit the inflater's arena: about 38 KiB.
+  constexpr int kStreamWindowBits = 12;
+  constexpr int kStreamMemoryLevel = 5;
+  if (slot < 0 || slot >= kMaxClients || outSize < 0) return kDeflateFailed;
+  Arena arena{inflateBytes[slot], kInflateArenaSize, 0};
+  z_stream stream;
+  onArena(&stream, &arena);
+  if (deflateInit2(&stream, kDeflateLevel, Z_DEFLATED, kStreamWindowBits, kStreamMemoryLevel,
+                   Z_DEFAULT_STRATEGY) != Z_OK) {
+    return kDeflateFailed;
+  }
+  stream.next_out = out;
+  stream.avail_out = uInt(outSize);
+  uint8_t piece[4096];
+  int result = Z_OK;
+  for (;;) {
+    const int got = source(context, piece, int(sizeof piece));
+    stream.next_in = piece;
+    stream.avail_in = uInt(got > 0 ? got : 0);
+    const int flush = got > 0 ? Z_NO_FLUSH : Z_FINISH;
+    result = deflate(&stream, flush);
+    // Input left over means the output is full.
+    if (result == Z_STREAM_ERROR || stream.avail_in != 0 || flush == Z_FINISH) break;
+  }
+  const int made = outSize - int(stream.avail_out);
+  deflateEnd(&stream);
+  return result == Z_STREAM_END ? made : kDeflateNotSmaller;
 }

@@ -45,3 +45,15 @@ constexpr uint8_t kEmptyBlockTail[kInflateTailSize] = {0x00, 0x00, 0xFF, 0xFF};
 
 // Bytes of the compressor's arena in use (its state, once it has started).
 size_t deflateArenaUsed();
+
+// Where zlibCompress takes its input: fills up to `size` bytes at `piece` and
+// returns how many; 0 ends the input.
+using PieceSource = int (*)(void* context, uint8_t* piece, int size);
+
+// Compresses what `source` gives into one zlib stream (header and check
+// value) in out: its length, or kDeflateNotSmaller when it does not fit
+// outSize, kDeflateFailed when the library could not start. It uses the
+// inflater arena of `slot` with a 4 KiB window, so only the slot's own
+// connection thread may call it, and only while it receives no message (an
+// HTTP request's answer).
+int zlibCompress(int slot, PieceSource source, void* context, uint8_t* out, int outSize);

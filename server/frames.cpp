@@ -97,6 +97,81 @@ int wsdecode(wssession* record, const uint8_t* frame, int frameLen) {
   return int(strnlen(reinterpret_cast<const char*>(frame), size_t(frameLen)));
 }
 
+namespace {
+
+// Inflates a compressed message body (with kBodyTailRoom bytes of room
+// after it) into an unmasked frame in `out`, whose first byte is `first`
+// with the compressed bit cleared; its length, or kFrameBadBody or
+// kFrameTooLarge.
+int inflatedFrame(wssession* record, uint8_t first, uint8_t* body, int bodyLength, uint8_t* out) {
+  static_assert(kBodyTailRoom >= kInflateTailSize);
+  // Inflated after room for the largest header it can need, then moved up
+  // behind the header it does need: an unmasked frame of the same kind.
+  constexpr int kRoom = 4;
+  static_assert(kMessageMax > int(kMax7) && kMessageMax <= int(kMax16) &&
+                kRoom + kMessageMax <= kRxBufSize);
+  const int made =
+      inflateMessage(record->slot.slotIndex, body, bodyLength, out + kRoom, kMessageMax);
+  if (made == kInflateTooLarge) return kFrameTooLarge;
+  if (made < 0) return kFrameBadBody;
+  const uint32_t headerSize = wsframeHeader(out, first & kFinalAndOpcode, uint32_t(made));
+  memmove(out + headerSize, out + kRoom, size_t(made));
+  return int(headerSize) + made;
+}
+
+FrameTake endWith(uint8_t* out, uint16_t code) {
+  return {kTakeEnd, int32_t(wscloseFrame(out, code))};
+}
+
+// Status codes a peer may send: the defined ones other than those reserved
+// for reporting (1004 to 1006, 1015), and those of applications (3000 up).
+bool sendableCloseCode(uint16_t code) {
+  return (code >= 1000 && code <= 1003) || (code >= 1007 && code <= 1014) ||
+         (code >= 3000 && code <= 4999);
+}
+
+// A close frame is answered with one carrying its status code (none when it
+// carried none); a body of one byte or an unknown code is a protocol error.
+FrameTake answerClose(const uint8_t* frame, const FrameHeader& header, uint8_t* out) {
+  if (header.length == 0) return endWith(out, kCloseNoStatus);
+  if (header.length < 2) return endWith(out, kCloseProtocolError);
+  uint8_t status[2];
+  unmask(status, frame, header, 2);
+  const uint16_t code = uint16_t(status[0] << 8 | status[1]);
+  return endWith(out, sendableCloseCode(code) ? code : kCloseProtocolError);
+}
+
+FrameTake takeControl(const uint8_t* frame, const FrameHeader& header, uint8_t* out) {
+  const bool final = (frame[0] & kFinalBit) != 0;
+  if (!final || (frame[0] & kReservedBits) != 0 || header.length > kMax7 ||
+      header.opcode > kOpPong) {
+    return endWith(out, kCloseProtocolError);
+  }
+  if (header.opcode == kOpClose) return answerClose(frame, header, out);
+  if (header.opcode == kOpPong) return {kTakeMessage, 0};
+  const uint32_t headerSize = wsframeHeader(out, kFinalBit | kOpPong, uint32_t(header.length));
+  unmask(out + headerSize, frame, header, size_t(header.length));
+  return {kTakeAnswer, int32_t(headerSize + header.length)};
+}
+
+// The joined message as a frame to act on.
+FrameTake joinedMessage(wssession* record, uint8_t* out) {
+  MessageJoin& join = record->join;
+  const uint8_t first = kFinalBit | join.first;
+  join.first = 0;
+  if ((first & kFrameCompressed) != 0) {
+    const int length = inflatedFrame(record, first, join.bytes, join.length, out);
+    if (length == kFrameTooLarge) return endWith(out, kCloseTooBig);
+    if (length < 0) return endWith(out, kCloseProtocolError);
+    return {kTakeMessage, length};
+  }
+  const uint32_t headerSize = wsframeHeader(out, first, uint32_t(join.length));
+  memcpy(out + headerSize, join.bytes, size_t(join.length));
+  return {kTakeMessage, int32_t(headerSize) + join.length};
+}
+
+}  // namespace
+
 int wsplainFrame(wssession* record, const uint8_t* frame, int frameLen, uint8_t* plain) {
   if (frameLen < 1) return 0;
   const uint8_t reserved = frame[0] & kReservedBits;
@@ -108,20 +183,47 @@ int wsplainFrame(wssession* record, const uint8_t* frame, int frameLen, uint8_t*
     return kFrameBadBody;
   }
   // The body unmasked, with room for the tail the inflater adds.
-  uint8_t body[kRxBufSize + kInflateTailSize];
+  uint8_t body[kRxBufSize + kBodyTailRoom];
   const int bodyLength = int(header.length);
   unmask(body, frame, header, size_t(bodyLength));
-  // Inflated after room for the largest header it can need, then moved up
-  // behind the header it does need: an unmasked frame of the same kind.
-  constexpr int kRoom = 4;
-  static_assert(kMessageMax > int(kMax7) && kMessageMax <= int(kMax16) &&
-                kRoom + kMessageMax <= kRxBufSize);
-  const int made =
-      inflateMessage(record->slot.slotIndex, body, bodyLength, plain + kRoom, kMessageMax);
-  if (made < 0) return kFrameBadBody;
-  const uint32_t headerSize = wsframeHeader(plain, frame[0] & kFinalAndOpcode, uint32_t(made));
-  memmove(plain + headerSize, plain + kRoom, size_t(made));
-  return int(headerSize) + made;
+  return inflatedFrame(record, frame[0], body, bodyLength, plain);
+}
+
+FrameTake wstakeFrame(wssession* record, const uint8_t* frame, int frameLen, uint8_t* out) {
+  FrameHeader header;
+  if (!readHeader(frame, frameLen, &header) ||
+      uint64_t(header.payloadAt) + header.length > uint64_t(frameLen)) {
+    return endWith(out, kCloseProtocolError);
+  }
+  if (header.opcode >= kOpClose) return takeControl(frame, header, out);
+  const uint8_t reserved = frame[0] & kReservedBits;
+  const bool final = (frame[0] & kFinalBit) != 0;
+  MessageJoin& join = record->join;
+  if (header.opcode > kOpBinary) return endWith(out, kCloseProtocolError);
+  if (header.opcode == kOpContinuation) {
+    // Only the first frame of a message may be marked compressed.
+    if (join.first == 0 || reserved != 0) return endWith(out, kCloseProtocolError);
+  } else {
+    if (join.first != 0) return endWith(out, kCloseProtocolError);  // a message inside another
+    if (final) {
+      const int length = wsplainFrame(record, frame, frameLen, out);
+      if (length == kFrameTooLarge) return endWith(out, kCloseTooBig);
+      if (length < 0) return endWith(out, kCloseProtocolError);
+      return {kTakeMessage, length};
+    }
+    if (reserved != 0 && (reserved != kFrameCompressed || record->deflateOn == 0)) {
+      return endWith(out, kCloseProtocolError);
+    }
+    join.first = frame[0] & (kFrameCompressed | kOpcodeBits);
+    join.length = 0;
+  }
+  if (header.length > uint64_t(kMessageMax - join.length)) {
+    join.first = 0;
+    return endWith(out, kCloseTooBig);
+  }
+  unmask(join.bytes + join.length, frame, header, size_t(header.length));
+  join.length += int32_t(header.length);
+  return final ? joinedMessage(record, out) : FrameTake{kTakeNothing, 0};
 }
 
 int wsfunc(wssession* record) {

@@ -15,6 +15,11 @@
 
 constexpr int kMaxClients = 5;
 constexpr int kRxBufSize = 1024;
+// The largest payload a message may carry, as sent or once inflated: what a
+// masked frame with a 16-bit length can hold in the receive buffer.
+constexpr int kMessageMax = kRxBufSize - 8;
+// Room after a compressed body for the four bytes the inflater appends.
+constexpr int kBodyTailRoom = 4;
 // The transmit buffer holds the largest picture the frame buffer accepts plus
 // the 10-byte frame header, so every accepted picture streams.
 constexpr uint32_t kTxBufSize = kFrameBufferSize + kFrameHeaderMax;
@@ -84,6 +89,14 @@ struct LastSent {
   uint32_t mark;  // the picture mark (server/screen.h) it is current with, 0 none
 };
 
+// A message arriving in fragments: the payload of each frame is added here
+// until the final one, bounded like a message in one frame.
+struct MessageJoin {
+  uint8_t first;   // the first frame's opcode and compressed bit; 0 while none is open
+  int32_t length;  // payload bytes joined so far
+  uint8_t bytes[kMessageMax + kBodyTailRoom];
+};
+
 // One connection's record; belongs to its connection thread alone.
 // txbuf is placed so that a large picture's copy, after the 10-byte header,
 // starts on the frame buffer's boundary (kPictureAlign).
@@ -105,6 +118,7 @@ struct alignas(kPictureAlign) wssession {
   LastSent sent;           // the last screen message (server/screen.h)
   char wsAccept[64];
   uint8_t viewOnly;  // 255: a view session, whose reports are dropped
+  MessageJoin join;  // the fragmented message being received
   wsclients slot;    // copy of wsserver taken at thread start
   // The control map's message last built (server/control_message.h).
   uint8_t mapFrame[kMapFrameSize];

@@ -18,3 +18,11 @@ uint32_t wsframeHeader(uint8_t* out, uint8_t first, uint32_t length) {
   for (int i = 0; i < 8; ++i) out[2 + i] = uint8_t(wide >> (56 - 8 * i));
   return kFrameHeaderMax;
 }
+
+uint32_t wscloseFrame(uint8_t* out, uint16_t code) {
+  if (code == kCloseNoStatus) return wsframeHeader(out, kFinalBit | kOpClose, 0);
+  const uint32_t header = wsframeHeader(out, kFinalBit | kOpClose, 2);
+  out[header] = uint8_t(code >> 8);
+  out[header + 1] = uint8_t(code);
+  return header + 2;
+}

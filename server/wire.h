@@ -6,7 +6,9 @@
 
 #include <cstdint>
 
-// Opcodes (the low four bits of the first byte).
+// Opcodes (the low four bits of the first byte). From kOpClose up they are
+// control frames: never fragmented, at most kMax7 payload bytes.
+constexpr uint8_t kOpContinuation = 0x0;
 constexpr uint8_t kOpText = 0x1;
 constexpr uint8_t kOpBinary = 0x2;
 constexpr uint8_t kOpClose = 0x8;
@@ -38,7 +40,19 @@ constexpr int kFrameHeaderMax = 10;
 // The server's ping: a final ping frame carrying "Hello".
 constexpr uint8_t kServerPing[] = {kFinalBit | kOpPing, 5, 'H', 'e', 'l', 'l', 'o'};
 
+// Status codes a close frame carries (two bytes, most significant first).
+constexpr uint16_t kCloseNormal = 1000;
+constexpr uint16_t kCloseGoingAway = 1001;      // the server stops
+constexpr uint16_t kCloseProtocolError = 1002;  // a frame broke the framing rules
+constexpr uint16_t kCloseTooBig = 1009;         // a message longer than the server takes
+constexpr uint16_t kCloseNoStatus = 0;          // a close frame without a body
+// The longest close frame the server writes: header and status code.
+constexpr int kCloseFrameMax = 4;
+
 // Writes the header of an unmasked frame: the first byte as given (final
 // bit, reserved bits, opcode) and the shortest length field for `length`;
 // returns the header's size (2, 4 or kFrameHeaderMax).
 uint32_t wsframeHeader(uint8_t* out, uint8_t first, uint32_t length);
+// Writes an unmasked close frame carrying `code` (none for kCloseNoStatus);
+// returns its size (2 or kCloseFrameMax).
+uint32_t wscloseFrame(uint8_t* out, uint16_t code);

@@ -38,6 +38,11 @@
 //     a move every 16 ms as a page sends one a display frame, then lifts:
 //     the control map's size (plain and on the wire) and how many maps and
 //     pictures the drag brought, and the value the last map says.
+//   panel-load requests <port> [count]
+//     the scripting interface one request after another: GET /controls and
+//     GET /picture.png `count` times each (100 by default), requests a second
+//     and the answer's bytes; then 20 scripted presses of "clear", the round
+//     trip of each (request sent to answer in).
 //   panel-load latency [rounds]
 //     the server in this process with one streaming client: the time from a
 //     drawing call to the whole screen frame at the client.
@@ -810,6 +815,50 @@ int drag(uint16_t port, int seconds) {
   return 0;
 }
 
+// One HTTP request on its own connection, read until the server ends it:
+// the answer's bytes, or an empty string.
+std::string httpExchange(uint16_t port, const std::string& request) {
+  WsClient peer;
+  if (!peer.connect(port) || !peer.sendRaw(request)) return "";
+  const std::vector<uint8_t> bytes = peer.readExact(size_t(4) << 20, 5000);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+int requests(uint16_t port, int count) {
+  for (const char* path : {"/controls", "/picture.png"}) {
+    const std::string request = std::string("GET ") + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    size_t bytes = 0;
+    int good = 0;
+    const double start = nowSeconds();
+    for (int i = 0; i < count; ++i) {
+      const std::string answer = httpExchange(port, request);
+      if (answer.rfind("HTTP/1.1 200", 0) != 0) continue;
+      ++good;
+      bytes = answer.size() - answer.find("\r\n\r\n") - 4;
+    }
+    const double seconds = nowSeconds() - start;
+    printf("GET %s: %d of %d answered 200, %.0f requests a second, body %zu bytes\n", path, good,
+           count, count / seconds, bytes);
+  }
+  const std::string press =
+      "POST /controls/buttons/clear/press HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\n\r\n";
+  std::vector<double> millis;
+  for (int i = 0; i < 20; ++i) {
+    const double start = nowSeconds();
+    if (httpExchange(port, press).rfind("HTTP/1.1 200", 0) == 0) {
+      millis.push_back((nowSeconds() - start) * 1e3);
+    }
+  }
+  if (millis.empty()) {
+    printf("scripted press: no press answered 200\n");
+    return 1;
+  }
+  std::sort(millis.begin(), millis.end());
+  printf("scripted press round trip, %zu presses: min %.1f ms, median %.1f ms, max %.1f ms\n",
+         millis.size(), millis.front(), millis[millis.size() / 2], millis.back());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -821,7 +870,8 @@ int main(int argc, char** argv) {
       "       panel-load slow <pid> <port> <bytes-per-second> [seconds]\n"
       "       panel-load drag <port> [seconds]\n"
       "       panel-load latency [rounds]\n"
-      "       panel-load script <port>\n";
+      "       panel-load script <port>\n"
+      "       panel-load requests <port> [count]\n";
   if (answeredHelp(argc, argv, kUsage)) return 0;
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "idle" && argc >= 4) {
@@ -851,6 +901,9 @@ int main(int argc, char** argv) {
     return drag(uint16_t(atoi(argv[2])), std::clamp(argc > 3 ? atoi(argv[3]) : 2, 1, kMaxSeconds));
   }
   if (mode == "script" && argc >= 3) return script(uint16_t(atoi(argv[2])));
+  if (mode == "requests" && argc >= 3) {
+    return requests(uint16_t(atoi(argv[2])), std::clamp(argc > 3 ? atoi(argv[3]) : 100, 1, 10000));
+  }
   fputs(kUsage, stderr);
   return 2;
 }

@@ -23,6 +23,7 @@
 #include "graphics/shapes.h"
 #include "server/frames.h"
 #include "server/handshake.h"
+#include "server/picture_png.h"
 #include "server/records.h"
 #include "server/screen.h"
 #include "server/slot_wake.h"
@@ -222,6 +223,12 @@ void keyCheck() {
   if (checkKey(keyFile, kCheckedKey, int(sizeof kCheckedKey) - 1) != kAccessControl) abort();
 }
 
+// The loaded picture as a PNG, as GET /picture.png makes it.
+void pictureAsPng() {
+  FrameLock lock;
+  if (pictureToPng(0, sparePicture, int(sizeof sparePicture)) <= 0) abort();
+}
+
 struct Operation {
   const char* name;
   void (*run)();
@@ -252,6 +259,7 @@ constexpr Operation kOperations[] = {
     {"draw-clear", drawClear, "calls"},
     {"memcpy", memcpyPicture, "bytes"},
     {"report-path", reportPath, "calls"},
+    {"picture-png", pictureAsPng, "calls"},
 };
 
 // Puts everything the operations compare against in place, so each round

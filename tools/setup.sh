@@ -12,8 +12,9 @@ need_base=(g++ cmake make libssl-dev zlib1g-dev libgtest-dev libgmock-dev clang-
 # node and npm may come from another packaging of node that holds both in one
 # package and conflicts with Debian's npm: working commands are enough.
 # The browser group also holds the reverse proxy of the end-to-end proxy test
-# (nginx, with openssl to make its certificate).
-need_browser=(chromium nginx openssl)
+# (nginx, with openssl to make its certificate) and the Python WebSocket client
+# library of the client-library test.
+need_browser=(chromium nginx openssl python3-websockets)
 command -v node >/dev/null || need_browser+=(nodejs)
 command -v npm >/dev/null || need_browser+=(npm)
 need_arm=(g++-arm-linux-gnueabihf qemu-user libssl-dev:armhf zlib1g-dev:armhf libstdc++6:armhf)

@@ -110,6 +110,8 @@ void buttonPUSH(int32_t x, int32_t y, int32_t w, int32_t h, const char* label, u
   drawLabel(x, y, w, h, label, textR >> 1, textG >> 1, textB >> 1);
 }
 
+std::atomic<uint32_t> buttonsSprungBack[kMaxButtons];
+
 void buttonsPoll(const PointerState& pointer, int64_t nowMs) {
   for (int32_t i = 0; i < buttons.count && i < kMaxButtons; i++) {
     buttonrec& b = buttons.item[i];
@@ -130,11 +132,10 @@ void buttonsPoll(const PointerState& pointer, int64_t nowMs) {
     drawRaised(b);
     b.pressed = 0;
     b.letGo = 0;
-    if (b.action) {
-      // At most one action per poll: the buttons after this one wait.
-      b.action();
-      return;
-    }
+    if (b.action) b.action();
+    buttonsSprungBack[i].fetch_add(1, std::memory_order_release);
+    // At most one action per poll: the buttons after this one wait.
+    if (b.action) return;
   }
 }
 

@@ -5,6 +5,7 @@
 // raises it and runs its action.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "widgets/widget_pointer.h"
@@ -63,6 +64,11 @@ struct PressWitness {
   bool (*seen)(uint32_t mark);  // the picture as of mark was sent to all who must see it
 };
 extern PressWitness pressWitness;
+
+// How often each button of the table has sprung back, its action (if any)
+// run: a caller on another thread that pressed one learns when its press is
+// done. Written by the control loop.
+extern std::atomic<uint32_t> buttonsSprungBack[kMaxButtons];
 
 // One poll of all buttons with the pointer and the time now (monotonic
 // milliseconds, base/clock.h); runs at most one action.

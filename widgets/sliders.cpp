@@ -8,6 +8,7 @@
 #include "widgets/sliders.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
@@ -159,7 +160,25 @@ void sliderH(int32_t x, int32_t y, int32_t w, int32_t h, int16_t min, int16_t ma
   drawLook(false, x, y, w, h, min, max, value, frameR, frameG, frameB, trackR, trackG, trackB);
 }
 
+namespace {
+
+// A value a script asked for: the slider's index plus one in the high half,
+// the value in the low half; 0 when none waits. Taken by the next poll.
+std::atomic<uint32_t> scriptedValue{0};
+std::atomic<uint32_t> scriptedValuesSet{0};
+
+}  // namespace
+
+void sliderScript(int index, int16_t value) {
+  scriptedValue.store(uint32_t(index + 1) << 16 | uint16_t(value), std::memory_order_release);
+}
+
+uint32_t sliderScriptsApplied() {
+  return scriptedValuesSet.load(std::memory_order_acquire);
+}
+
 uint32_t slidersPoll(const PointerState& pointer) {
+  const uint32_t asked = scriptedValue.exchange(0, std::memory_order_acquire);
   // A lift after a hold ends the drag after one last step to where the
   // pointer was held, so the moves that came in with the lift still count.
   const bool released = pointer.button == kPointerReleased;
@@ -190,11 +209,14 @@ uint32_t slidersPoll(const PointerState& pointer) {
         writeBound(s.boundVar, pointerValue(inside, length, s.min, s.max));
       }
     }
+    if (asked != 0 && int32_t(asked >> 16) == i + 1)
+      writeBound(s.boundVar, int16_t(asked & 0xFFFF));
     if (readBound(s.boundVar) != before) moved |= 1u << i;
     // Every slider is redrawn, so a bound variable changed elsewhere shows too.
     redraw(s);
   }
   if (released) sliders.dragging = 0;
+  if (asked != 0) scriptedValuesSet.fetch_add(1, std::memory_order_release);
   return moved;
 }
 

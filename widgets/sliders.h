@@ -49,5 +49,12 @@ void sliderH(int32_t x, int32_t y, int32_t w, int32_t h, int16_t min, int16_t ma
 uint32_t slidersPoll(const PointerState& pointer);
 // The slider's value as its bound variable holds it now (0 when unbound).
 int16_t sliderValue(const sliderrec& slider);
+// Asks the next poll to set slider `index` to `value`, as a drag sets it
+// (the poll reports it moved); a later ask before that poll replaces it.
+// Safe from any thread.
+void sliderScript(int index, int16_t value);
+// How many asks the polls have taken so far (the slider may no longer
+// exist): one more once an ask is done.
+uint32_t sliderScriptsApplied();
 // slidersPoll with a click at (px, py).
 void sliderCTRL(int32_t px, int32_t py, uint8_t reserved);

@@ -87,6 +87,22 @@ int serverThreads() {
   return count;
 }
 
+// Reads frames (pictures, pings) until a close frame; its status code, -1
+// when none came in time, 0 for a close frame without one.
+int closeCode(WsClient& client, int timeoutMs = 3000) {
+  const int64_t deadline = monotonicMs() + timeoutMs;
+  WsFrame frame;
+  while (client.readFrame(&frame, int(std::max<int64_t>(0, deadline - monotonicMs())))) {
+    if (frame.opcode != kOpClose) continue;
+    return frame.payload.size() < 2 ? 0 : frame.payload[0] << 8 | frame.payload[1];
+  }
+  return -1;
+}
+
+std::string statusOf(uint16_t code) {
+  return std::string{char(code >> 8), char(code & 0xFF)};
+}
+
 // Every test ends the server and waits until its threads are gone, so none
 // is cut off by the end of the process with its per-thread state held.
 class Server : public ::testing::Test {
@@ -324,14 +340,66 @@ TEST_F(Server, EndsOnACloseFrameOrAFrameThatCanNeverFit) {
   WsClient closing, oversized;
   ASSERT_TRUE(closing.openStreaming(port));
   ASSERT_TRUE(oversized.open(port));
-  ASSERT_TRUE(closing.sendFrame(kOpClose, ""));
+  ASSERT_TRUE(closing.sendFrame(kOpClose, statusOf(4001) + "done"));
+  EXPECT_EQ(closeCode(closing), 4001) << "the close is answered with its code";
   EXPECT_TRUE(closing.closedByPeer(2000));
 
   // Only the header of a 5000-byte text frame: it could never be read whole.
   ASSERT_TRUE(oversized.sendRaw(
       std::vector<uint8_t>{kFinalBit | kOpText, kMaskBit | kLength16, 0x13, 0x88, 1, 2, 3, 4}));
-  EXPECT_TRUE(oversized.closesWithin(2000));
+  EXPECT_EQ(closeCode(oversized), kCloseTooBig);
+  EXPECT_TRUE(oversized.closedByPeer(2000));
   EXPECT_TRUE(eventually([] { return slotsTaken() == 0; }));
+
+  // A protocol error, on a page's connection and on a plain one.
+  WsClient page, plain;
+  ASSERT_TRUE(page.openStreaming(port, nullptr, kChangesProtocol));
+  ASSERT_TRUE(plain.openStreaming(port));
+  for (WsClient* client : {&page, &plain}) {
+    ASSERT_TRUE(client->sendFrame(kOpContinuation, "stray"));
+    EXPECT_EQ(closeCode(*client), kCloseProtocolError);
+    EXPECT_TRUE(client->closedByPeer(2000));
+  }
+}
+
+// A ping is answered with its payload, between messages: on a page's
+// connection while a large picture is still being taken, and on a plain
+// one; a report in fragments is joined.
+TEST_F(Server, PingsAreAnsweredBetweenMessagesAndFragmentsJoined) {
+  const uint16_t port = startServer();
+  ASSERT_EQ(loadBlankPicture(640, 480), kLoadOk);
+  WsClient page, plain;
+  ASSERT_TRUE(page.connect(port));
+  const int small = 65536;  // the picture goes out over many writes
+  setsockopt(page.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  std::string reply;
+  ASSERT_TRUE(page.sendHandshake(kSampleKey, nullptr, kChangesProtocol));
+  ASSERT_TRUE(page.readReply(&reply, 2000));
+  ASSERT_TRUE(page.answerPing() && page.answerPing());
+  // The whole picture follows the second pong at once; the ping meets it.
+  ASSERT_TRUE(page.sendFrame(kOpPing, "while"));
+  WsFrame frame;
+  ASSERT_TRUE(page.readFrame(&frame, 5000));
+  EXPECT_EQ(frame.opcode, kOpBinary);
+  EXPECT_EQ(frame.payload, picture());
+  ASSERT_TRUE(page.readFrame(&frame, 3000));
+  EXPECT_EQ(frame.opcode, kOpPong);
+  EXPECT_EQ(std::string(frame.payload.begin(), frame.payload.end()), "while");
+
+  ASSERT_TRUE(plain.openStreaming(port));
+  ASSERT_TRUE(plain.sendFrame(kOpPing, ""));
+  do {
+    ASSERT_TRUE(plain.readFrame(&frame, 3000));
+  } while (frame.opcode == kOpBinary);
+  EXPECT_EQ(frame.opcode, kOpPong);
+  EXPECT_TRUE(frame.payload.empty());
+
+  std::vector<uint8_t> fragments = WsClient::maskedFrame(kOpText, "mouse_X: 3");
+  fragments[0] &= uint8_t(~kFinalBit);
+  const std::vector<uint8_t> rest = WsClient::maskedFrame(kOpContinuation, "1\r\nmouse_Y: 41\r\n");
+  fragments.insert(fragments.end(), rest.begin(), rest.end());
+  ASSERT_TRUE(plain.sendRaw(fragments));
+  EXPECT_TRUE(eventually([] { return mX.load() == 31 && mY.load() == 41; }));
 }
 
 TEST_F(Server, VanishedPeerFreesItsSlotInEveryStateAndLetsGoOfAHeldPointer) {
@@ -372,8 +440,9 @@ TEST_F(Server, ClearedWorkEndsEveryConnectionAtTheEndOfItsTurn) {
   ASSERT_TRUE(streaming.readFrame(&screen, 1500));
   ASSERT_EQ(slotsTaken(), 2);
   stopWSserver();
-  EXPECT_TRUE(waiting.closesWithin(1500));
-  EXPECT_TRUE(streaming.closesWithin(1500));
+  EXPECT_TRUE(waiting.closedByPeer(1500)) << "no close frame before the reply";
+  EXPECT_EQ(closeCode(streaming), kCloseGoingAway);
+  EXPECT_TRUE(streaming.closedByPeer(1500));
   EXPECT_TRUE(eventually([] { return slotsTaken() == 0; }));
 }
 

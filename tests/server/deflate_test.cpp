@@ -98,8 +98,8 @@ TEST(Deflate, ReceivedFramesAreInflatedOrEndTheConnection) {
       {"all reserved bits", kOfferAccepted, kText | kReservedBits, good, kFrameBadBits, ""},
       {"not deflate", kOfferAccepted, kText | kFrameCompressed, garbage, kFrameBadBody, ""},
       {"cut short", kOfferAccepted, kText | kFrameCompressed, truncated, kFrameBadBody, ""},
-      {"inflates past the bound", kOfferAccepted, kText | kFrameCompressed, tooLarge, kFrameBadBody,
-       ""},
+      {"inflates past the bound", kOfferAccepted, kText | kFrameCompressed, tooLarge,
+       kFrameTooLarge, ""},
   };
   for (const Case& c : cases) {
     record->deflateOn = c.deflateOn;

@@ -12,7 +12,9 @@
 #include <thread>
 #include <vector>
 
+#include "server/extensions.h"
 #include "server/wire.h"
+#include "tools/peer/ws_client.h"
 
 namespace {
 
@@ -241,5 +243,220 @@ TEST(FrameSplit, ArbitraryBytesNeverGiveALengthPastThoseGiven) {
     ASSERT_GE(length, -1);
     wsdecode(rec.get(), bytes, length > 0 ? length : available);
     ASSERT_EQ(rdbuf[kRdBufSize - 1], 0);
+  }
+}
+
+namespace {
+
+Bytes bytesOf(std::initializer_list<int> values) {
+  Bytes bytes;
+  for (int value : values) bytes.push_back(uint8_t(value));
+  return bytes;
+}
+
+Bytes closeWith(uint16_t code) {
+  return {kFinalBit | kOpClose, 2, uint8_t(code >> 8), uint8_t(code)};
+}
+
+std::string twoBytes(uint16_t code, const std::string& reason = "") {
+  return std::string{char(code >> 8), char(code & 0xFF)} + reason;
+}
+
+// A compressed frame as a client sends one: the first reserved bit on the
+// given first byte, the body deflated.
+Bytes compressed(uint8_t first, const std::string& payload) {
+  const Bytes body = deflateBody(Bytes(payload.begin(), payload.end()));
+  Bytes bytes = frame(first & kOpcodeBits, std::string(body.begin(), body.end()), true,
+                      (first & kFinalBit) != 0);
+  bytes[0] |= kFrameCompressed;
+  return bytes;
+}
+
+// A compressed message in two frames: its body split after the first byte.
+std::vector<Bytes> compressedInTwo(const std::string& payload) {
+  const Bytes body = deflateBody(Bytes(payload.begin(), payload.end()));
+  Bytes first = frame(kOpText, std::string(1, char(body[0])), true, false);
+  first[0] |= kFrameCompressed;
+  return {first, frame(kOpContinuation, std::string(body.begin() + 1, body.end()))};
+}
+
+}  // namespace
+
+// Every frame a client may send, and what the connection is told to do: act
+// on a message (whose text is checked), wait for more fragments, answer a
+// ping, or end with a close frame (whose bytes are checked).
+TEST(FrameRules, ControlFramesFragmentsAndProtocolErrors) {
+  const std::string report = "mouse_X: 10\r\nmouse_Y: 20\r\n";
+  const std::string half = std::string(kMessageMax / 2, 'h');
+  struct Case {
+    const char* what;
+    uint8_t deflateOn;
+    std::vector<Bytes> frames;
+    std::vector<int8_t> steps;  // the step of each frame
+    Bytes out;                  // the last frame's answer or close frame
+    std::string message;        // the last message's text
+  };
+  const Case cases[] = {
+      {"text", 0, {frame(kOpText, report)}, {kTakeMessage}, {}, report},
+      {"pong", 0, {frame(kOpPong, "Hello")}, {kTakeMessage}, {}, "Hello"},
+      {"ping answered with its payload",
+       0,
+       {frame(kOpPing, "hi")},
+       {kTakeAnswer},
+       bytesOf({0x8A, 2, 'h', 'i'}),
+       ""},
+      {"empty ping", 0, {frame(kOpPing, "")}, {kTakeAnswer}, bytesOf({0x8A, 0}), ""},
+      {"unmasked ping",
+       0,
+       {frame(kOpPing, "u", false)},
+       {kTakeAnswer},
+       bytesOf({0x8A, 1, 'u'}),
+       ""},
+      {"ping of 126 bytes",
+       0,
+       {frame(kOpPing, std::string(126, 'p'))},
+       {kTakeEnd},
+       closeWith(kCloseProtocolError),
+       ""},
+      {"fragmented ping",
+       0,
+       {frame(kOpPing, "p", true, false)},
+       {kTakeEnd},
+       closeWith(kCloseProtocolError),
+       ""},
+      {"close without status", 0, {frame(kOpClose, "")}, {kTakeEnd}, bytesOf({0x88, 0}), ""},
+      {"close 1000 with a reason",
+       0,
+       {frame(kOpClose, twoBytes(1000, "bye"))},
+       {kTakeEnd},
+       closeWith(kCloseNormal),
+       ""},
+      {"close 4000", 0, {frame(kOpClose, twoBytes(4000))}, {kTakeEnd}, closeWith(4000), ""},
+      {"close of one byte",
+       0,
+       {frame(kOpClose, "x")},
+       {kTakeEnd},
+       closeWith(kCloseProtocolError),
+       ""},
+      {"close 1005, never sent",
+       0,
+       {frame(kOpClose, twoBytes(1005))},
+       {kTakeEnd},
+       closeWith(kCloseProtocolError),
+       ""},
+      {"close 999",
+       0,
+       {frame(kOpClose, twoBytes(999))},
+       {kTakeEnd},
+       closeWith(kCloseProtocolError),
+       ""},
+      {"unknown data opcode",
+       0,
+       {frame(3, "data")},
+       {kTakeEnd},
+       closeWith(kCloseProtocolError),
+       ""},
+      {"unknown control opcode",
+       0,
+       {frame(0xB, "data")},
+       {kTakeEnd},
+       closeWith(kCloseProtocolError),
+       ""},
+      {"continuation first",
+       0,
+       {frame(kOpContinuation, "x")},
+       {kTakeEnd},
+       closeWith(kCloseProtocolError),
+       ""},
+      {"report in three fragments",
+       0,
+       {frame(kOpText, "mouse_X: 1", true, false),
+        frame(kOpContinuation, "0\r\nmouse_Y: 2", true, false), frame(kOpContinuation, "0\r\n")},
+       {kTakeNothing, kTakeNothing, kTakeMessage},
+       {},
+       report},
+      {"binary fragments with a ping between",
+       0,
+       {frame(kOpBinary, "mouse_X: 10\r\n", true, false), frame(kOpPing, "k"),
+        frame(kOpContinuation, "mouse_Y: 20\r\n")},
+       {kTakeNothing, kTakeAnswer, kTakeMessage},
+       {},
+       report},
+      {"a message inside another",
+       0,
+       {frame(kOpText, "a", true, false), frame(kOpText, "b")},
+       {kTakeNothing, kTakeEnd},
+       closeWith(kCloseProtocolError),
+       ""},
+      {"fragments up to the bound",
+       0,
+       {frame(kOpText, half, true, false), frame(kOpContinuation, half)},
+       {kTakeNothing, kTakeMessage},
+       {},
+       half + half},
+      {"fragments past the bound",
+       0,
+       {frame(kOpText, half, true, false), frame(kOpContinuation, half + "x")},
+       {kTakeNothing, kTakeEnd},
+       closeWith(kCloseTooBig),
+       ""},
+      {"compressed message in fragments",
+       kOfferAccepted,
+       compressedInTwo(report),
+       {kTakeNothing, kTakeMessage},
+       {},
+       report},
+      {"compressed continuation",
+       kOfferAccepted,
+       {frame(kOpText, "a", true, false),
+        [] {
+          Bytes next = frame(kOpContinuation, "b");
+          next[0] |= kFrameCompressed;
+          return next;
+        }()},
+       {kTakeNothing, kTakeEnd},
+       closeWith(kCloseProtocolError),
+       ""},
+      {"compressed without agreement",
+       0,
+       {compressed(kFinalBit | kOpText, report)},
+       {kTakeEnd},
+       closeWith(kCloseProtocolError),
+       ""},
+      {"compressed past the bound",
+       kOfferAccepted,
+       {compressed(kFinalBit | kOpText, std::string(kMessageMax + 1, 'a'))},
+       {kTakeEnd},
+       closeWith(kCloseTooBig),
+       ""},
+      {"compressed report",
+       kOfferAccepted,
+       {compressed(kFinalBit | kOpText, report)},
+       {kTakeMessage},
+       {},
+       report},
+  };
+  for (const Case& c : cases) {
+    auto rec = record();
+    rec->deflateOn = c.deflateOn;
+    ASSERT_EQ(c.frames.size(), c.steps.size()) << c.what;
+    for (size_t k = 0; k < c.frames.size(); ++k) {
+      const Bytes& sent = c.frames[k];
+      ASSERT_EQ(wsframeLength(sent.data(), int(sent.size())), int(sent.size())) << c.what;
+      uint8_t out[kRxBufSize];
+      const FrameTake take = wstakeFrame(rec.get(), sent.data(), int(sent.size()), out);
+      ASSERT_EQ(take.step, c.steps[k]) << c.what << ", frame " << k;
+      const bool last = k + 1 == c.frames.size();
+      if (last && (take.step == kTakeAnswer || take.step == kTakeEnd)) {
+        EXPECT_EQ(Bytes(out, out + take.length), c.out) << c.what;
+      } else if (take.step == kTakeMessage) {
+        if (take.length > 0) {
+          wsdecode(rec.get(), out, take.length);
+        } else {
+          wsdecode(rec.get(), sent.data(), int(sent.size()));
+        }
+        EXPECT_EQ(rdText(), c.message) << c.what;
+      }
+    }
   }
 }
