@@ -29,10 +29,11 @@ run: build
 
 test: test-unit format-check
 
-# Chromium, node and npm from Debian, and the pinned node packages.
+# Chromium, node and npm from Debian, and the pinned node packages (installed
+# again whenever package-lock.json is newer than what is installed).
 browser-setup:
 	@tools/setup.sh browser
-	@[ -d tests/browser/node_modules ] || (cd tests/browser && npm ci --no-audit --no-fund)
+	@[ tests/browser/node_modules/.package-lock.json -nt tests/browser/package-lock.json ] || (cd tests/browser && npm ci --no-audit --no-fund)
 
 test-unit: setup browser-setup
 	$(CMAKE) -S . -B build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo
