@@ -16,6 +16,7 @@
 
 #include "door/front_door.h"
 #include "server/connection.h"
+#include "server/peer_timers.h"
 #include "server/records.h"
 #include "server/socket_io.h"
 
@@ -253,6 +254,7 @@ void* serverWSlisten(void*) {
       continue;
     }
     const Peer peer = peerFromAddress(reinterpret_cast<const sockaddr*>(&address));
+    watchForDeadPeer(sock);
     pthread_mutex_lock(&serverWSmutex);
     takeIn(sock, peer);
     runCopy = work.load();
