@@ -49,6 +49,7 @@
 #include "server/frames.h"
 #include "server/handshake.h"
 #include "server/listener.h"
+#include "server/pending.h"
 #include "server/records.h"
 #include "server/screen.h"
 #include "server/slot_wake.h"
@@ -68,7 +69,6 @@ constexpr int kQueueLookMillis = 1000;
 constexpr int kUnsentMost = 16384;
 
 // Connection states.
-constexpr uint8_t kStateHandshake = 0;   // waiting for the upgrade request
 constexpr uint8_t kStateFirstPing = 1;   // reply sent, first ping outstanding
 constexpr uint8_t kStateSecondPing = 2;  // one pong in, second ping outstanding
 constexpr uint8_t kStateStreaming = 255;
@@ -81,11 +81,9 @@ struct Connection {
   wssession* record;
   int sock;
   uint8_t state;
-  int kept;                   // bytes of a cut frame kept at the start of rxbuf
-  Peer peer;                  // as accepted
-  int64_t requestDeadlineMs;  // the whole request is in by then, or the connection ends
-  int64_t pingDeadline;       // when the ping exchange must be over (monotonicMs)
-  bool holds = false;         // the last report handed on held the pointer
+  int kept;              // bytes of a cut frame kept at the start of rxbuf
+  int64_t pingDeadline;  // when the ping exchange must be over (monotonicMs)
+  bool holds = false;    // the last report handed on held the pointer
 };
 
 // The lift a page sends when the pointer is let go.
@@ -178,42 +176,9 @@ bool beginWebSocket(Connection& con, const HttpRequest& request) {
   return true;
 }
 
-// The first read, whole, is the request, read here once. A page request, or
-// an upgrade the server refuses, gets its HTTP answer and ends the
-// connection; any other read is answered as the upgrade request. False when
-// the connection ends.
-bool answerRequest(Connection& con, int got) {
-  wssession* record = con.record;
-  const HttpRequest request = readHttpRequest(record->rxbuf, got);
-  int access = kAccessNone;
-  if (answerHttp(con.sock, request, {record->rxbuf, got, kRxBufSize}, con.peer, &access) !=
-      kFirstReadUpgrade) {
-    return false;
-  }
-  markAdmitted(record->slot.slotIndex);
-  record->viewOnly = access == kAccessView ? 255 : 0;
-  return beginWebSocket(con, request);
-}
-
-// The handshake's turn: the request, read by its deadline and answered. Its
-// bytes are cleared once answered, since they may hold a key. False ends the
-// connection.
-bool readAndAnswerRequest(Connection& con) {
-  uint8_t* bytes = con.record->rxbuf;
-  memset(bytes, 0, kRxBufSize);
-  uint8_t peerClosed = 0;
-  const int got = readRequest(con.sock, bytes, kRxBufSize, con.requestDeadlineMs, &peerClosed);
-  if (got == kRequestNone) return true;
-  if (got < 0) return false;
-  const bool goOn = answerRequest(con, got);
-  OPENSSL_cleanse(bytes, kRxBufSize);
-  return goOn && peerClosed == 0;
-}
-
 // One turn after the screen: read, then act on what arrived. False ends the
 // connection.
 bool readAndAct(Connection& con) {
-  if (con.state == kStateHandshake) return readAndAnswerRequest(con);
   wssession* record = con.record;
   memset(record->rxbuf + con.kept, 0, size_t(kRxBufSize - con.kept));
   uint8_t peerClosed = 0;
@@ -332,50 +297,71 @@ void streamLive(Connection& con) {
   watchPicture(slot, false);
 }
 
+// A door thread's first part: answers the request of its pending entry, or
+// takes a streaming slot for an upgrade let in and sends the 101 reply. The
+// slot, or -1 when the connection has ended. The request's bytes are
+// cleared and the entry given back either way.
+int answerPending(int index, Connection& con) {
+  PendingConnection& entry = pendingTable[index];
+  const int sock = entry.sock;
+  const bool peerClosed = entry.peerClosed;
+  const HttpRequest request = readHttpRequest(entry.bytes, entry.length);
+  int access = kAccessNone;
+  int slot = -1;
+  if (answerHttp(sock, request, {entry.bytes, entry.length, kRequestHeadMost}, entry.peer,
+                 &access) == kFirstReadUpgrade) {
+    slot = takeStreamSlot();
+  }
+  if (slot >= 0) {
+    wssession* record = &sessions[slot];
+    // The transmit buffer is written only as far as each message needs, so a
+    // slot holds no more memory than its connection's pictures took.
+    record->slot.sock = sock;
+    record->slot.slotIndex = uint8_t(slot);
+    record->pingOn = 0;
+    record->deflateOn = 0;
+    record->changesOn = 0;
+    record->sent.version = 0;
+    record->viewOnly = access == kAccessView ? 255 : 0;
+    con = Connection{record, sock, kStateFirstPing, 0, 0};
+    if (!beginWebSocket(con, request) || peerClosed) {
+      releaseSlot(uint8_t(slot), sock);
+      slot = -1;
+    }
+  } else {
+    shutdown(sock, SHUT_RDWR);
+    close(sock);
+  }
+  OPENSSL_cleanse(entry.bytes, kRequestHeadMost);
+  releasePending(index);
+  return slot;
+}
+
 }  // namespace
 
 void* server_con(void* arg) {
-  wsclients* server = static_cast<wsclients*>(arg);
   pthread_setname_np(pthread_self(), "ws-con");  // seen in ps -L and by the tests
-
-  // Take the hand-over under the lock and tell the listener it is taken, so
-  // the next connection cannot overwrite sock and slotIndex before this copy.
-  pthread_mutex_lock(&serverWSmutex);
-  uint8_t runCopy = work.load();
-  const uint8_t slotIndex = server->slotIndex;
-  wssession* record = &sessions[slotIndex];
-  record->slot = *server;
-  const Peer peer = slotDoors[slotIndex].peer;
-  const int64_t requestDeadlineMs = slotDoors[slotIndex].acceptedMs + kRequestDeadlineMs;
-  handoverPending = false;
-  pthread_cond_signal(&handoverTaken);
-  pthread_mutex_unlock(&serverWSmutex);
-
-  // The transmit buffer is written only as far as each message needs, so a
-  // slot holds no more memory than its connection's pictures took.
-  record->pingOn = 0;
-  record->deflateOn = 0;
-  record->changesOn = 0;
-  record->sent.version = 0;
-  record->viewOnly = 0;
-  Connection con{record, record->slot.sock, kStateHandshake, 0, peer, requestDeadlineMs, 0};
-  const bool canSleep = openSlotWakes();
-
-  while (runCopy != 0) {
-    if (con.state == kStateStreaming && !offerScreen(con)) break;
-    if (!readAndAct(con)) break;
-    if (con.state == kStateFirstPing && record->changesOn != 0 && canSleep) {
-      streamLive(con);
-      break;
+  Connection con{};
+  const int slot = answerPending(int(reinterpret_cast<intptr_t>(arg)), con);
+  if (slot < 0) {
+    printf("== Close Client ==\n");
+    pthread_exit(nullptr);
+  }
+  wssession* record = con.record;
+  if (record->changesOn != 0 && openSlotWakes()) {
+    streamLive(con);
+  } else {
+    for (uint8_t runCopy = workCopy(); runCopy != 0; runCopy = workCopy()) {
+      usleep(kTurnPauseMicros);
+      if (con.state == kStateStreaming && !offerScreen(con)) break;
+      if (!readAndAct(con)) break;
+      if (inPingExchange(con) && monotonicMs() >= con.pingDeadline) break;
     }
-    if (inPingExchange(con) && monotonicMs() >= con.pingDeadline) break;
-    runCopy = workCopy();
-    usleep(kTurnPauseMicros);
   }
 
-  if (con.state == kStateStreaming && record->changesOn == 0) plainViewerLeaves(slotIndex);
+  if (con.state == kStateStreaming && record->changesOn == 0) plainViewerLeaves(slot);
   liftHeldPointer(con);
-  releaseSlot(slotIndex, con.sock);
+  releaseSlot(uint8_t(slot), con.sock);
   printf("== Close Client ==\n");
   pthread_exit(nullptr);
 }

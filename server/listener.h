@@ -6,8 +6,6 @@
 
 #include <cstdint>
 
-#include "door/peer_address.h"
-
 extern int32_t wsport;  // set from "-p"; only its low 16 bits are used
 extern int32_t listener;
 extern sockaddr_in svr_addr;
@@ -39,31 +37,10 @@ constexpr int kNoSocket = -1;      // "not socket."
 constexpr int kBindFailed = -2;    // "error bind."
 constexpr int kListenFailed = -3;  // "error listen."
 
-// What the listener notes of a slot's connection at accept. A connection is
-// pending from accept until its request has been read and its access
-// checked, then admitted. When every slot is taken, a new connection takes
-// the place of a pending one (oldestPending): connections that have not
-// shown what they want can never keep an admitted client out.
-struct SlotDoor {
-  int sock = -1;           // -1 once the connection's thread closes it
-  int64_t acceptedMs = 0;  // monotonic milliseconds at accept
-  bool admitted = false;
-  Peer peer;  // the address accept gave, read once per connection
-};
-// Guarded by serverWSmutex.
-extern SlotDoor slotDoors[];
-// How long the listener waits for an evicted connection's thread to give up
-// its slot before it turns the newcomer away instead.
-constexpr int kEvictionWaitMs = 1000;
-
-// The slot (of `count`) whose connection gives way to a newcomer: among the
-// taken slots still pending, one of the source holding the most of them (an
-// IPv4 address, or an IPv6 /64), the oldest of those; -1 when every taken
-// slot is admitted. One source flooding the slots thus only ever pushes out
-// its own connections.
-int oldestPending(const SlotDoor* doors, const uint8_t* busy, int count);
-// Marks the slot's connection admitted: no newcomer takes its place now.
-void markAdmitted(uint8_t slotIndex);
+// Takes a free streaming slot for a connection whose upgrade was let in:
+// the slot, or -1 when all five are taken (the connection is then closed
+// unanswered).
+int takeStreamSlot();
 // Closes the slot's connection and frees the slot (its thread's last act).
 void releaseSlot(uint8_t slotIndex, int sock);
 
