@@ -13,6 +13,7 @@
 
 #include "app/pointer.h"
 #include "app/stop_signals.h"
+#include "base/clock.h"
 #include "server/records.h"
 #include "widgets/buttons.h"
 #include "widgets/sliders.h"
@@ -61,20 +62,20 @@ void wakeControlLoop() {
 
 void runControlLoop(void (*turn)()) {
   uint32_t polled = wakesSoFar();
-  uint32_t nextTurn = pressClockMs();
+  int64_t nextTurn = monotonicMs();
   while (work.load() != 0 && stopSignals.load() == 0) {
-    buttonsPoll(pointerNow(), pressClockMs());
+    buttonsPoll(pointerNow(), monotonicMs());
     slidersPoll(pointerNow());
-    uint32_t now = pressClockMs();
-    if (int32_t(now - nextTurn) >= 0) {
+    int64_t now = monotonicMs();
+    if (now >= nextTurn) {
       if (turn != nullptr) turn();
       // The beat does not drift, and does not hurry to catch up after a
       // turn that came late.
       nextTurn += kControlPeriodMs;
-      now = pressClockMs();
-      if (int32_t(now - nextTurn) >= 0) nextTurn = now + kControlPeriodMs;
+      now = monotonicMs();
+      if (now >= nextTurn) nextTurn = now + kControlPeriodMs;
     }
-    const uint32_t wait = std::min(nextTurn - now, buttonsNextLook(now));
-    polled = sleepUntilWoken(polled, std::min(wait, kControlPeriodMs));
+    const int64_t wait = std::min<int64_t>(nextTurn - now, buttonsNextLook(now));
+    polled = sleepUntilWoken(polled, uint32_t(std::min<int64_t>(wait, kControlPeriodMs)));
   }
 }

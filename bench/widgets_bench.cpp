@@ -45,7 +45,7 @@ void BM_ButtonClick(benchmark::State& state) {
   loadScreenPicture();
   buttonsINIT();
   buttonCREATE(190, 10, 80, 20, "rect", 127, 127, 255, 0, 0, 0, nullptr);
-  uint32_t now = 0;
+  int64_t now = 0;
   for (auto _ : state) {
     pointerEventRaise(buttons.pointerEvent);
     buttonsPoll(clickAt(200, 20), now);

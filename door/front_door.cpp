@@ -10,10 +10,11 @@
 
 #include <cstdio>
 
+#include "base/clock.h"
 #include "door/access_key.h"
 #include "door/http_access.h"
 #include "door/origin_policy.h"
-#include "server/socket_io.h"
+#include "net/socket_io.h"
 
 namespace {
 

@@ -9,10 +9,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/clock.h"
 #include "door/access_key.h"
 #include "door/guess_limit.h"
 #include "door/session_cookie.h"
-#include "server/socket_io.h"
+#include "net/socket_io.h"
 
 namespace {
 
@@ -24,9 +25,11 @@ constexpr const char* kPageMarkers[] = {"<meta name=\"panel-access\" content=\"l
                                         "<meta name=\"panel-access\" content=\"control\">\n"};
 static_assert(kPeerAddressBytes == kAddressBytes, "the limit counts by the peer's address");
 
-int64_t secondsOf(clockid_t clock) {
+// The date in seconds: a session token carries when it was issued, which
+// holds across restarts, so this is the realtime clock, not the monotonic one.
+int64_t dateSeconds() {
   timespec now = {};
-  clock_gettime(clock, &now);
+  clock_gettime(CLOCK_REALTIME, &now);
   return int64_t(now.tv_sec);
 }
 
@@ -51,7 +54,7 @@ HttpAnswer tooManyGuesses(const HttpAnswer& base, int64_t wait) {
 
 int sessionAccess(const KeyFile& keys, const HttpRequest& request) {
   const TextSpan token = cookieValue(request.cookie.value, kSessionCookie);
-  return checkSessionToken(keys, token.text, token.length, secondsOf(CLOCK_REALTIME));
+  return checkSessionToken(keys, token.text, token.length, dateSeconds());
 }
 
 // A key check under the guessing limit: the access it opens, or a negative
@@ -128,8 +131,7 @@ HttpAnswer loginAnswer(int sock, const HttpRequest& request, FirstRead read, con
     return askForKey(jsonAnswer(401, "Unauthorized", kAccessNone));
   }
   char token[kTokenLength + 1] = {};
-  if (makeSessionToken(keys, int(access), secondsOf(CLOCK_REALTIME), token, int(sizeof token)) <
-      0) {
+  if (makeSessionToken(keys, int(access), dateSeconds(), token, int(sizeof token)) < 0) {
     // No secret to sign with: a right key must not look like a session made.
     printf("No session could be made for %s.\n", peer.text);
     return textAnswer(503, "Service Unavailable", "no session");

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "door/origin_policy.h"
-#include "server/socket_io.h"
+#include "net/socket_io.h"
 
 namespace {
 

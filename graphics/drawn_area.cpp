@@ -2,8 +2,7 @@
 // slow beat.
 #include "graphics/drawn_area.h"
 
-#include <time.h>
-
+#include "base/clock.h"
 #include "graphics/framebuffer.h"
 
 BmpDirtyArea bmpDirty = kBmpCleanArea;
@@ -13,21 +12,14 @@ std::atomic<BmpDrawnHook> bmpDrawnHook{nullptr};
 
 namespace {
 
-// When the next slow beat is due, in monotonic milliseconds (wrapping after
-// 49 days, so compared by difference); 0 before the first beat, which is
-// due at once. Written under BMPmutex, read without.
-std::atomic<uint32_t> nextBeat{0};
+// When the next slow beat is due, in monotonic milliseconds; 0 before the
+// first beat, which is due at once. Written under BMPmutex, read without.
+std::atomic<int64_t> nextBeat{0};
 
-uint32_t clockMillis() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return uint32_t(now.tv_sec) * 1000u + uint32_t(now.tv_nsec / 1000000);
-}
-
-bool beatDue(uint32_t now) {
+bool beatDue(int64_t now) {
   if (bmpBeatMillis.load(std::memory_order_relaxed) == 0) return false;
-  const uint32_t next = nextBeat.load(std::memory_order_relaxed);
-  return next == 0 || int32_t(now - next) >= 0;
+  const int64_t next = nextBeat.load(std::memory_order_relaxed);
+  return next == 0 || now >= next;
 }
 
 }  // namespace
@@ -38,14 +30,14 @@ void bmpNoteWrite(int32_t x, int32_t y, int32_t width, int32_t height) {
 }
 
 bool bmpAreaPending() {
-  return bmpWritten.load(std::memory_order_acquire) || beatDue(clockMillis());
+  return bmpWritten.load(std::memory_order_acquire) || beatDue(monotonicMs());
 }
 
 int32_t bmpBeatDueInMillis() {
   if (bmpBeatMillis.load(std::memory_order_relaxed) == 0) return -1;
-  const uint32_t next = nextBeat.load(std::memory_order_relaxed);
-  const int32_t left = next == 0 ? 0 : int32_t(next - clockMillis());
-  return left > 0 ? left : 0;
+  const int64_t next = nextBeat.load(std::memory_order_relaxed);
+  const int64_t left = next == 0 ? 0 : next - monotonicMs();
+  return left > 0 ? int32_t(left) : 0;
 }
 
 void bmpNoteFirstWrite() {
@@ -56,9 +48,9 @@ void bmpNoteFirstWrite() {
 
 BmpDirtyArea bmpTakeArea() {
   BmpDirtyArea area = bmpDirty;
-  const uint32_t now = clockMillis();
+  const int64_t now = monotonicMs();
   if (beatDue(now)) {
-    const uint32_t next = now + bmpBeatMillis.load(std::memory_order_relaxed);
+    const int64_t next = now + bmpBeatMillis.load(std::memory_order_relaxed);
     nextBeat.store(next != 0 ? next : 1, std::memory_order_relaxed);
     // The whole file, not only the pixel rows: an 8-bit picture's palette
     // and any byte outside the rows can be written too.

@@ -43,9 +43,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/clock.h"
 #include "door/access_key.h"
 #include "door/front_door.h"
 #include "graphics/drawn_area.h"
+#include "net/socket_io.h"
 #include "server/frames.h"
 #include "server/handshake.h"
 #include "server/listener.h"
@@ -53,7 +55,6 @@
 #include "server/records.h"
 #include "server/screen.h"
 #include "server/slot_wake.h"
-#include "server/socket_io.h"
 
 namespace {
 

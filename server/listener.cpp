@@ -11,11 +11,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/clock.h"
 #include "door/front_door.h"
+#include "net/socket_io.h"
 #include "server/connection.h"
 #include "server/pending.h"
 #include "server/records.h"
-#include "server/socket_io.h"
 
 int32_t wsport;
 int32_t listener;

@@ -18,13 +18,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/clock.h"
 #include "door/front_door.h"
 #include "door/http_access.h"
 #include "door/http_request.h"
+#include "net/socket_io.h"
 #include "server/connection.h"
 #include "server/peer_timers.h"
 #include "server/records.h"
-#include "server/socket_io.h"
 
 PendingConnection pendingTable[kPendingMost];
 

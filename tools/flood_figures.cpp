@@ -153,29 +153,29 @@ int main(int argc, char** argv) {
   const long ticksPerSecond = sysconf(_SC_CLK_TCK);
   SlotFlood flood;
   flood.start(port, counts);
-  const int64_t start = nowMillis();
+  const int64_t start = monotonicMs();
   const long ticksBefore = cpuTicks(server.pid());
   int visits = 0, inTime = 0;
   long residentMost = 0;
-  while (nowMillis() - start < int64_t(seconds) * 1000) {
-    const int64_t visitStart = nowMillis();
+  while (monotonicMs() - start < int64_t(seconds) * 1000) {
+    const int64_t visitStart = monotonicMs();
     Viewer owner;
     owner.setRoute(route.owner, route.server);
     const bool in = (!page || pageLoaded(port, route, cookie)) &&
                     owner.open(port, nullptr, "Cookie: " + cookie + "\r\n") &&
                     owner.waitForPictures(0, kGiveUpMs);
     residentMost = std::max(residentMost, residentKib(server.pid()));
-    const int64_t took = nowMillis() - visitStart;
+    const int64_t took = monotonicMs() - visitStart;
     ++visits;
     if (in && took <= kPictureWithinMs) ++inTime;
     printf("visit %d: %s after %lld ms\n", visits, in ? "first picture" : "nothing",
            static_cast<long long>(took));
     owner.close();
     const int64_t next = visitStart + kVisitEveryMs;
-    while (nowMillis() < next) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    while (monotonicMs() < next) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   const long ticks = cpuTicks(server.pid()) - ticksBefore;
-  const double wall = double(nowMillis() - start) / 1000;
+  const double wall = double(monotonicMs() - start) / 1000;
   flood.stop();
   printf(
       "flood: %d idle, %d byte-a-second, %d half-sent logins from %d address(es) from "

@@ -4,9 +4,9 @@
 #include "widgets/buttons.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 
+#include "base/clock.h"
 #include "graphics/font.h"
 #include "graphics/shapes.h"
 #include "widgets/widget_canvas.h"
@@ -39,14 +39,14 @@ void drawPressed(const buttonrec& b) {
 
 // The press was shown long enough: the minimum has passed, and either every
 // viewer that must see it has been sent it or the longest wait is over.
-bool shownLongEnough(const buttonrec& b, uint32_t now) {
-  const uint32_t shown = now - b.pressedAt;
+bool shownLongEnough(const buttonrec& b, int64_t now) {
+  const int64_t shown = now - b.pressedAt;
   if (shown < kPressShownMs) return false;
   if (shown >= kPressWaitMs || pressWitness.seen == nullptr) return true;
   return pressWitness.seen(b.pressMark);
 }
 
-void press(buttonrec& b, uint8_t button, uint32_t now) {
+void press(buttonrec& b, uint8_t button, int64_t now) {
   drawPressed(b);
   pointerEventClear(buttons.pointerEvent);
   b.pressed = kPressed;
@@ -58,11 +58,6 @@ void press(buttonrec& b, uint8_t button, uint32_t now) {
 }  // namespace
 
 PressWitness pressWitness{nullptr, nullptr};
-
-uint32_t pressClockMs() {
-  const auto since = std::chrono::steady_clock::now().time_since_epoch();
-  return uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
-}
 
 int buttonCREATE(int32_t x, int32_t y, int32_t w, int32_t h, const char* label, int faceR,
                  int faceG, int faceB, int textR, int textG, int textB, void (*action)()) {
@@ -115,7 +110,7 @@ void buttonPUSH(int32_t x, int32_t y, int32_t w, int32_t h, const char* label, u
   drawLabel(x, y, w, h, label, textR >> 1, textG >> 1, textB >> 1);
 }
 
-void buttonsPoll(const PointerState& pointer, uint32_t nowMs) {
+void buttonsPoll(const PointerState& pointer, int64_t nowMs) {
   for (int32_t i = 0; i < buttons.count && i < kMaxButtons; i++) {
     buttonrec& b = buttons.item[i];
     if (b.pressed == 0) {
@@ -143,17 +138,17 @@ void buttonsPoll(const PointerState& pointer, uint32_t nowMs) {
   }
 }
 
-uint32_t buttonsNextLook(uint32_t nowMs) {
+uint32_t buttonsNextLook(int64_t nowMs) {
   uint32_t due = kNoLookDue;
   for (int32_t i = 0; i < buttons.count && i < kMaxButtons; i++) {
     const buttonrec& b = buttons.item[i];
     if (b.pressed == 0 || b.letGo == 0) continue;
-    const uint32_t shown = nowMs - b.pressedAt;
+    const int64_t shown = nowMs - b.pressedAt;
     uint32_t wait = 0;
     if (shown < kPressShownMs) {
-      wait = kPressShownMs - shown;
+      wait = uint32_t(kPressShownMs - shown);
     } else if (!shownLongEnough(b, nowMs)) {
-      wait = std::min(kPressLookMs, kPressWaitMs - shown);
+      wait = uint32_t(std::min<int64_t>(kPressLookMs, kPressWaitMs - shown));
     }
     due = std::min(due, wait);
   }
@@ -161,5 +156,5 @@ uint32_t buttonsNextLook(uint32_t nowMs) {
 }
 
 void buttonCTRL(int32_t px, int32_t py, uint8_t /*reserved*/) {
-  buttonsPoll(clickAt(px, py), pressClockMs());
+  buttonsPoll(clickAt(px, py), monotonicMs());
 }

@@ -22,7 +22,7 @@ struct buttonrec {
   uint8_t used;  // 255 taken
   // Control-loop thread only: when the press was drawn, the picture's mark
   // just after it, and whether the pointer has let the button go.
-  uint32_t pressedAt;
+  int64_t pressedAt;  // monotonic milliseconds
   uint32_t pressMark;
   uint8_t letGo;
 };
@@ -64,14 +64,11 @@ struct PressWitness {
 };
 extern PressWitness pressWitness;
 
-// A steady clock in milliseconds (it wraps), the one presses are timed with.
-uint32_t pressClockMs();
-
-// One poll of all buttons with the pointer and the time now; runs at most one
-// action.
-void buttonsPoll(const PointerState& pointer, uint32_t nowMs);
+// One poll of all buttons with the pointer and the time now (monotonic
+// milliseconds, base/clock.h); runs at most one action.
+void buttonsPoll(const PointerState& pointer, int64_t nowMs);
 // Milliseconds until a let-go press may spring back, or kNoLookDue when no
 // button waits for time alone.
-uint32_t buttonsNextLook(uint32_t nowMs);
-// buttonsPoll with a click at (px, py), at the press clock's time.
+uint32_t buttonsNextLook(int64_t nowMs);
+// buttonsPoll with a click at (px, py), at the monotonic clock's time.
 void buttonCTRL(int32_t px, int32_t py, uint8_t reserved);

@@ -6,13 +6,12 @@
 // Everything in this file runs on the main thread: the creation at start-up,
 // the button actions and the slider's writes during the widget polls, and the
 // per-turn function after them. Its variables therefore need no lock.
-#include <time.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
 #include "app/panel.h"
+#include "base/clock.h"
 #include "graphics/draw.h"
 #include "widgets/buttons.h"
 #include "widgets/sliders.h"
@@ -59,9 +58,7 @@ void switchOff() {
 // The outside air, from the clock: 8.0 to 16.0 degrees and back, a tenth a
 // second.
 int32_t outsideTenths() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  const int32_t step = int32_t(now.tv_sec % 160);
+  const int32_t step = int32_t(monotonicMs() / 1000 % 160);
   return 80 + (step < 80 ? step : 160 - step);
 }
 

@@ -78,8 +78,8 @@ class Panel : public ::testing::Test {
   // Reads screen messages (answering pings) until one satisfies `ready`;
   // keeps it in last_. False when none did within kWaitMs.
   bool waitFor(const std::function<bool(const Picture&)>& ready) {
-    const int64_t deadline = nowMillis() + kWaitMs;
-    for (int64_t left = kWaitMs; left > 0; left = deadline - nowMillis()) {
+    const int64_t deadline = monotonicMs() + kWaitMs;
+    for (int64_t left = kWaitMs; left > 0; left = deadline - monotonicMs()) {
       WsFrame frame;
       if (!client_.readFrame(&frame, int(left))) return false;
       if (frame.opcode == kOpPing) {

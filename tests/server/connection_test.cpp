@@ -13,15 +13,16 @@
 #include <thread>
 
 #include "app/pointer.h"
+#include "base/clock.h"
 #include "door/front_door.h"
 #include "door/served_files.h"
 #include "graphics/drawn_area.h"
 #include "graphics/framebuffer.h"
+#include "net/socket_io.h"
 #include "server/changes.h"
 #include "server/listener.h"
 #include "server/pending.h"
 #include "server/records.h"
-#include "server/socket_io.h"
 #include "server/wire.h"
 #include "support/test_support.h"
 #include "tools/peer/change_viewer.h"
@@ -522,7 +523,7 @@ TEST_F(Server, SlowPageGetsTheUnionAndEndsExact) {
   std::vector<uint8_t> held;
   int messages = 0;
   bool applied = true;
-  for (const int64_t end = nowMillis() + 20000; applied && nowMillis() < end;) {
+  for (const int64_t end = monotonicMs() + 20000; applied && monotonicMs() < end;) {
     if (page.staysQuiet(100)) {
       if (drawn && held == picture()) break;
       continue;

@@ -1,6 +1,6 @@
 // Socket reads and writes with their 0.3 s waits, over a socket pair or a
 // loopback connection.
-#include "server/socket_io.h"
+#include "net/socket_io.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

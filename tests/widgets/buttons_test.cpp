@@ -29,8 +29,8 @@ void actionB() {
   actionCalls[1]++;
 }
 
-// The press clock as the tests set it (ms).
-uint32_t now = 0;
+// The monotonic clock as the tests set it (ms).
+int64_t now = 0;
 
 // A poll with the pointer as given and no new report.
 void pollAt(int32_t px, int32_t py, uint8_t button = kPointerClicked) {

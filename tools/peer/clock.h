@@ -1,5 +1,6 @@
-// The monotonic clock as the test client, the tests and the tools read it, and
-// the bounded poll-until wait they share.
+// The bounded poll-until wait the test client, the tests and the tools share,
+// on the system's monotonic clock (base/clock.h), and the finer stopwatch the
+// load tool times its figures with.
 #pragma once
 
 #include <time.h>
@@ -7,12 +8,10 @@
 
 #include <cstdint>
 
-inline int64_t nowMillis() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
+#include "base/clock.h"
 
+// Seconds with the clock's full resolution, for figures of a millisecond or
+// less (the load tool's latencies); deadlines use monotonicMs.
 inline double nowSeconds() {
   timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -23,9 +22,9 @@ inline double nowSeconds() {
 // not after timeoutMs.
 template <typename Condition>
 bool eventually(Condition condition, int timeoutMs = 2000, int stepMs = 20) {
-  const int64_t deadline = nowMillis() + timeoutMs;
+  const int64_t deadline = monotonicMs() + timeoutMs;
   while (!condition()) {
-    if (nowMillis() >= deadline) return false;
+    if (monotonicMs() >= deadline) return false;
     usleep(useconds_t(stepMs) * 1000);
   }
   return true;

@@ -98,7 +98,7 @@ void SlotFlood::run(uint16_t port, SlotFloodCounts counts) {
   add(kLogin, counts.login);
   std::vector<pollfd> entries(attackers.size());
   while (running_.load()) {
-    const int64_t now = nowMillis();
+    const int64_t now = monotonicMs();
     for (size_t i = 0; i < attackers.size(); ++i) {
       Attacker& attacker = attackers[i];
       if (attacker.fd < 0) {

@@ -81,7 +81,7 @@ bool WsClient::connectIpv6(uint16_t port, int timeoutMs) {
 
 bool WsClient::connectTo(const void* address, unsigned size, int timeoutMs) {
   close();
-  const int64_t deadline = nowMillis() + timeoutMs;
+  const int64_t deadline = monotonicMs() + timeoutMs;
   const auto* where = static_cast<const sockaddr*>(address);
   do {
     fd_ = socket(where->sa_family, SOCK_STREAM, 0);
@@ -95,7 +95,7 @@ bool WsClient::connectTo(const void* address, unsigned size, int timeoutMs) {
     if (::connect(fd_, where, socklen_t(size)) == 0) return true;
     close();
     usleep(20000);
-  } while (nowMillis() < deadline);
+  } while (monotonicMs() < deadline);
   return false;
 }
 
@@ -201,7 +201,7 @@ bool WsClient::sendFrame(uint8_t opcode, const std::string& payload) {
 
 void WsClient::setReadRate(double bytesPerSecond) {
   readRate_ = bytesPerSecond;
-  rateStart_ = nowMillis();
+  rateStart_ = monotonicMs();
   rateBytes_ = 0;
 }
 
@@ -211,16 +211,16 @@ std::vector<uint8_t> WsClient::readExact(size_t n, int timeoutMs) {
   const size_t slowChunk = std::max<size_t>(4096, size_t(readRate_ / 2));
   std::vector<uint8_t> bytes(n);
   size_t got = 0;
-  const int64_t deadline = nowMillis() + timeoutMs;
+  const int64_t deadline = monotonicMs() + timeoutMs;
   while (got < n) {
     if (readRate_ > 0) {
       // Wait until the bytes read so far are due at the rate.
       const int64_t due = rateStart_ + int64_t(rateBytes_ * 1000.0 / readRate_);
       if (due > deadline) break;
-      const int64_t early = due - nowMillis();
+      const int64_t early = due - monotonicMs();
       if (early > 0) usleep(useconds_t(early * 1000));
     }
-    const int64_t left = deadline - nowMillis();
+    const int64_t left = deadline - monotonicMs();
     if (left <= 0) break;
     pollfd entry{fd_, POLLIN, 0};
     if (poll(&entry, 1, int(left)) <= 0) break;
@@ -235,8 +235,8 @@ std::vector<uint8_t> WsClient::readExact(size_t n, int timeoutMs) {
 }
 
 bool WsClient::readFrame(WsFrame* frame, int timeoutMs) {
-  const int64_t deadline = nowMillis() + timeoutMs;
-  auto left = [&] { return int(std::max<int64_t>(0, deadline - nowMillis())); };
+  const int64_t deadline = monotonicMs() + timeoutMs;
+  auto left = [&] { return int(std::max<int64_t>(0, deadline - monotonicMs())); };
   std::vector<uint8_t> head = readExact(2, left());
   if (head.size() < 2) return false;
   uint64_t length = head[1] & kLengthBits;
@@ -276,9 +276,9 @@ bool WsClient::closedByPeer(int timeoutMs) {
 }
 
 bool WsClient::closesWithin(int timeoutMs) {
-  const int64_t deadline = nowMillis() + timeoutMs;
+  const int64_t deadline = monotonicMs() + timeoutMs;
   for (;;) {
-    const int64_t left = deadline - nowMillis();
+    const int64_t left = deadline - monotonicMs();
     if (left <= 0) return false;
     pollfd entry{fd_, POLLIN, 0};
     if (poll(&entry, 1, int(left)) <= 0) return false;

@@ -102,7 +102,7 @@ class WsClient {
   sockaddr_storage routeFrom_{};  // family 0: no route set
   sockaddr_storage routeTo_{};
   double readRate_ = 0;
-  int64_t rateStart_ = 0;  // nowMillis when the limit was set
+  int64_t rateStart_ = 0;  // monotonicMs when the limit was set
   double rateBytes_ = 0;   // bytes read since then
   bool changesOn_ = false;
   bool deflateOn_ = false;

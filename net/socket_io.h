@@ -8,9 +8,6 @@
 
 constexpr int kSocketWaitMicros = 300000;
 
-// Monotonic milliseconds: the clock of every connection deadline.
-int64_t monotonicMs();
-
 // Results of wssRd and wssWr besides a count.
 constexpr int kSocketIdle = -1;   // nothing moved within the wait (or the peer closed)
 constexpr int kSocketError = -2;  // the socket failed

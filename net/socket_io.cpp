@@ -12,20 +12,15 @@
 // A steady write judges a slow peer by what leaves the socket's queue, not
 // by how soon the socket takes more: a socket with a large queue may stay
 // unwritable for many seconds while a slow peer drains it.
-#include "server/socket_io.h"
+#include "net/socket_io.h"
 
 #include <errno.h>
 #include <linux/sockios.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <time.h>
 
-int64_t monotonicMs() {
-  timespec now = {};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
+#include "base/clock.h"
 
 namespace {
 
@@ -33,21 +28,15 @@ constexpr int kWaitReady = 1;
 constexpr int kWaitTimeout = 0;
 constexpr int kWaitError = -1;
 
-int64_t nowMicros() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return int64_t(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-}
-
-// Waits until sock is ready for `events`, at most waitMicros.
+// Waits until sock is ready for `events`, at most waitMicros (rounded up to
+// whole milliseconds, the clock's and poll's unit).
 int waitFor(int sock, short events, int waitMicros = kSocketWaitMicros) {
-  const int64_t deadline = nowMicros() + waitMicros;
+  const int64_t deadline = monotonicMs() + (int64_t(waitMicros) + 999) / 1000;
   for (;;) {
-    const int64_t left = deadline - nowMicros();
+    const int64_t left = deadline - monotonicMs();
     if (left <= 0) return kWaitTimeout;
     pollfd entry{sock, events, 0};
-    // Round up, so a wait never ends before its 0.3 s are over.
-    const int ready = poll(&entry, 1, int((left + 999) / 1000));
+    const int ready = poll(&entry, 1, int(left));
     if (ready > 0) return (entry.revents & POLLNVAL) ? kWaitError : kWaitReady;
     if (ready == 0) return kWaitTimeout;
     if (errno != EINTR) return kWaitError;
@@ -115,22 +104,22 @@ int wssWr(int sock, const uint8_t* buf, int len) {
 
 int wssWrSteady(int sock, const uint8_t* buf, int len) {
   int total = 0;
-  int64_t movedAt = nowMicros();
+  int64_t movedAt = monotonicMs();
   int unsent = -1;  // the queue as last seen while waiting, -1 unknown
   while (total < len) {
     const int wait = waitFor(sock, POLLOUT);
     if (wait == kWaitError) return kSocketError;
     if (wait == kWaitTimeout) {
       const int queued = wssUnsent(sock);
-      if (unsent >= 0 && queued >= 0 && queued < unsent) movedAt = nowMicros();
+      if (unsent >= 0 && queued >= 0 && queued < unsent) movedAt = monotonicMs();
       unsent = queued;
-      if (nowMicros() - movedAt >= int64_t(kStalledPeerMillis) * 1000) return kSocketIdle;
+      if (monotonicMs() - movedAt >= kStalledPeerMillis) return kSocketIdle;
       continue;
     }
     const ssize_t sent = send(sock, buf + total, size_t(len - total), MSG_DONTWAIT | MSG_NOSIGNAL);
     if (sent > 0) {
       total += int(sent);
-      movedAt = nowMicros();
+      movedAt = monotonicMs();
       unsent = -1;
     } else if (sent == 0) {
       return kSocketIdle;
