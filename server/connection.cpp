@@ -191,6 +191,7 @@ bool readAndAct(Connection& con) {
     if (record->pingOn != 0 && wssWr(con.sock, kServerPing, sizeof kServerPing) < 0) return false;
     return peerClosed == 0;
   }
+  noteHeard(record->slot.slotIndex);
   return actOnFrames(con, con.kept + got) && peerClosed == 0;
 }
 
@@ -244,6 +245,7 @@ bool readNow(Connection& con) {
   const int got = wssRdNow(con.sock, record->rxbuf + con.kept, kRxBufSize - con.kept, &peerClosed);
   if (got == kSocketError || peerClosed != 0) return false;
   if (got <= 0) return true;
+  noteHeard(record->slot.slotIndex);
   const uint8_t before = con.state;
   if (!actOnFrames(con, con.kept + got)) return false;
   if (before == kStateFirstPing && con.state == kStateSecondPing) {
@@ -270,6 +272,12 @@ void streamLive(Connection& con) {
   bool goOn = wssWr(con.sock, kServerPing, sizeof kServerPing) >= 0;
   while (goOn && workCopy() != 0) {
     const int64_t now = monotonicMs();
+    if (askedToGiveWay(slot)) {
+      // A close frame may not cut into a message begun: then the socket
+      // just ends.
+      if (out.at == 0) wssWr(con.sock, kGiveWayClose, sizeof kGiveWayClose);
+      break;
+    }
     if (inPingExchange(con) && now >= con.pingDeadline) break;
     if (con.state == kStateStreaming) {
       watchPicture(slot, true);
@@ -312,6 +320,7 @@ int answerPending(int index, Connection& con) {
   if (answerHttp(sock, request, {entry.bytes, entry.length, kRequestHeadMost}, entry.peer,
                  &access) == kFirstReadUpgrade) {
     slot = takeStreamSlot();
+    if (slot < 0 && access == kAccessControl) slot = takeViewersSlot();
   }
   if (slot >= 0) {
     wssession* record = &sessions[slot];
@@ -324,6 +333,7 @@ int answerPending(int index, Connection& con) {
     record->changesOn = 0;
     record->sent.version = 0;
     record->viewOnly = access == kAccessView ? 255 : 0;
+    noteSlotSession(slot, access == kAccessView);
     con = Connection{record, sock, kStateFirstPing, 0, 0};
     if (!beginWebSocket(con, request) || peerClosed) {
       releaseSlot(uint8_t(slot), sock);
@@ -354,6 +364,10 @@ void* server_con(void* arg) {
   } else {
     for (uint8_t runCopy = workCopy(); runCopy != 0; runCopy = workCopy()) {
       usleep(kTurnPauseMicros);
+      if (askedToGiveWay(slot)) {
+        wssWr(con.sock, kGiveWayClose, sizeof kGiveWayClose);
+        break;
+      }
       if (con.state == kStateStreaming && !offerScreen(con)) break;
       if (!readAndAct(con)) break;
       if (inPingExchange(con) && monotonicMs() >= con.pingDeadline) break;

@@ -7,16 +7,19 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "base/clock.h"
+#include "door/access_key.h"
 #include "door/front_door.h"
 #include "net/socket_io.h"
 #include "server/connection.h"
 #include "server/pending.h"
 #include "server/records.h"
+#include "server/slot_wake.h"
 
 int32_t wsport;
 int32_t listener;
@@ -64,6 +67,84 @@ int boundSocket() {
 
 }  // namespace
 
+namespace {
+
+// What the listener knows of each streaming slot's session, for the
+// owner's place. All guarded by serverWSmutex but heardMs, which a
+// connection thread writes on every read.
+constexpr uint8_t kNotAsked = 0;
+constexpr uint8_t kAsked = 1;   // asked to give way; its slot goes to the owner
+constexpr uint8_t kHanded = 2;  // given way: the slot is the owner's
+struct SlotSession {
+  bool viewOnly = false;
+  uint8_t giveWay = kNotAsked;
+  std::atomic<int64_t> heardMs{0};
+};
+SlotSession slotSessions[kMaxClients];
+std::atomic<bool> giveWayAsked[kMaxClients];           // read by the slot's thread every turn
+pthread_cond_t slotHanded = PTHREAD_COND_INITIALIZER;  // with serverWSmutex
+
+// Waits, the lock held, until the slot is handed over or the time is up.
+bool waitForHandOver(int slot) {
+  timespec until = {};
+  clock_gettime(CLOCK_REALTIME, &until);
+  until.tv_sec += kGiveWayMillis / 1000;
+  until.tv_nsec += long(kGiveWayMillis % 1000) * 1000000;
+  if (until.tv_nsec >= 1000000000) {
+    until.tv_sec += 1;
+    until.tv_nsec -= 1000000000;
+  }
+  while (slotSessions[slot].giveWay != kHanded &&
+         pthread_cond_timedwait(&slotHanded, &serverWSmutex, &until) == 0) {
+  }
+  return slotSessions[slot].giveWay == kHanded;
+}
+
+}  // namespace
+
+int takeViewersSlot() {
+  if (!accessKeyOn()) return -1;
+  pthread_mutex_lock(&serverWSmutex);
+  int chosen = -1;
+  for (int i = 0; i < kMaxClients; i++) {
+    const SlotSession& session = slotSessions[i];
+    if (wsserver.busy[i] == 0 || !session.viewOnly || session.giveWay != kNotAsked) continue;
+    if (chosen < 0 || session.heardMs.load() < slotSessions[chosen].heardMs.load()) chosen = i;
+  }
+  if (chosen >= 0) {
+    slotSessions[chosen].giveWay = kAsked;
+    giveWayAsked[chosen].store(true);
+    wakeSlot(chosen);
+    const bool handed = waitForHandOver(chosen);
+    if (handed) {
+      slotSessions[chosen].viewOnly = false;
+      slotSessions[chosen].giveWay = kNotAsked;
+      giveWayAsked[chosen].store(false);
+    } else {
+      // Not in time: the slot is freed as usual when its session ends.
+      slotSessions[chosen].giveWay = kNotAsked;
+      chosen = -1;
+    }
+  }
+  pthread_mutex_unlock(&serverWSmutex);
+  return chosen;
+}
+
+void noteSlotSession(int slot, bool viewOnly) {
+  pthread_mutex_lock(&serverWSmutex);
+  slotSessions[slot].viewOnly = viewOnly;
+  slotSessions[slot].heardMs.store(monotonicMs());
+  pthread_mutex_unlock(&serverWSmutex);
+}
+
+void noteHeard(int slot) {
+  slotSessions[slot].heardMs.store(monotonicMs(), std::memory_order_relaxed);
+}
+
+bool askedToGiveWay(int slot) {
+  return giveWayAsked[slot].load();
+}
+
 int takeStreamSlot() {
   pthread_mutex_lock(&serverWSmutex);
   int slot = -1;
@@ -82,8 +163,15 @@ void releaseSlot(uint8_t slotIndex, int sock) {
   shutdown(sock, SHUT_RDWR);
   close(sock);
   pthread_mutex_lock(&serverWSmutex);
-  wsserver.busy[slotIndex] = 0;
-  wsserver.clientCount--;
+  if (slotSessions[slotIndex].giveWay == kAsked) {
+    slotSessions[slotIndex].giveWay = kHanded;  // still taken: it is the owner's now
+    pthread_cond_broadcast(&slotHanded);
+  } else {
+    slotSessions[slotIndex].giveWay = kNotAsked;
+    giveWayAsked[slotIndex].store(false);
+    wsserver.busy[slotIndex] = 0;
+    wsserver.clientCount--;
+  }
   pthread_mutex_unlock(&serverWSmutex);
 }
 

@@ -41,8 +41,34 @@ constexpr int kListenFailed = -3;  // "error listen."
 // the slot, or -1 when all five are taken (the connection is then closed
 // unanswered).
 int takeStreamSlot();
-// Closes the slot's connection and frees the slot (its thread's last act).
+// Closes the slot's connection and frees the slot (its thread's last act);
+// a slot whose session was asked to give way goes straight to the owner
+// waiting for it.
 void releaseSlot(uint8_t slotIndex, int sock);
+
+// The owner's place. With an access key set, a control session that finds
+// every slot taken takes the slot of a view session: of those, the one
+// heard from least recently. That session is asked to give way (it sends
+// its viewer a close frame, 1013 "try again later", and ends) and its slot
+// is handed over; without a view session, or when it has not given way
+// within kGiveWayMillis, the owner's connection is closed unanswered like
+// any other. Without a key every session is a control session and no one
+// gives way.
+constexpr int kGiveWayMillis = 1000;
+// The slot taken from a view session for a control session, or -1.
+int takeViewersSlot();
+// A connection thread notes its session when it takes its slot: whether it
+// only views, and that it was heard from now.
+void noteSlotSession(int slot, bool viewOnly);
+// The peer of the slot's connection was heard from now.
+void noteHeard(int slot);
+// True once the slot's session has been asked to give way to the owner.
+bool askedToGiveWay(int slot);
+// What the connection sends its viewer when it gives way: a close frame with
+// 1013 (try again later) and a short reason the page shows.
+constexpr uint8_t kGiveWayClose[] = {0x88, 27,  0x03, 0xF5, 't', 'h', 'e', ' ', 'o', 'w',
+                                     'n',  'e', 'r',  ' ',  't', 'o', 'o', 'k', ' ', 't',
+                                     'h',  'i', 's',  ' ',  'p', 'l', 'a', 'c', 'e'};
 
 // Opens the listening socket, sets work and starts the listener thread.
 int startWSserver();

@@ -80,6 +80,10 @@ void wakeOtherWatchers(int slot) {
   }
 }
 
+void wakeSlot(int slot) {
+  wake(slot);
+}
+
 void wakeAllSlots() {
   for (int slot = 0; slot < kMaxClients; ++slot) wake(slot);
 }

@@ -31,3 +31,5 @@ void wakeFirstWatcher();
 void wakeOtherWatchers(int slot);
 // Wakes every slot.
 void wakeAllSlots();
+// Wakes the slot's thread.
+void wakeSlot(int slot);
