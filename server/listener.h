@@ -1,4 +1,4 @@
-// The listening socket, the five client slots and the listener thread.
+// The listening socket, the listener thread and the five streaming slots.
 #pragma once
 
 #include <netinet/in.h>

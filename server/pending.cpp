@@ -86,6 +86,26 @@ void endPending(PendingConnection& entry) {
   printf("== Close Client ==\n");
 }
 
+// Where a reading entry stands at `now`: still reading, whole (head, and a
+// login's body, in; the buffer full; a 0.3 s pause after some bytes; the
+// peer gone after some bytes), late (its deadline passed) or a login whose
+// body did not come in time after its head.
+constexpr int kStillReading = 0;
+constexpr int kReadWhole = 1;
+constexpr int kReadLate = 2;
+constexpr int kBodyLate = 3;
+int readingState(const PendingConnection& entry, int64_t now) {
+  if (entry.wholeAt > 0) {
+    if (entry.length >= entry.wholeAt || entry.peerClosed) return kReadWhole;
+    return now - entry.headEndMs >= kBodyWaitMs ? kBodyLate : kStillReading;
+  }
+  if (entry.length >= kRequestHeadMost) return kReadWhole;
+  if (entry.length > 0 && (entry.peerClosed || now - entry.lastByteMs >= kPauseMs)) {
+    return kReadWhole;
+  }
+  return now - entry.acceptedMs >= kRequestDeadlineMs ? kReadLate : kStillReading;
+}
+
 // Reads what has arrived; false when the connection ended with nothing.
 bool readSome(PendingConnection& entry, int64_t now) {
   const int room = kRequestHeadMost - entry.length;
@@ -95,6 +115,13 @@ bool readSome(PendingConnection& entry, int64_t now) {
   if (got > 0) {
     entry.length += got;
     entry.lastByteMs = now;
+    // The head is read as a request only as bytes come, not on every turn.
+    const HttpRequest request =
+        entry.wholeAt == 0 ? readHttpRequest(entry.bytes, entry.length) : HttpRequest{};
+    if (request.headersComplete) {
+      entry.headEndMs = now;
+      entry.wholeAt = request.bodyStart + expectedBody(request);
+    }
   }
   if (closed != 0) entry.peerClosed = true;
   return got != kSocketError && !(entry.peerClosed && entry.length == 0);
@@ -179,6 +206,7 @@ bool acceptOne(int listenSock, int64_t now) {
     entry.peerClosed = false;
     entry.acceptedMs = now;
     entry.headEndMs = 0;
+    entry.wholeAt = 0;
     entry.lastByteMs = now;
     entry.state.store(kPendingReading);
     readAndSettle(entry, now, true);
@@ -195,8 +223,8 @@ int sleepMillis(int64_t now) {
   for (const PendingConnection& entry : pendingTable) {
     if (entry.state.load() != kPendingReading) continue;
     int64_t next = entry.acceptedMs + kRequestDeadlineMs;
-    if (entry.length > 0 && entry.headEndMs == 0) next = entry.lastByteMs + kPauseMs;
-    if (entry.headEndMs != 0) next = entry.headEndMs + kBodyWaitMs;
+    if (entry.length > 0 && entry.wholeAt == 0) next = entry.lastByteMs + kPauseMs;
+    if (entry.wholeAt != 0) next = entry.headEndMs + kBodyWaitMs;
     if (next < due) due = next;
   }
   return due > now ? int(due - now) : 0;
@@ -225,22 +253,6 @@ int pendingVictim(const PendingConnection* table, int count, const uint8_t* newc
   if (ownNet >= kPerNetMost) return heaviestInNet(table, count, newcomer);
   if (anyFree) return -1;
   return oldest >= 0 ? oldest : kNoRoom;
-}
-
-int readingState(PendingConnection& entry, int64_t now) {
-  const HttpRequest request = readHttpRequest(entry.bytes, entry.length);
-  if (request.headersComplete) {
-    if (entry.headEndMs == 0) entry.headEndMs = now;
-    if (entry.length >= request.bodyStart + expectedBody(request) || entry.peerClosed) {
-      return kReadWhole;
-    }
-    return now - entry.headEndMs >= kBodyWaitMs ? kBodyLate : kStillReading;
-  }
-  if (entry.length >= kRequestHeadMost) return kReadWhole;
-  if (entry.length > 0 && (entry.peerClosed || now - entry.lastByteMs >= kPauseMs)) {
-    return kReadWhole;
-  }
-  return now - entry.acceptedMs >= kRequestDeadlineMs ? kReadLate : kStillReading;
 }
 
 void releasePending(int index) {

@@ -38,6 +38,7 @@ struct PendingConnection {
   int length = 0;          // request bytes read
   int64_t acceptedMs = 0;  // monotonic
   int64_t headEndMs = 0;   // when the head was in whole (a login's body may follow), or 0
+  int wholeAt = 0;         // with the head in: the length that makes the request whole
   int64_t lastByteMs = 0;  // when the last bytes came
   Peer peer;               // as accepted
   uint8_t bytes[kRequestHeadMost];
@@ -64,16 +65,6 @@ extern PendingConnection pendingTable[kPendingMost];
 // is never the one that gives way.
 constexpr int kNoRoom = -2;
 int pendingVictim(const PendingConnection* table, int count, const uint8_t* newcomer);
-
-// Where a reading entry stands at `now`: still reading, whole (head, and a
-// login's body, in; the buffer full; a 0.3 s pause after some bytes; the
-// peer gone after some bytes), late (its deadline passed) or a login whose
-// body did not come in time after its head.
-constexpr int kStillReading = 0;
-constexpr int kReadWhole = 1;
-constexpr int kReadLate = 2;
-constexpr int kBodyLate = 3;
-int readingState(PendingConnection& entry, int64_t now);
 
 // The listener thread's loop: accepts, reads and hands over until work is
 // cleared, then closes what it still holds.
