@@ -15,9 +15,10 @@
 #include "app/stop_signals.h"
 #include "base/clock.h"
 #include "server/records.h"
+#include "server/slot_wake.h"
 #include "widgets/buttons.h"
-#include "widgets/sliders.h"
-#include "widgets/widget_pointer.h"
+#include "widgets/control_map.h"
+#include "widgets/widget_kinds.h"
 
 namespace {
 
@@ -43,11 +44,26 @@ uint32_t sleepUntilWoken(uint32_t polled, uint32_t waitMs) {
   return wakeCount;
 }
 
-PointerState pointerNow() {
-  // Each value is read whole; a report that lands between the reads has
-  // woken the loop again, so the next poll sees it whole.
-  const uint8_t button = mButton.load();
-  return {mX.load(), mY.load(), mMoveX.load(), mMoveY.load(), button};
+// One poll of every widget kind, in the list's order, each with the pointer
+// as it is then; the panel hears of every slider the pointer moved right
+// after the slider poll. Then the control map is published when it changed,
+// and the connections that asked for it are woken.
+void pollWidgets(int64_t now, void (*sliderMoved)(int index)) {
+  for (const WidgetKind& kind : kWidgetKinds) {
+    uint32_t moved = kind.poll(pointerState(), now);
+    if (kind.id != WidgetKindId::kSlider || sliderMoved == nullptr) continue;
+    for (int index = 0; moved != 0; ++index, moved >>= 1) {
+      if ((moved & 1u) != 0) sliderMoved(index);
+    }
+  }
+  if (publishControlMap()) wakeControlMapWatchers();
+}
+
+// The soonest look a widget kind asks for, from now.
+uint32_t nextWidgetLook(int64_t now) {
+  uint32_t due = kNoLookDue;
+  for (const WidgetKind& kind : kWidgetKinds) due = std::min(due, kind.nextLook(now));
+  return due;
 }
 
 }  // namespace
@@ -60,12 +76,11 @@ void wakeControlLoop() {
   wakeSignal.notify_one();
 }
 
-void runControlLoop(void (*turn)()) {
+void runControlLoop(void (*turn)(), void (*sliderMoved)(int index)) {
   uint32_t polled = wakesSoFar();
   int64_t nextTurn = monotonicMs();
   while (work.load() != 0 && stopSignals.load() == 0) {
-    buttonsPoll(pointerNow(), monotonicMs());
-    slidersPoll(pointerNow());
+    pollWidgets(monotonicMs(), sliderMoved);
     int64_t now = monotonicMs();
     if (now >= nextTurn) {
       if (turn != nullptr) turn();
@@ -75,7 +90,7 @@ void runControlLoop(void (*turn)()) {
       now = monotonicMs();
       if (now >= nextTurn) nextTurn = now + kControlPeriodMs;
     }
-    const int64_t wait = std::min<int64_t>(nextTurn - now, buttonsNextLook(now));
+    const int64_t wait = std::min<int64_t>(nextTurn - now, nextWidgetLook(now));
     polled = sleepUntilWoken(polled, uint32_t(std::min<int64_t>(wait, kControlPeriodMs)));
   }
 }

@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
   // pressed look (or the longest wait is over): no viewer misses a press.
   pressWitness = {screenMark, plainViewersHave};
   panelApp.create();
-  runControlLoop(panelApp.turn);
+  runControlLoop(panelApp.turn, panelApp.sliderMoved);
 
   stopWSserver();
   sleep(kStopPauseSeconds);

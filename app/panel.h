@@ -17,6 +17,12 @@ struct PanelApp {
   // must return promptly (the next poll waits for it) and draws through the
   // locked drawing interface (graphics/draw.h).
   void (*turn)();
+  // Null, or run by the control loop on the main thread with a slider's
+  // index (its place in the slider table, in the order of creation) right
+  // after the slider poll in which the pointer changed that slider's value:
+  // a readout of the value then follows the knob in the same wake-up
+  // instead of at the next turn. The same rules as turn.
+  void (*sliderMoved)(int index);
 };
 
 extern const PanelApp panelApp;  // defined by the panel file built into the server

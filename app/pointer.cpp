@@ -14,8 +14,7 @@
 #include "app/control_loop.h"
 #include "server/key_value.h"
 #include "server/records.h"
-#include "widgets/buttons.h"
-#include "widgets/sliders.h"
+#include "widgets/widget_kinds.h"
 #include "widgets/widget_pointer.h"
 
 std::atomic<int32_t> mX{0};
@@ -64,7 +63,12 @@ int wsworkfunc(char* text, int len) {
   const ButtonLine button = readButtonLine(text, textLen);
   if (button == ButtonLine::kUp) {
     // The lift is sent alone (an older server then reads no report in it).
-    mButton.store(kPointerLifted);
+    // After a press or a move that held the pointer it is a release: the
+    // control loop then takes the held place before the lift, even when it
+    // sees both at once.
+    const uint8_t was = mButton.load();
+    mButton.store(was == kPointerHeld || was == kPointerReleased ? kPointerReleased
+                                                                 : kPointerLifted);
     wakeControlLoop();
     return kPayloadLetsGo;
   }
@@ -85,8 +89,14 @@ int wsworkfunc(char* text, int len) {
   mButton.store(button == ButtonLine::kDown ? kPointerHeld : kPointerClicked);
   // Raised last and with release order, so the position and the button are
   // stored before any thread can see a flag.
-  pointerEventRaise(buttons.pointerEvent);
-  pointerEventRaise(sliders.pointerEvent);
+  for (const WidgetKind& kind : kWidgetKinds) pointerEventRaise(*kind.pointerEvent);
   wakeControlLoop();
   return button == ButtonLine::kDown ? kPayloadHolds : kPayloadLetsGo;
+}
+
+PointerState pointerState() {
+  // Each value is read whole; a report that lands between the reads has
+  // woken the control loop again, so its next poll sees it whole.
+  const uint8_t button = mButton.load();
+  return {mX.load(), mY.load(), mMoveX.load(), mMoveY.load(), button};
 }

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "widgets/widget_pointer.h"
+
 // Where the latest press landed: a report without a button line (a click) or
 // with "down". Written by connection threads, read by the control loop;
 // stored before the pointerEvent flags.
@@ -16,7 +18,8 @@ extern std::atomic<int32_t> mY;
 extern std::atomic<int32_t> mMoveX;
 extern std::atomic<int32_t> mMoveY;
 // The pointer's button as the latest report left it: kPointerClicked,
-// kPointerHeld or kPointerLifted (widgets/widget_pointer.h).
+// kPointerHeld, kPointerLifted, or kPointerReleased for a lift that followed
+// a press or a move holding the pointer (widgets/widget_pointer.h).
 extern std::atomic<uint8_t> mButton;
 // The hand-over takes no lock, so on every target a store must be one whole
 // word written by the processor, not a call into a locking helper.
@@ -25,10 +28,14 @@ static_assert(std::atomic<uint8_t>::is_always_lock_free);
 
 // Parses the NUL-terminated payload (at most `len` bytes are looked at; the
 // text may be modified). A report with both keys stores the position and
-// raises the pointerEvent flags of buttons and sliders (a move only moves
-// mMoveX, mMoveY); "mouse_button: up" alone marks the pointer lifted. Text
+// raises the pointerEvent flag of every widget kind (a move only moves
+// mMoveX, mMoveY); "mouse_button: up" alone marks the pointer lifted, or
+// released when it was held. Text
 // that is neither (a ping's or a pong's payload, one key alone) changes
 // nothing. Whatever it stores wakes the control loop. The result is what the
 // payload did to the pointer: kPayloadHolds, kPayloadLetsGo or
 // kPayloadNeither (server/records.h).
 int wsworkfunc(char* text, int len);
+
+// The pointer as the control loop's polls see it, read from the values above.
+PointerState pointerState();

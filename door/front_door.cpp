@@ -1,8 +1,8 @@
-// Routing a first read through the origin policy, the access key and the
-// answers. Without a key every request gets its answer from the policy and
-// the served files; with one, the key's own paths (/login, /logout,
-// /session) come first, an upgrade must also show a cookie or the key, and
-// the page learns the session it is opened under.
+// A connection's first read and the front door's route table. Without a key
+// every request gets its answer from the origin policy and the served files;
+// with one, the key's own paths (/login, /logout, /session) come first, an
+// upgrade must also show a cookie or the key, and the page learns the
+// session it is opened under.
 #include "door/front_door.h"
 
 #include <openssl/crypto.h>
@@ -12,6 +12,7 @@
 #include "door/access_key.h"
 #include "door/http_access.h"
 #include "door/origin_policy.h"
+#include "door/routes.h"
 
 namespace {
 
@@ -23,45 +24,62 @@ int answered(int sock, HttpAnswer answer) {
   return kFirstReadAnswered;
 }
 
-void printRefusal(const HttpAnswer& answer) {
-  if (answer.refusal != 0) printf("Refused a connection: %s.\n", originRefusalText(answer.refusal));
+// The rows' handlers: each answers a request that passed its row's phases.
+
+HttpAnswer upgradeRoute(const RouteCall& /*call*/) {
+  return {};
 }
 
-bool isKeyPath(const HttpRequest& request) {
-  return spanEquals(request.path, "/login") || spanEquals(request.path, "/logout");
+// The page and its files; while a key is in use, the page learns the
+// session it is opened under.
+HttpAnswer fileRoute(const RouteCall& call) {
+  HttpAnswer answer = servedFileAnswer(call.request);
+  answer.headOnly = call.head;
+  if (call.keyOn && answer.file == &kPageFile) answer.marker = pageMarker(call.request);
+  return answer;
 }
 
-int answerWithKey(int sock, const HttpRequest& request, FirstRead read, const Peer& peer,
-                  int* access) {
-  *access = kAccessNone;
-  if (!request.isHttp) return answered(sock, keyNeededAnswer(peer));
-  if (spanIs(request.method, "POST") && isKeyPath(request)) {
-    if (!request.headersComplete) {
-      return answered(
-          sock, textAnswer(431, "Request Header Fields Too Large", "request headers too long"));
-    }
-    const int refusal = checkLoginOrigin(request, peer.loopback);
-    if (refusal != kOriginAccepted) {
-      printf("Refused a login: %s.\n", originRefusalText(refusal));
-      return answered(sock, textAnswer(403, "Forbidden", originRefusalText(refusal)));
-    }
-    return answered(sock, spanEquals(request.path, "/login")
-                              ? loginAnswer(sock, request, read, peer)
-                              : logoutAnswer());
-  }
-  const bool head = spanIs(request.method, "HEAD");
-  if ((head || spanIs(request.method, "GET")) && spanEquals(request.path, "/session") &&
-      request.headersComplete) {
-    return answered(sock, sessionAnswer(request, head));
-  }
-  HttpAnswer answer = answerFor(request, peer.loopback);
-  if (answer.status == 0) {
-    const HttpAnswer refused = admitAnswer(request, read, peer, access);
-    return refused.status == 0 ? kFirstReadUpgrade : answered(sock, refused);
-  }
-  printRefusal(answer);
-  if (answer.file == &kPageFile) answer.marker = pageMarker(request);
-  return answered(sock, answer);
+HttpAnswer loginRoute(const RouteCall& call) {
+  return loginAnswer(call.read, call.body, call.peer);
+}
+
+HttpAnswer logoutRoute(const RouteCall& /*call*/) {
+  return logoutAnswer();
+}
+
+HttpAnswer sessionRoute(const RouteCall& call) {
+  return sessionAnswer(call.request, call.head);
+}
+
+// The front door's one table, tried in order: the first row whose method
+// and path take the request routes it.
+constexpr Route kRoutes[] = {
+    {.method = "POST",
+     .path = "/login",
+     .origin = RouteOrigin::kStrict,
+     .keyOnly = true,
+     .bodyMost = kLoginBodyMost,
+     .refused = "login",
+     .handler = loginRoute},
+    {.method = "POST",
+     .path = "/logout",
+     .origin = RouteOrigin::kStrict,
+     .keyOnly = true,
+     .refused = "login",
+     .handler = logoutRoute},
+    {.path = "/session", .keyOnly = true, .handler = sessionRoute},
+    // A WebSocket upgrade, on any path; a view session's reports are dropped.
+    {.origin = RouteOrigin::kUpgrade,
+     .access = RouteAccess::kRead,
+     .upgrade = true,
+     .refused = "connection",
+     .handler = upgradeRoute},
+    {.handler = fileRoute},
+};
+
+RouteOutcome route(int sock, const HttpRequest& request, FirstRead read, const Peer& peer,
+                   bool keyOn) {
+  return routeRequest(kRoutes, request, RouteContext{sock, read, peer, keyOn});
 }
 
 }  // namespace
@@ -69,10 +87,18 @@ int answerWithKey(int sock, const HttpRequest& request, FirstRead read, const Pe
 int answerHttp(int sock, const HttpRequest& request, FirstRead read, const Peer& connected,
                int* access) {
   const Peer peer = clientOf(connected, request, trustedProxies);
-  if (accessKeyOn()) return answerWithKey(sock, request, read, peer, access);
-  *access = kAccessControl;
-  const HttpAnswer answer = answerFor(request, peer.loopback);
-  if (answer.status == 0) return kFirstReadUpgrade;
-  printRefusal(answer);
-  return answered(sock, answer);
+  const RouteOutcome outcome = route(sock, request, read, peer, accessKeyOn());
+  *access = outcome.access;
+  if (outcome.answer.status == 0) return kFirstReadUpgrade;
+  if (outcome.answer.refusal != 0) {
+    printf("Refused a %s: %s.\n", outcome.route->refused,
+           originRefusalText(outcome.answer.refusal));
+  }
+  return answered(sock, outcome.answer);
+}
+
+HttpAnswer answerFor(const HttpRequest& request, bool peerOnLoopback) {
+  Peer peer;
+  peer.loopback = peerOnLoopback;
+  return route(-1, request, FirstRead{nullptr, 0, 0}, peer, false).answer;
 }

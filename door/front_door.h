@@ -1,7 +1,7 @@
-// A connection's first read and its route: the origin policy, the access
-// key when one is in use, and the answer. A request either goes on to the
-// WebSocket upgrade or gets one whole HTTP answer, after which the
-// connection ends.
+// A connection's first read and its route, by the front door's table
+// (door/routes.h): the row, its origin rule, its access when a key is in
+// use, its body, its answer. A request either goes on to the WebSocket
+// upgrade or gets one whole HTTP answer, after which the connection ends.
 #pragma once
 
 #include <cstdint>

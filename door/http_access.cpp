@@ -13,7 +13,6 @@
 #include "door/access_key.h"
 #include "door/guess_limit.h"
 #include "door/session_cookie.h"
-#include "net/socket_io.h"
 
 namespace {
 
@@ -67,25 +66,6 @@ int64_t checkUnderLimit(const KeyFile& keys, const Peer& peer, const char* key, 
   return access;
 }
 
-// Reads the rest of a body of `length` bytes after the headers into the
-// first read's room; false when it is not all there kBodyWaitMs after the
-// headers, however it trickles in.
-bool readBody(int sock, const HttpRequest& request, FirstRead read, int length) {
-  const int needed = request.bodyStart + length;
-  const int64_t deadline = monotonicMs() + kBodyWaitMs;
-  while (read.length < needed) {
-    const int64_t left = deadline - monotonicMs();
-    if (left <= 0) return false;
-    uint8_t closed = 0;
-    const int wait = int(left < kSocketWaitMicros / 1000 ? left : kSocketWaitMicros / 1000);
-    const int got =
-        wssRdOnce(sock, read.bytes + read.length, needed - read.length, wait * 1000, &closed);
-    if (got == kSocketError || (got < 0 && closed != 0)) return false;
-    if (got > 0) read.length += got;
-  }
-  return true;
-}
-
 // Clears the bytes of the first read that the span covers: a key must not
 // stay in the receive buffer past its check.
 void clearInRead(FirstRead read, TextSpan span) {
@@ -96,19 +76,7 @@ void clearInRead(FirstRead read, TextSpan span) {
 
 }  // namespace
 
-HttpAnswer loginAnswer(int sock, const HttpRequest& request, FirstRead read, const Peer& peer) {
-  const TextSpan lengthText = request.contentLength.value;
-  if (request.contentLength.count == 0) {
-    return textAnswer(411, "Length Required", "length required");
-  }
-  const int length = contentLengthOf(lengthText, kLoginBodyMost);
-  if (request.contentLength.count > 1 || length < 0 || request.bodyStart + length > read.capacity) {
-    return textAnswer(413, "Content Too Large", "body too large");
-  }
-  if (!readBody(sock, request, read, length)) {
-    return textAnswer(408, "Request Timeout", "body not received");
-  }
-  const TextSpan body = {reinterpret_cast<const char*>(read.bytes) + request.bodyStart, length};
+HttpAnswer loginAnswer(FirstRead read, TextSpan body, const Peer& peer) {
   const TextSpan secure = formField(body, "secure");
   const bool secureCookie = secure.length == 1 && secure.text[0] == '1';
   char key[kKeyLongest + 1] = {};

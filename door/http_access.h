@@ -4,7 +4,7 @@
 //     over HTTPS) and {"access":"control"} or {"access":"view"}; a wrong one
 //     401; too many wrong ones 429 with Retry-After (door/guess_limit.h).
 //     The body may follow the headers in later reads, within kBodyWaitMs
-//     and the receive buffer.
+//     and the receive buffer (the route's body phase, door/routes.h).
 //   - POST /logout: 200, the cookie cleared (Max-Age=0).
 //   - GET or HEAD /session: {"access":"none"|"view"|"control"} by cookie.
 //   - An upgrade: with a valid session cookie or "Authorization: Bearer
@@ -22,14 +22,13 @@
 #include "door/peer_address.h"
 
 constexpr int kLoginBodyMost = 512;
-constexpr int kBodyWaitMs = 2000;
 
-// POST /login: reads the rest of the body from sock into the first read's
-// room, checks the key under the guessing limit and answers 200 with the
-// cookie, 401, 429, 400, 408, 411 or 413. The body is cleared in the first
-// read once its key is taken; the answer's extra lines hold the new token
-// until the caller has written and cleared them.
-HttpAnswer loginAnswer(int sock, const HttpRequest& request, FirstRead read, const Peer& peer);
+// POST /login with its body (read whole into the first read's room by the
+// route): checks the key under the guessing limit and answers 200 with the
+// cookie, 401, 429 or 400. The body is cleared in the first read once its
+// key is taken; the answer's extra lines hold the new token until the
+// caller has written and cleared them.
+HttpAnswer loginAnswer(FirstRead read, TextSpan body, const Peer& peer);
 // POST /logout: 200 with the cookie cleared.
 HttpAnswer logoutAnswer();
 // GET or HEAD /session: the access the request's cookie gives.

@@ -25,10 +25,6 @@ constexpr char kHeadLine[] = "<head>\n";  // the page's marker line follows it
 // Other answers load nothing and may be framed by no one.
 constexpr char kPlainPolicy[] = "default-src 'none'; frame-ancestors 'none'";
 
-bool isUpgrade(const HttpRequest& request) {
-  return spanHas(request.upgrade.value, "websocket") || request.key.count > 0;
-}
-
 // The page's policy: its own inline style (by digest), its own scripts (the
 // served files of client/, by path), its manifest and icons, and WebSocket
 // connections to the host it came from.
@@ -70,8 +66,18 @@ struct Body {
   int markerSize = 0;
 };
 
-// A page or one of its files, or 404.
-HttpAnswer fileAnswer(const HttpRequest& request) {
+}  // namespace
+
+HttpAnswer textAnswer(int status, const char* reason, const char* text) {
+  HttpAnswer answer;
+  answer.status = status;
+  answer.reason = reason;
+  answer.type = kTextType;
+  answer.text = text;
+  return answer;
+}
+
+HttpAnswer servedFileAnswer(const HttpRequest& request) {
   for (int i = 0; i < kServedFileCount; ++i) {
     const ServedFile& served = kServedFiles[i];
     if (spanEquals(request.path, served.path)) {
@@ -87,40 +93,6 @@ HttpAnswer fileAnswer(const HttpRequest& request) {
     }
   }
   return textAnswer(404, "Not Found", "not found");
-}
-
-}  // namespace
-
-HttpAnswer textAnswer(int status, const char* reason, const char* text) {
-  HttpAnswer answer;
-  answer.status = status;
-  answer.reason = reason;
-  answer.type = kTextType;
-  answer.text = text;
-  return answer;
-}
-
-HttpAnswer answerFor(const HttpRequest& request, bool peerOnLoopback) {
-  if (!request.isHttp) return {};
-  const bool head = spanIs(request.method, "HEAD");
-  if (!head && !spanIs(request.method, "GET")) {
-    HttpAnswer answer = textAnswer(405, "Method Not Allowed", "method not allowed");
-    snprintf(answer.extra, sizeof answer.extra, "Allow: GET, HEAD\r\n");
-    return answer;
-  }
-  // An upgrade is a GET; a HEAD that names one gets the page's headers.
-  if (!head && isUpgrade(request)) {
-    const int refusal = checkOrigin(request, peerOnLoopback);
-    if (refusal == kOriginAccepted) return {};
-    HttpAnswer answer = textAnswer(403, "Forbidden", originRefusalText(refusal));
-    answer.refusal = refusal;
-    return answer;
-  }
-  HttpAnswer answer = request.headersComplete ? fileAnswer(request)
-                                              : textAnswer(431, "Request Header Fields Too Large",
-                                                           "request headers too long");
-  answer.headOnly = head;
-  return answer;
 }
 
 int writeAnswer(int sock, const HttpAnswer& answer) {

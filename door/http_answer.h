@@ -34,9 +34,14 @@ struct HttpAnswer {
   TextSpan host;  // for the page: the Host it was asked under, when a local name
 };
 
-// What the request gets; a read that does not open with a request line is an
+// What the request gets without an access key, by the front door's routes
+// (door/front_door.cpp); a read that does not open with a request line is an
 // upgrade, as every first read was before the page was served.
 HttpAnswer answerFor(const HttpRequest& request, bool peerOnLoopback);
+
+// The served file at the request's path (200, with the Host it was asked
+// under when that is a local name), or 404.
+HttpAnswer servedFileAnswer(const HttpRequest& request);
 
 // A short text answer of the given status.
 HttpAnswer textAnswer(int status, const char* reason, const char* text);

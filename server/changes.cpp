@@ -110,24 +110,29 @@ int putSpan(Writer& w, ByteSpan span, const uint8_t* xorBytes, const uint8_t* he
 }  // namespace
 
 int chooseChangesOffer(const char* offers, size_t length) {
-  if (offers == nullptr) return 0;
+  if (offers == nullptr) return kOfferPictures;
   const size_t end = strnlen(offers, length);
-  const size_t nameLength = sizeof kChangesProtocol - 1;
+  const auto names = [](const char* entry, size_t entryLength, const char* name) {
+    return entryLength == strlen(name) && memcmp(entry, name, entryLength) == 0;
+  };
+  int offer = kOfferPictures;
   size_t start = 0;
   while (start <= end) {
     const char* comma = static_cast<const char*>(memchr(offers + start, ',', end - start));
     const size_t stop = comma != nullptr ? size_t(comma - offers) : end;
-    if (stop - start == nameLength && memcmp(offers + start, kChangesProtocol, nameLength) == 0) {
-      return 1;
-    }
+    if (names(offers + start, stop - start, kControlsProtocol)) return kOfferControls;
+    if (names(offers + start, stop - start, kChangesProtocol)) offer = kOfferChanges;
     start = stop + 1;
   }
-  return 0;
+  return offer;
 }
 
-int addAcceptedProtocol(char* reply, int replyLen, size_t replySize) {
-  static constexpr char kLine[] = "Sec-WebSocket-Protocol: panel-changes-v1";
-  return addReplyLine(reply, replyLen, replySize, kLine);
+int addAcceptedProtocol(char* reply, int replyLen, size_t replySize, int offer) {
+  static constexpr char kChangesLine[] = "Sec-WebSocket-Protocol: panel-changes-v1";
+  static constexpr char kControlsLine[] = "Sec-WebSocket-Protocol: panel-controls-v1";
+  if (offer == kOfferChanges) return addReplyLine(reply, replyLen, replySize, kChangesLine);
+  if (offer == kOfferControls) return addReplyLine(reply, replyLen, replySize, kControlsLine);
+  return replyLen;
 }
 
 bool stageSegment(ChangeStage* stage, const uint8_t* picture, uint8_t* held, uint32_t from,

@@ -15,8 +15,11 @@
 #include <cstddef>
 #include <cstdint>
 
-// The subprotocol name the page offers and the server confirms.
+// The subprotocol names the page offers and the server confirms: the change
+// stream, and the change stream with the control map (widgets/control_map.h)
+// sent beside it.
 constexpr char kChangesProtocol[] = "panel-changes-v1";
+constexpr char kControlsProtocol[] = "panel-controls-v1";
 
 constexpr uint8_t kChangeFormat = 1;
 constexpr uint32_t kChangeHeaderSize = 18;
@@ -47,13 +50,20 @@ constexpr uint32_t pictureVersionBefore(uint32_t version) {
 
 // ---- The offer ---------------------------------------------------------------
 
-// 1 when the Sec-WebSocket-Protocol list (spaces removed, first `length`
-// bytes, stopping at a NUL) names kChangesProtocol as one of its entries.
+// Results of chooseChangesOffer.
+constexpr int kOfferPictures = 0;  // neither name: whole pictures only
+constexpr int kOfferChanges = 1;   // the change stream
+constexpr int kOfferControls = 2;  // the change stream and the control map
+
+// What the Sec-WebSocket-Protocol list (spaces removed, first `length`
+// bytes, stopping at a NUL) asks for: kOfferControls when one of its
+// entries is kControlsProtocol, else kOfferChanges when one is
+// kChangesProtocol, else kOfferPictures.
 int chooseChangesOffer(const char* offers, size_t length);
-// Puts "Sec-WebSocket-Protocol: panel-changes-v1" before the blank line that
-// ends the reply (replyLen bytes of replySize); the new length, or replyLen
-// when it would not fit.
-int addAcceptedProtocol(char* reply, int replyLen, size_t replySize);
+// Puts "Sec-WebSocket-Protocol: <the name of offer>" before the blank line
+// that ends the reply (replyLen bytes of replySize); the new length, or
+// replyLen when it would not fit or offer is kOfferPictures.
+int addAcceptedProtocol(char* reply, int replyLen, size_t replySize, int offer);
 
 // ---- Staging, under BMPmutex -------------------------------------------------
 

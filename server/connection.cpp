@@ -48,6 +48,7 @@
 #include "door/front_door.h"
 #include "graphics/drawn_area.h"
 #include "net/socket_io.h"
+#include "server/control_message.h"
 #include "server/frames.h"
 #include "server/handshake.h"
 #include "server/listener.h"
@@ -85,6 +86,7 @@ struct Connection {
   int kept;              // bytes of a cut frame kept at the start of rxbuf
   int64_t pingDeadline;  // when the ping exchange must be over (monotonicMs)
   bool holds = false;    // the last report handed on held the pointer
+  bool mapNext = false;  // a picture went out last: the control map goes first
 };
 
 // The lift a page sends when the pointer is let go.
@@ -202,13 +204,16 @@ bool offerScreen(Connection& con) {
   const int length = screenFrame(record);
   if (length > 0 && wssWrSteady(con.sock, record->txbuf, length) != length) return false;
   if (record->changesOn == 0) plainViewerHas(record->slot.slotIndex, *record);
-  return true;
+  if (record->sent.version == 0) return true;
+  const int mapLength = controlMapFrame(record);
+  return mapLength <= 0 || wssWrSteady(con.sock, record->mapFrame, mapLength) == mapLength;
 }
 
 // ---- The page's connection, sleeping in poll ----------------------------------
 
-// A message being written: txbuf bytes [at, length).
+// A message being written: bytes [at, length) of txbuf or mapFrame.
 struct Outgoing {
+  const uint8_t* bytes;
   int at;
   int length;
   int64_t movedAt;   // when the peer last took a byte of it
@@ -219,7 +224,7 @@ struct Outgoing {
 // Writes what the socket takes now; false on an error, or when the peer has
 // taken nothing for kStalledPeerMillis.
 bool writeSome(Connection& con, Outgoing& out, int64_t now) {
-  const int sent = wssWrNow(con.sock, con.record->txbuf + out.at, out.length - out.at);
+  const int sent = wssWrNow(con.sock, out.bytes + out.at, out.length - out.at);
   if (sent < 0) return false;
   if (sent > 0) {
     out.at += sent;
@@ -254,6 +259,30 @@ bool readNow(Connection& con) {
   return true;
 }
 
+// The next message for the page: a new picture version, or the control map
+// once the first picture went out, each when there is one. After a picture
+// the map goes first, so pictures changing at every step cannot hold it
+// back; one message of each brings the page to the newest of both.
+Outgoing nextMessage(Connection& con, int64_t now) {
+  wssession* record = con.record;
+  const auto map = [&]() -> Outgoing {
+    if (record->sent.version == 0) return Outgoing{};
+    const int length = controlMapFrame(record);
+    if (length > 0) con.mapNext = false;
+    return length > 0 ? Outgoing{record->mapFrame, 0, length, now, now, -1} : Outgoing{};
+  };
+  if (con.mapNext) {
+    const Outgoing first = map();
+    if (first.length > 0) return first;
+  }
+  const int length = screenFrame(record);
+  if (length > 0) {
+    con.mapNext = true;
+    return Outgoing{record->txbuf, 0, length, now, now, -1};
+  }
+  return map();
+}
+
 // How long poll may sleep: until the ping deadline, the next look at the
 // queue, or for the first watcher the slow beat (-1: until something
 // happens).
@@ -281,13 +310,11 @@ void streamLive(Connection& con) {
     if (inPingExchange(con) && now >= con.pingDeadline) break;
     if (con.state == kStateStreaming) {
       watchPicture(slot, true);
+      watchControlMap(slot, con.record->controlsOn != 0);
       // Whoever takes the drawing first wakes the others to a new version,
       // even while still writing a message of its own.
       screenTake(slot);
-      if (out.length == 0) {
-        const int length = screenFrame(con.record);
-        if (length > 0) out = Outgoing{0, length, now, now, -1};
-      }
+      if (out.length == 0) out = nextMessage(con, now);
     }
     if (out.length > 0) {
       if (!writeSome(con, out, now)) break;
@@ -304,6 +331,7 @@ void streamLive(Connection& con) {
     if ((ready[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) goOn = readNow(con);
   }
   watchPicture(slot, false);
+  watchControlMap(slot, false);
 }
 
 // A door thread's first part: answers the request of its pending entry, or
@@ -331,6 +359,8 @@ int answerPending(int index, Connection& con) {
     record->pingOn = 0;
     record->deflateOn = 0;
     record->changesOn = 0;
+    record->controlsOn = 0;
+    record->mapVersion = 0;
     record->sent.version = 0;
     record->viewOnly = access == kAccessView ? 255 : 0;
     noteSlotSession(slot, access == kAccessView);

@@ -67,13 +67,15 @@ int wsin(wssession* record, const HttpRequest& request) {
                           ? uint8_t(chooseDeflateOffer(record->wsExtensions, listLength))
                           : uint8_t(kOfferNone);
 
-  // The change stream, only when the list names it; a cut list names nothing.
+  // The change stream, and the control map beside it, only when the list
+  // names them; a cut list names nothing.
   char protocols[kProtocolText] = {};
   const size_t protocolLength = copyCompact(request.protocols.value, protocols, sizeof protocols);
-  record->changesOn =
-      protocolLength + 1 < sizeof protocols && chooseChangesOffer(protocols, protocolLength) != 0
-          ? 255
-          : 0;
+  const int offer = protocolLength + 1 < sizeof protocols
+                        ? chooseChangesOffer(protocols, protocolLength)
+                        : kOfferPictures;
+  record->changesOn = offer != kOfferPictures ? 255 : 0;
+  record->controlsOn = offer == kOfferControls ? 255 : 0;
   return request.extensions.count > 0 ? 1 : 0;
 }
 
@@ -92,7 +94,9 @@ int wsout(wssession* record) {
   record->replyLen = addAcceptedExtension(record->reply, int(strlen(record->reply)),
                                           sizeof record->reply, record->deflateOn);
   if (record->changesOn != 0) {
-    record->replyLen = addAcceptedProtocol(record->reply, record->replyLen, sizeof record->reply);
+    record->replyLen =
+        addAcceptedProtocol(record->reply, record->replyLen, sizeof record->reply,
+                            record->controlsOn != 0 ? kOfferControls : kOfferChanges);
   }
   return 0;
 }

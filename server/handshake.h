@@ -15,7 +15,8 @@ constexpr int kReplyLength = 129;
 
 // Takes the key, version and offers of the request into the record: the
 // extension terms it can be given into deflateOn, the change stream into
-// changesOn. 1 when the request names an extension offer, else 0.
+// changesOn, the control map beside it into controlsOn. 1 when the request names an extension
+// offer, else 0.
 int wsin(wssession* record, const HttpRequest& request);
 // Builds wsAccept, reply and replyLen; returns 0. Without accepted extension
 // terms the reply is the 129-byte one; with them it also names the extension.

@@ -22,6 +22,7 @@
 #include "door/front_door.h"
 #include "door/http_access.h"
 #include "door/http_request.h"
+#include "door/routes.h"
 #include "net/socket_io.h"
 #include "server/connection.h"
 #include "server/peer_timers.h"

@@ -10,12 +10,16 @@
 
 #include "graphics/framebuffer.h"
 #include "server/wire.h"
+#include "widgets/control_map.h"
 
 constexpr int kMaxClients = 5;
 constexpr int kRxBufSize = 1024;
 // The transmit buffer holds the largest picture the frame buffer accepts plus
 // the 10-byte frame header, so every accepted picture streams.
 constexpr uint32_t kTxBufSize = kFrameBufferSize + kFrameHeaderMax;
+// The control map's message: the longest map (widgets/control_map.h) and its
+// frame header.
+constexpr uint32_t kMapFrameSize = kControlMapSize + kFrameHeaderMax;
 
 // Run flag of the server threads: 255 running, 0 stop. Guarded by
 // serverWSmutex for writes and the threads' per-turn copies; atomic because
@@ -87,10 +91,14 @@ struct alignas(kPictureAlign) wssession {
   char wsExtensions[128];  // the offer list without spaces; a longer one is declined
   uint8_t deflateOn;       // the accepted extension terms (server/extensions.h), 0 none
   uint8_t changesOn;       // 255 when the change stream (server/changes.h) was agreed
+  uint8_t controlsOn;      // 255 when the control map was agreed too
+  uint32_t mapVersion;     // the control map version last sent, 0 none yet
   LastSent sent;           // the last screen message (server/screen.h)
   char wsAccept[64];
   uint8_t viewOnly;  // 255: a view session, whose reports are dropped
   wsclients slot;    // its own connection and slot
+  // The control map's message last built (server/control_message.h).
+  uint8_t mapFrame[kMapFrameSize];
 };
 static_assert(__builtin_offsetof(wssession, rxbuf) == 0, "rxbuf must be first");
 static_assert((__builtin_offsetof(wssession, txbuf) + kFrameHeaderMax) % kPictureAlign == 0,

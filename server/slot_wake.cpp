@@ -19,8 +19,18 @@ static_assert(kMaxClients <= 8, "one bit per slot in watchers");
 // drawing hook may read them while the first connection makes them.
 std::atomic<int> wakeFds[kMaxClients] = {-1, -1, -1, -1, -1};
 pthread_once_t wakesMade = PTHREAD_ONCE_INIT;
-// Bit s set: slot s watches the picture.
+// Bit s set: slot s watches the picture, or the control map.
 std::atomic<uint8_t> watchers{0};
+std::atomic<uint8_t> mapWatchers{0};
+
+void setBit(std::atomic<uint8_t>& mask, int slot, bool on) {
+  const auto bit = uint8_t(1u << slot);
+  if (on) {
+    mask.fetch_or(bit, std::memory_order_acq_rel);
+  } else {
+    mask.fetch_and(uint8_t(~bit), std::memory_order_acq_rel);
+  }
+}
 
 void makeWakes() {
   for (std::atomic<int>& fd : wakeFds) fd.store(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
@@ -55,12 +65,7 @@ void drainSlotWake(int slot) {
 }
 
 void watchPicture(int slot, bool on) {
-  const auto bit = uint8_t(1u << slot);
-  if (on) {
-    watchers.fetch_or(bit, std::memory_order_acq_rel);
-  } else {
-    watchers.fetch_and(uint8_t(~bit), std::memory_order_acq_rel);
-  }
+  setBit(watchers, slot, on);
 }
 
 bool firstWatcher(int slot) {
@@ -86,4 +91,15 @@ void wakeSlot(int slot) {
 
 void wakeAllSlots() {
   for (int slot = 0; slot < kMaxClients; ++slot) wake(slot);
+}
+
+void watchControlMap(int slot, bool on) {
+  setBit(mapWatchers, slot, on);
+}
+
+void wakeControlMapWatchers() {
+  const unsigned mask = mapWatchers.load(std::memory_order_acquire);
+  for (int slot = 0; slot < kMaxClients; ++slot) {
+    if ((mask & (1u << slot)) != 0) wake(slot);
+  }
 }

@@ -33,3 +33,8 @@ void wakeOtherWatchers(int slot);
 void wakeAllSlots();
 // Wakes the slot's thread.
 void wakeSlot(int slot);
+
+// Whether the slot's thread sends the control map (widgets/control_map.h).
+void watchControlMap(int slot, bool on);
+// Wakes every slot that sends the control map: a new map was published.
+void wakeControlMapWatchers();

@@ -159,19 +159,24 @@ void sliderH(int32_t x, int32_t y, int32_t w, int32_t h, int16_t min, int16_t ma
   drawLook(false, x, y, w, h, min, max, value, frameR, frameG, frameB, trackR, trackG, trackB);
 }
 
-void slidersPoll(const PointerState& pointer) {
-  if (pointer.button != kPointerHeld) sliders.dragging = 0;
+uint32_t slidersPoll(const PointerState& pointer) {
+  // A lift after a hold ends the drag after one last step to where the
+  // pointer was held, so the moves that came in with the lift still count.
+  const bool released = pointer.button == kPointerReleased;
+  if (pointer.button != kPointerHeld && !released) sliders.dragging = 0;
+  uint32_t moved = 0;
   for (int32_t i = 0; i < sliders.count && i < kMaxSliders; i++) {
     sliderrec& s = sliders.item[i];
     const bool vertical = s.vertical != 0;
     const int32_t length = vertical ? s.h : s.w;
+    const int16_t before = readBound(s.boundVar);
     if (strictlyInside(s.x, s.y, s.w, s.h, pointer.pressX, pointer.pressY) &&
         pointerEventRaised(sliders.pointerEvent)) {
       const int32_t along = vertical ? pointer.pressY - s.y : pointer.pressX - s.x;
       writeBound(s.boundVar, pointerValue(along, length, s.min, s.max));
       // One press moves one slider: the first that contains the point.
       pointerEventClear(sliders.pointerEvent);
-      if (pointer.button == kPointerHeld) {
+      if (pointer.button == kPointerHeld || released) {
         sliders.dragging = kDragging;
         sliders.dragged = i;
       }
@@ -185,9 +190,16 @@ void slidersPoll(const PointerState& pointer) {
         writeBound(s.boundVar, pointerValue(inside, length, s.min, s.max));
       }
     }
+    if (readBound(s.boundVar) != before) moved |= 1u << i;
     // Every slider is redrawn, so a bound variable changed elsewhere shows too.
     redraw(s);
   }
+  if (released) sliders.dragging = 0;
+  return moved;
+}
+
+int16_t sliderValue(const sliderrec& slider) {
+  return readBound(slider.boundVar);
 }
 
 void sliderCTRL(int32_t px, int32_t py, uint8_t /*reserved*/) {

@@ -43,7 +43,11 @@ void sliderH(int32_t x, int32_t y, int32_t w, int32_t h, int16_t min, int16_t ma
              uint8_t trackB);
 // One poll with the pointer: a fresh press sets at most one slider's value,
 // a held pointer that pressed a slider drags it (past its ends it stays at the
-// nearest value the pointer can give), then every slider is redrawn.
-void slidersPoll(const PointerState& pointer);
+// nearest value the pointer can give), a lift after a hold ends the drag
+// where the pointer was held last, then every slider is redrawn. The sliders
+// whose value the pointer changed, one bit each (bit i: item[i]).
+uint32_t slidersPoll(const PointerState& pointer);
+// The slider's value as its bound variable holds it now (0 when unbound).
+int16_t sliderValue(const sliderrec& slider);
 // slidersPoll with a click at (px, py).
 void sliderCTRL(int32_t px, int32_t py, uint8_t reserved);

@@ -14,12 +14,16 @@ constexpr uint8_t kEventRaised = 255;
 constexpr uint8_t kPointerClicked = 0;  // the report had no button line: a press and its lift
 constexpr uint8_t kPointerHeld = 1;     // down, and not lifted yet
 constexpr uint8_t kPointerLifted = 2;
+// Lifted, and the reports before the lift held the pointer: (moveX, moveY)
+// is where it was held last, so a drag ends there even when its last moves
+// and the lift reach the control loop together.
+constexpr uint8_t kPointerReleased = 3;
 
 // The pointer as one poll of the widgets sees it.
 struct PointerState {
   int32_t pressX, pressY;  // where the latest press landed (mX, mY)
   int32_t moveX, moveY;    // where the pointer is now (mMoveX, mMoveY)
-  uint8_t button;          // kPointerClicked, kPointerHeld or kPointerLifted
+  uint8_t button;          // kPointerClicked, kPointerHeld, kPointerLifted or kPointerReleased
 };
 
 // A click at (px, py): how a report without a button line is seen.

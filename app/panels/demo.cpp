@@ -117,4 +117,4 @@ void test8() {
 
 }  // namespace
 
-const PanelApp panelApp = {panelCREATE, nullptr};
+const PanelApp panelApp = {panelCREATE, nullptr, nullptr};

@@ -1,7 +1,8 @@
 // Example panel: a greenhouse heater. Two buttons switch the heater on and off
 // and a lamp beside them shows which; a slider sets the temperature to keep;
 // the air temperature, simulated here, is shown as text and as a bar that the
-// per-turn function redraws whenever it has changed.
+// per-turn function redraws whenever it has changed; the set point's readout
+// is redrawn as soon as its slider moves.
 //
 // Everything in this file runs on the main thread: the creation at start-up,
 // the button actions and the slider's writes during the widget polls, and the
@@ -88,10 +89,8 @@ void createGreenhouse() {
                255, 0, 128, 255);
 }
 
-// The per-turn function: one step of the simulation, then the reading drawn
-// again only if it changed, so a quiet turn draws nothing.
-void updateReading() {
-  simulateTurn();
+// The reading drawn again only if it changed, so a quiet turn draws nothing.
+void showReading() {
   if (airTenths == shownAir && setPoint == shownSetPoint) return;
   shownAir = airTenths;
   shownSetPoint = setPoint;
@@ -107,6 +106,17 @@ void updateReading() {
   rectanglefill(end, kBarY, kLeft + kBarWidth - 1, kBarTop, 40, 40, 40);
 }
 
+// The per-turn function: one step of the simulation, then the reading.
+void updateReading() {
+  simulateTurn();
+  showReading();
+}
+
+// The set point's slider moved: its readout follows at once.
+void setPointMoved(int /*index*/) {
+  showReading();
+}
+
 }  // namespace
 
-const PanelApp panelApp = {createGreenhouse, updateReading};
+const PanelApp panelApp = {createGreenhouse, updateReading, setPointMoved};

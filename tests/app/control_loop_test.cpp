@@ -46,7 +46,7 @@ TEST(ControlLoop, ReportsFromAnotherThreadMoveASliderAndClickAButton) {
   ASSERT_EQ(buttonCREATE(10, 10, 80, 20, "", 1, 1, 1, 0, 0, 0, countRun), 0);
   ASSERT_EQ(sliderCREATE(10, 100, 20, 100, 0, 255, &value, 255, 255, 255, 255, 0, 0), 0);
   work = 255;
-  std::thread loop(runControlLoop, nullptr);
+  std::thread loop(runControlLoop, nullptr, nullptr);
 
   sendReport("mouse_X: 20\r\nmouse_Y: 150\r\n");
   const bool sliderMoved = waitFor([] { return !pointerEventRaised(sliders.pointerEvent); });
@@ -74,7 +74,7 @@ TEST(ControlLoop, HeldPressWaitsForTheLiftAndReportsDoNotHurryTheTurns) {
   actionRuns = 0;
   work = 255;
   const int64_t started = monotonicMs();
-  std::thread loop(runControlLoop, countBeat);
+  std::thread loop(runControlLoop, countBeat, nullptr);
 
   sendReport("mouse_X: 50\r\nmouse_Y: 20\r\nmouse_button: down\r\n");
   const bool pressed = waitFor([] { return !pointerEventRaised(buttons.pointerEvent); });
@@ -114,7 +114,7 @@ TEST(ControlLoop, TurnFunctionRunsAfterThePollsOfItsTurn) {
   ASSERT_EQ(sliderCREATE(10, 100, 20, 100, 0, 255, &setting, 255, 255, 255, 255, 0, 0), 0);
   sendReport("mouse_X: 20\r\nmouse_Y: 150\r\n");  // waits for the first slider poll
   work = 255;
-  std::thread loop(runControlLoop, recordTurn);
+  std::thread loop(runControlLoop, recordTurn, nullptr);
   const bool turned = waitFor([] { return turns.load() >= 2; });
   work = 0;
   loop.join();

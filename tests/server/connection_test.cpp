@@ -23,12 +23,16 @@
 #include "server/listener.h"
 #include "server/pending.h"
 #include "server/records.h"
+#include "server/slot_wake.h"
 #include "server/wire.h"
 #include "support/test_support.h"
 #include "tools/peer/change_viewer.h"
 #include "tools/peer/clock.h"
 #include "tools/peer/viewer.h"
 #include "tools/peer/ws_client.h"
+#include "widgets/buttons.h"
+#include "widgets/control_map.h"
+#include "widgets/sliders.h"
 #include "widgets/widget_pointer.h"
 
 namespace {
@@ -388,7 +392,7 @@ TEST_F(Server, VanishedPeerFreesItsSlotInEveryStateAndLetsGoOfAHeldPointer) {
     ASSERT_TRUE(eventually([&] { return mX.load() == x && mButton.load() == pressed; }));
     page.close();
     ASSERT_TRUE(eventually([] { return slotsTaken() == 0; }));
-    EXPECT_EQ(mButton.load(), held ? kPointerLifted : kPointerClicked) << "held " << held;
+    EXPECT_EQ(mButton.load(), held ? kPointerReleased : kPointerClicked) << "held " << held;
   }
 }
 
@@ -570,5 +574,86 @@ TEST_F(Server, EveryPageViewerGetsEveryDrawing) {
       }
     }
     usleep(150000);
+  }
+}
+
+// The control map goes only to a page that offered it: right after its
+// first picture, then once after each change of a control, and not again
+// while the controls stay as they are. A page that offered only the change
+// stream gets the pictures alone.
+TEST_F(Server, ControlMapFollowsTheFirstPictureAndEveryChangeOfAControl) {
+  const uint16_t port = startServer();
+  int32_t level = 50;
+  buttonsINIT();
+  slidersINIT();
+  ASSERT_EQ(buttonCREATE(5, 5, 30, 10, "go", 200, 200, 200, 0, 0, 0, nullptr), 0);
+  ASSERT_EQ(sliderCREATE(40, 5, 10, 30, 0, 100, &level, 255, 255, 255, 255, 0, 0), 0);
+  ASSERT_TRUE(publishControlMap());
+  const std::string sliderMap =
+      R"("sliders":[{"index":0,"x":40,"y":5,"w":10,"h":30,"orientation":"vertical",)"
+      R"("min":0,"max":100,"value":50}]})";
+  const std::string raised =
+      R"({"buttons":[{"index":0,"label":"go","x":5,"y":5,"w":30,"h":10,"pressed":false}],)" +
+      sliderMap;
+  const std::string pressed =
+      R"({"buttons":[{"index":0,"label":"go","x":5,"y":5,"w":30,"h":10,"pressed":true}],)" +
+      sliderMap;
+
+  WsClient mapPage, changesPage;
+  std::string reply;
+  ASSERT_TRUE(mapPage.connect(port));
+  ASSERT_TRUE(
+      mapPage.sendHandshake(kSampleKey, kDeflateOffer, "panel-controls-v1, panel-changes-v1"));
+  ASSERT_TRUE(mapPage.readReply(&reply, 2000) && mapPage.controlsOn() && mapPage.deflateOn());
+  ASSERT_TRUE(mapPage.answerPing() && mapPage.answerPing());
+  ASSERT_TRUE(changesPage.openStreaming(port, nullptr, kChangesProtocol));
+  ASSERT_FALSE(changesPage.controlsOn());
+
+  WsFrame frame;
+  ASSERT_TRUE(mapPage.readFrame(&frame, 2000));
+  ASSERT_EQ(frame.opcode, kOpBinary);
+  std::vector<uint8_t> held = frame.payload;
+  EXPECT_EQ(held, picture());
+  ASSERT_TRUE(mapPage.readFrame(&frame, 2000));
+  ASSERT_EQ(frame.opcode, kOpText);
+  EXPECT_TRUE(frame.compressed);
+  EXPECT_EQ(std::string(frame.payload.begin(), frame.payload.end()), raised);
+
+  // A poll that redraws everything as it was changes no map.
+  const uint32_t version = controlMapVersion();
+  sliderCTRL(0, 0, 0);
+  EXPECT_FALSE(publishControlMap());
+  EXPECT_EQ(controlMapVersion(), version);
+
+  // A press: its look, then one map saying so, in either order.
+  pointerEventRaise(buttons.pointerEvent);
+  buttonCTRL(10, 10, 0);
+  ASSERT_TRUE(publishControlMap());
+  wakeControlMapWatchers();
+  std::vector<std::string> maps;
+  const std::vector<uint8_t> pressedLook = picture();
+  while (maps.empty() || held != pressedLook) {
+    ASSERT_TRUE(mapPage.readFrame(&frame, 2000)) << maps.size();
+    if (frame.opcode == kOpText) {
+      maps.emplace_back(frame.payload.begin(), frame.payload.end());
+    } else {
+      ASSERT_TRUE(applyStreamMessage(&held, frame.payload));
+    }
+  }
+  EXPECT_EQ(maps, std::vector<std::string>{pressed});
+
+  // Nothing changed in the controls: the next message is the next drawing.
+  pthread_mutex_lock(&BMPmutex);
+  BMP_SetPixel(63, 47, 255, 0, 0);
+  pthread_mutex_unlock(&BMPmutex);
+  ASSERT_TRUE(mapPage.readFrame(&frame, 2000));
+  EXPECT_EQ(frame.opcode, kOpBinary);
+
+  const std::vector<uint8_t> final = picture();
+  std::vector<uint8_t> seen;
+  while (seen != final) {
+    ASSERT_TRUE(changesPage.readFrame(&frame, 2000));
+    ASSERT_EQ(frame.opcode, kOpBinary);
+    ASSERT_TRUE(applyStreamMessage(&seen, frame.payload));
   }
 }

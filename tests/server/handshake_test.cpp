@@ -174,11 +174,13 @@ TEST(Handshake, ChangeStreamIsConfirmedOnlyWhenOfferedByName) {
       "Sec-WebSocket-Extensions: permessage-deflate; server_no_context_takeover; "
       "client_no_context_takeover\r\n";
   const std::string protocolLine = "Sec-WebSocket-Protocol: panel-changes-v1\r\n";
+  const std::string controlsLine = "Sec-WebSocket-Protocol: panel-controls-v1\r\n";
   const std::string deflateOffer = "Sec-WebSocket-Extensions: permessage-deflate\r\n";
   struct Case {
     std::string request;
     std::string reply;
     uint8_t changesOn;
+    uint8_t controlsOn = 0;
   };
   const Case cases[] = {
       {head, accept + "\r\n", 0},
@@ -198,6 +200,16 @@ TEST(Handshake, ChangeStreamIsConfirmedOnlyWhenOfferedByName) {
        accept + deflateLine + protocolLine + "\r\n", 255},
       {lowerHead + "SEC-WEBSOCKET-PROTOCOL:\t panel-changes-v1 \t\r\n",
        accept + protocolLine + "\r\n", 255},
+      // The control map brings the change stream with it, in either order.
+      {head + "Sec-WebSocket-Protocol: panel-controls-v1, panel-changes-v1\r\n",
+       accept + controlsLine + "\r\n", 255, 255},
+      {head + deflateOffer + "Sec-WebSocket-Protocol: panel-changes-v1,panel-controls-v1\r\n",
+       accept + deflateLine + controlsLine + "\r\n", 255, 255},
+      {head + "Sec-WebSocket-Protocol: panel-controls-v1\r\n", accept + controlsLine + "\r\n", 255,
+       255},
+      {head + "Sec-WebSocket-Protocol: panel-controls-v2, panel-changes-v1\r\n",
+       accept + protocolLine + "\r\n", 255, 0},
+      {head + "Sec-WebSocket-Protocol: panel-controls\r\n", accept + "\r\n", 0, 0},
   };
   for (const Case& c : cases) {
     auto record = withRequest(c.request + "\r\n");
@@ -205,6 +217,7 @@ TEST(Handshake, ChangeStreamIsConfirmedOnlyWhenOfferedByName) {
     wsout(record.get());
     EXPECT_EQ(std::string(record->reply, size_t(record->replyLen)), c.reply) << c.request;
     EXPECT_EQ(record->changesOn, c.changesOn) << c.request;
+    EXPECT_EQ(record->controlsOn, c.controlsOn) << c.request;
   }
   EXPECT_EQ(int(accept.size()) + 2, kReplyLength);
 }

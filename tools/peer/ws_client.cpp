@@ -130,7 +130,9 @@ bool WsClient::readReply(std::string* reply, int timeoutMs) {
     reply->push_back(char(byte[0]));
   }
   deflateOn_ = reply->find("Sec-WebSocket-Extensions: permessage-deflate") != std::string::npos;
-  changesOn_ = reply->find("Sec-WebSocket-Protocol: panel-changes-v1\r\n") != std::string::npos;
+  controlsOn_ = reply->find("Sec-WebSocket-Protocol: panel-controls-v1\r\n") != std::string::npos;
+  changesOn_ = controlsOn_ ||
+               reply->find("Sec-WebSocket-Protocol: panel-changes-v1\r\n") != std::string::npos;
   return reply->size() >= kReplyBytes;
 }
 

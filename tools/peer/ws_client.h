@@ -59,8 +59,10 @@ class WsClient {
   // compression.
   bool readReply(std::string* reply, int timeoutMs);
   bool deflateOn() const { return deflateOn_; }
-  // The reply confirmed the change stream's subprotocol.
+  // The reply confirmed the change stream's subprotocol, or the control
+  // map's, which brings the change stream with it.
   bool changesOn() const { return changesOn_; }
+  bool controlsOn() const { return controlsOn_; }
   // One masked frame (final fragment) with the given opcode and payload.
   static std::vector<uint8_t> maskedFrame(uint8_t opcode, const std::string& payload);
   // Sends one masked frame; a text or binary one compressed once compression
@@ -105,6 +107,7 @@ class WsClient {
   int64_t rateStart_ = 0;  // monotonicMs when the limit was set
   double rateBytes_ = 0;   // bytes read since then
   bool changesOn_ = false;
+  bool controlsOn_ = false;
   bool deflateOn_ = false;
   std::string headers_;
 };
