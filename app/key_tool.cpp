@@ -4,16 +4,21 @@
 //   panel-key [--view] [--stdin] [--port N] FILE
 // Writes a new control key (--view: a view key) into FILE as a salted hash,
 // keeping the file's key of the other kind, and prints the key once with the
-// address to open: http://<this machine's name>:<port>/#key=<key> (port 8080
-// unless --port gives the one the server is started on). The key is 128
+// addresses to open: http://<this machine's name>:<port>/#key=<key> and the
+// same with each IPv4 address of an interface that is up, loopback aside, as
+// a phone on the network may not know the name (port 8080 unless --port
+// gives the one the server is started on). The key is 128
 // random bits in URL-safe Base64; --stdin takes a chosen passphrase (the
 // first line of standard input, 8 to 256 bytes) instead, which is not printed.
 // The file is written whole beside itself and renamed over the old one, with
 // mode 0600, so the server never reads half a file.
 #include "app/key_tool.h"
 
+#include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <openssl/crypto.h>
 #include <openssl/rand.h>
 #include <sys/stat.h>
@@ -34,6 +39,7 @@ constexpr int kHostLongest = 256;
 constexpr int kUsage = 2;
 constexpr int kFailed = 1;
 constexpr int kFolderLongest = 1024;
+constexpr int kAddressesShown = 8;  // a machine with more interfaces shows the first ones
 constexpr const char* kToolName = "panel-key";
 constexpr const char* kUsageText =
     "usage: panel-key [--view] [--stdin] [--port N] FILE\n"
@@ -121,6 +127,28 @@ void reportUnwritten(const char* path, int reason) {
   fprintf(stderr, "%s: cannot be written (%s); not changed.\n", path, strerror(reason));
 }
 
+// One "Open:" line for the machine's name, then one for each IPv4 address of
+// an interface that is up (not loopback): the address, then `tail`.
+void printOpenLines(const char* host, int port, const char* tail) {
+  printf("Open: http://%s:%d/%s\n", host, port, tail);
+  ifaddrs* interfaces = nullptr;
+  if (getifaddrs(&interfaces) != 0) return;
+  int shown = 0;
+  for (const ifaddrs* at = interfaces; at != nullptr && shown < kAddressesShown;
+       at = at->ifa_next) {
+    if (at->ifa_addr == nullptr || at->ifa_addr->sa_family != AF_INET ||
+        (at->ifa_flags & IFF_UP) == 0 || (at->ifa_flags & IFF_LOOPBACK) != 0) {
+      continue;
+    }
+    char address[INET_ADDRSTRLEN] = {};
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(at->ifa_addr);
+    if (inet_ntop(AF_INET, &v4->sin_addr, address, sizeof address) == nullptr) continue;
+    printf("Open: http://%s:%d/%s\n", address, port, tail);
+    shown++;
+  }
+  freeifaddrs(interfaces);
+}
+
 }  // namespace
 
 bool startedAsKeyTool(const char* programName) {
@@ -177,9 +205,13 @@ int runKeyTool(int argc, char** argv) {
   const char* kind = options.kind == kAccessView ? "View" : "Control";
   printf("%s key written to %s.\n", kind, options.file);
   if (options.fromStdin) {
-    printf("Open: http://%s:%d/ and enter the passphrase.\n", host, options.port);
+    printOpenLines(host, options.port, " and enter the passphrase.");
   } else {
-    printf("Key: %s\nOpen: http://%s:%d/#key=%s\n", key, host, options.port, key);
+    char tail[kKeyLongest + 8] = {};
+    snprintf(tail, sizeof tail, "#key=%s", key);
+    printf("Key: %s\n", key);
+    printOpenLines(host, options.port, tail);
+    OPENSSL_cleanse(tail, sizeof tail);
     printf("It is shown this once: the file keeps only its hash.\n");
   }
   OPENSSL_cleanse(key, sizeof key);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/command_line.h"
 #include "app/control_loop.h"
@@ -47,7 +48,11 @@ int main(int argc, char** argv) {
   }
   const int keyFile = readKeyFileSetting();
   if (keyFile < 0) return kSettingFailed;
-  if (keyFile > 0) keepSessionSecret(kSessionSecretFile);
+  if (keyFile > 0) {
+    keepSessionSecret(kSessionSecretFile);
+    printf("Access key on: every browser must sign in with a key of %s (PANEL_KEY_FILE).\n",
+           getenv("PANEL_KEY_FILE"));
+  }
 
   catchStopSignals();
   printf("res = %i\n", bmpfilework("work.bmp"));

@@ -62,6 +62,20 @@ async function checkSession() {
   scheduleRetry();
 }
 
+// Signs in with #key= from the address, removing it from the address bar at
+// once; false when the address holds no key.
+function followKeyInAddress() {
+  const match = /[#&]key=([^&]*)/.exec(location.hash);
+  if (!match) return false;
+  history.replaceState(null, "", location.pathname + location.search);
+  try {
+    logIn(decodeURIComponent(match[1]));
+  } catch (error) {
+    askForKey("unreadable key in the address");
+  }
+  return true;
+}
+
 function startWithKey() {
   keyForm.addEventListener("submit", (event) => {
     event.preventDefault();
@@ -77,15 +91,10 @@ function startWithKey() {
     }
     askForKey("");
   });
-  const match = /[#&]key=([^&]*)/.exec(location.hash);
-  if (match) {
-    history.replaceState(null, "", location.pathname + location.search);
-    try {
-      logIn(decodeURIComponent(match[1]));
-    } catch (error) {
-      askForKey("unreadable key in the address");
-    }
-  } else if (accessMeta.content === "login") {
+  // A link typed or pasted into the tab later signs in the same way.
+  window.addEventListener("hashchange", followKeyInAddress);
+  if (followKeyInAddress()) return;
+  if (accessMeta.content === "login") {
     askForKey("");
   } else {
     showAccess(accessMeta.content);

@@ -106,6 +106,12 @@ function connect() {
   };
   ws.onmessage = (event) => {
     if (typeof event.data === "string") return;  // the server sends pictures only
+    if (event.data.byteLength === 0) {
+      // A picture the server refused at start: one empty message, nothing more.
+      showState("waiting", "the device has no picture to show: the server's output says why",
+                "no picture to show");
+      return;
+    }
     try {
       show(decodeBmp(receive(event.data)));
     } catch (error) {

@@ -18,6 +18,11 @@ constexpr uint32_t kCoreHeader = 12;
 constexpr uint32_t kHeaderV3 = 40;
 constexpr uint32_t kHeaderV4 = 108;
 constexpr uint32_t kHeaderV5 = 124;
+// The compression field of a 40-byte or longer info header: plain pixels, or
+// plain pixels with colour masks (16 and 32 bits), which drawing serves alike.
+constexpr uint32_t kPlainPixels = 0;
+constexpr uint32_t kColourMasks = 3;
+constexpr uint32_t kColourMasksWithAlpha = 6;
 constexpr const char* kRule =
     "---------------------------------------------------------------------------------\n";
 
@@ -76,6 +81,20 @@ void normalise(uint32_t infoSize) {
   }
 }
 
+// The drawing writes whole bytes: one palette index, or blue and green (16),
+// blue, green and red (24), and a fourth opaque byte (32).
+bool depthIsDrawn(uint16_t bitCount) {
+  return bitCount == 8 || bitCount == 16 || bitCount == 24 || bitCount == 32;
+}
+
+bool pixelsArePlain(uint32_t infoSize, uint16_t bitCount) {
+  if (infoSize == kCoreHeader) return true;  // that header has no compression field
+  const uint32_t compression = le32(bhfor + 16);
+  if (compression == kPlainPixels) return true;
+  return (compression == kColourMasks || compression == kColourMasksWithAlpha) &&
+         (bitCount == 16 || bitCount == 32);
+}
+
 }  // namespace
 
 int BMP_FileAnalise(const char* fileName) {
@@ -113,6 +132,17 @@ int BMP_FileAnalise(const char* fileName) {
     normalise(infoSize);
     if (bhfo.width < 0 || bhfo.height < 0) {
       return refuse(nullptr, kLoadBadDimensions, "its width or height is negative");
+    }
+    if (bhfo.width == 0 || bhfo.height == 0) {
+      return refuse(nullptr, kLoadBadDimensions, "its width or height is zero");
+    }
+    if (!depthIsDrawn(bhfo.bitCount)) {
+      printf("Bit in Pixel(color) %u\n", unsigned(bhfo.bitCount));
+      return refuse(nullptr, kLoadBadDepth,
+                    "only 8, 16, 24 and 32 bits per pixel are drawn (save it with 24)");
+    }
+    if (!pixelsArePlain(infoSize, bhfo.bitCount)) {
+      return refuse(nullptr, kLoadCompressed, "its pixels are compressed (save it uncompressed)");
     }
   }
   const uint64_t bytesPerPixel = bhfo.bitCount / 8;

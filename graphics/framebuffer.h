@@ -70,8 +70,10 @@ constexpr int kLoadCannotOpen = -1;   // the file cannot be opened
 constexpr int kLoadCannotRead = -2;   // empty, or shorter than its headers or its size field
 constexpr int kLoadBadFileSize = -3;  // size field larger than BMP_DUMP or smaller than the headers
 constexpr int kLoadBadInfoSize = -4;  // info header shorter than 12 or longer than 132 bytes
-constexpr int kLoadBadDimensions = -5;  // negative width or height
+constexpr int kLoadBadDimensions = -5;  // negative or zero width or height
 constexpr int kLoadPixelsOutside = -6;  // pixel array runs past the file size
+constexpr int kLoadBadDepth = -7;       // bits per pixel other than 8, 16, 24 or 32
+constexpr int kLoadCompressed = -8;     // run-length or other compressed pixels
 
 // Frame-buffer state, guarded by BMPmutex.
 // BMP_DUMP starts on this boundary, and so does every connection's copy of a

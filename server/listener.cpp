@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,8 +36,8 @@ constexpr int kAddressLongest = 64;  // longer than any address literal
 
 // A socket bound to the port on listenAddress (every IPv4 interface when
 // the setting is not made; an IPv6 address serves IPv4 peers too): the
-// socket, kNoSocket or kBindFailed.
-int boundSocket() {
+// socket, kNoSocket or kBindFailed (with the system's reason in bindError).
+int boundSocket(int* bindError) {
   const bool v6 = listenAddress.family == AF_INET6;
   const int sock = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (sock < 0) return kNoSocket;
@@ -59,10 +61,49 @@ int boundSocket() {
     bound = bind(sock, reinterpret_cast<sockaddr*>(&svr_addr), sizeof svr_addr);
   }
   if (bound == -1) {
+    *bindError = errno;
     close(sock);
     return kBindFailed;
   }
   return sock;
+}
+
+// What to do about the usual reasons a bind fails.
+const char* bindAdvice(int error) {
+  switch (error) {
+    case EADDRINUSE: return " (another program holds it: stop that one or choose another port)";
+    case EACCES: return " (a port below 1024 needs privilege: choose 1024 or above)";
+    case EADDRNOTAVAIL: return " (PANEL_LISTEN names an address this machine does not have)";
+    default: return "";
+  }
+}
+
+// The line after "error bind.": the address when PANEL_LISTEN names one,
+// the port, and the system's reason.
+void printBindFailure(int error) {
+  char address[INET6_ADDRSTRLEN + 1] = {};
+  if (listenAddress.family == AF_INET6) {
+    inet_ntop(AF_INET6, &listenAddress.v6, address, sizeof address - 1);
+  } else if (listenAddress.family == AF_INET) {
+    inet_ntop(AF_INET, &listenAddress.v4, address, sizeof address - 1);
+  }
+  char reason[128] = {};
+  snprintf(reason, sizeof reason, "%s", strerror(error));
+  reason[0] = char(tolower(static_cast<unsigned char>(reason[0])));
+  printf("Cannot listen on %s%sport %u: %s%s.\n", address, *address ? " " : "",
+         unsigned(uint16_t(wsport)), reason, bindAdvice(error));
+}
+
+// The port the system chose when the one asked for reads as 0.
+void printChosenPort(int sock) {
+  sockaddr_storage bound{};
+  socklen_t size = sizeof bound;
+  if (getsockname(sock, reinterpret_cast<sockaddr*>(&bound), &size) != 0) return;
+  const uint16_t port = bound.ss_family == AF_INET6
+                            ? ntohs(reinterpret_cast<const sockaddr_in6*>(&bound)->sin6_port)
+                            : ntohs(reinterpret_cast<const sockaddr_in*>(&bound)->sin_port);
+  printf("The port asked for reads as 0: listening on port %u, chosen by the system.\n",
+         unsigned(port));
 }
 
 }  // namespace
@@ -209,13 +250,15 @@ int readListenSetting() {
 // connections as fast as they come, and a flood must not crowd a browser's
 // out before the listener sees it.
 int startWSserver() {
-  listener = boundSocket();
+  int bindError = 0;
+  listener = boundSocket(&bindError);
   if (listener == kNoSocket) {
     printf("not socket.\n");
     return kNoSocket;
   }
   if (listener == kBindFailed) {
     printf("error bind.\n");
+    printBindFailure(bindError);
     return kBindFailed;
   }
   if (listen(listener, SOMAXCONN) == -1) {
@@ -223,6 +266,7 @@ int startWSserver() {
     printf("error listen.\n");
     return kListenFailed;
   }
+  if (uint16_t(wsport) == 0) printChosenPort(listener);
   work.store(255);
   // Nothing joins the listener, so it is detached: its end leaves nothing behind.
   if (pthread_create(&hlistenWSprocess, nullptr, serverWSlisten, nullptr) == 0) {

@@ -74,6 +74,9 @@ def main(paths):
 
 
 if __name__ == "__main__":
+    if len(sys.argv) > 1 and sys.argv[1] in ("--help", "-h"):
+        print(__doc__)
+        sys.exit(0)
     if len(sys.argv) < 2:
         sys.exit(__doc__)
     main(sys.argv[1:])

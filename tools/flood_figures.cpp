@@ -29,6 +29,7 @@
 #include "tools/peer/server_process.h"
 #include "tools/peer/slot_flood.h"
 #include "tools/peer/temp_path.h"
+#include "tools/peer/tool_usage.h"
 #include "tools/peer/viewer.h"
 #include "tools/peer/ws_client.h"
 
@@ -114,6 +115,15 @@ std::string loginCookie(uint16_t port, const std::string& key, const Route& rout
 }  // namespace
 
 int main(int argc, char** argv) {
+  constexpr const char* kUsage =
+      "usage: panel-flood [SECONDS] [IDLE] [TRICKLE] [LOGIN] [ADDRESSES]   (60 20 20 20 1)\n"
+      "Floods this build's server (with an access key) with idle, trickling and\n"
+      "login sockets while the owner's browser visits every 3 s; prints the figures.\n";
+  if (answeredHelp(argc, argv, kUsage)) return 0;
+  if (anyOption(argc, argv)) {
+    fputs(kUsage, stderr);
+    return 2;
+  }
   setvbuf(stdout, nullptr, _IOLBF, 0);
   const int seconds = argc > 1 ? atoi(argv[1]) : 60;
   SlotFloodCounts counts{20, 20, 20};

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "peer/tool_usage.h"
+
 namespace {
 
 constexpr int kCodes = 256;
@@ -145,8 +147,12 @@ std::string tableSource(const FontShape& shape, const Glyph (&glyphs)[kCodes],
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    fprintf(stderr, "usage: fontconv <font.txt> <table.cpp>\n");
+  constexpr const char* kUsage =
+      "usage: fontconv <font.txt> <table.cpp>\n"
+      "Turns a glyph source file (graphics/fonts/*.txt) into its C++ glyph table.\n";
+  if (answeredHelp(argc, argv, kUsage)) return 0;
+  if (argc != 3 || anyOption(argc, argv)) {
+    fputs(kUsage, stderr);
     return 1;
   }
   sourcePath = argv[1];

@@ -10,6 +10,8 @@
 # process id however the run ends.
 #   tools/guess-figures.sh BUILD_DIR [SECONDS]
 set -euo pipefail
+# --help: the comment above, the script's usage.
+case "${1:-}" in --help | -h) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 
 build=$(cd "$1" && pwd)
 seconds=${2:-60}
@@ -44,7 +46,7 @@ run() {
   port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
   rm -f "$folder/session-secret"
   (cd "$folder" && PANEL_KEY_FILE="$folder/keys" PANEL_LISTEN=$listen \
-    exec "${in_ns[@]}" "$build/panel-server" -p "$port" >server.log) &
+    exec setpriv --pdeathsig KILL -- "${in_ns[@]}" "$build/panel-server" -p "$port" >server.log) &
   server=$!
   sleep 2
   echo "== $label"

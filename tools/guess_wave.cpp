@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "tools/peer/proc_stats.h"
+#include "tools/peer/tool_usage.h"
 
 namespace {
 
@@ -86,8 +87,13 @@ double cpuSeconds(pid_t pid) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  constexpr const char* kUsage =
+      "usage: panel-guess PID SERVER PORT KEY SECONDS OWNER SOURCE...\n"
+      "Wrong keys from every SOURCE address against the server PID listening on\n"
+      "SERVER:PORT for SECONDS, while OWNER signs in with KEY; prints the figures.\n";
+  if (answeredHelp(argc, argv, kUsage)) return 0;
   if (argc < 8) {
-    fprintf(stderr, "usage: panel-guess PID SERVER PORT KEY SECONDS OWNER SOURCE...\n");
+    fputs(kUsage, stderr);
     return 2;
   }
   const pid_t pid = pid_t(atoi(argv[1]));

@@ -8,6 +8,8 @@
 #   tools/load.sh BUILD_DIR [CLIENTS] [CLICKS] [IDLE_SECONDS] [WIDTHxHEIGHT...]
 # Pictures must be at least 640 x 480, to hold the whole panel.
 set -euo pipefail
+# --help: the comment above, the script's usage.
+case "${1:-}" in --help | -h) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 
 build=$(cd "$1" && pwd)
 clients=${2:-5}
@@ -32,7 +34,8 @@ for size in "${sizes[@]}"; do
   mkdir -p "$folder"
   "$build/make-picture" "$folder/work.bmp" "${size%x*}" "${size#*x}"
   port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-  (cd "$folder" && exec "$build/panel-server" -p "$port" >server.log) &
+  # setpriv: the server dies with this script, even when the script is killed.
+  (cd "$folder" && exec setpriv --pdeathsig KILL -- "$build/panel-server" -p "$port" >server.log) &
   server=$!
   sleep 2  # the server prints its start-up and pauses a second before the panel is drawn
   echo "== $size picture, server pid $server, port $port"

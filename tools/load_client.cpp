@@ -66,6 +66,7 @@
 #include "tools/peer/change_viewer.h"
 #include "tools/peer/clock.h"
 #include "tools/peer/proc_stats.h"
+#include "tools/peer/tool_usage.h"
 #include "tools/peer/ws_client.h"
 
 namespace {
@@ -749,6 +750,15 @@ int latency(int rounds) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  constexpr const char* kUsage =
+      "usage: panel-load idle <pid> <port> [seconds] [plain|deflate|page]\n"
+      "       panel-load clicks <pid> <port> [clients] [clicks] [idle-seconds] "
+      "[plain|deflate|page|mixed]\n"
+      "       panel-load relay <pid> <port> [clicks] [bytes-per-second]\n"
+      "       panel-load slow <pid> <port> <bytes-per-second> [seconds]\n"
+      "       panel-load latency [rounds]\n"
+      "       panel-load script <port>\n";
+  if (answeredHelp(argc, argv, kUsage)) return 0;
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "idle" && argc >= 4) {
     const int seconds = std::clamp(argc > 4 ? atoi(argv[4]) : 10, 1, kMaxSeconds);
@@ -774,13 +784,6 @@ int main(int argc, char** argv) {
   }
   if (mode == "latency") return latency(argc > 2 ? atoi(argv[2]) : 20);
   if (mode == "script" && argc >= 3) return script(uint16_t(atoi(argv[2])));
-  fprintf(stderr,
-          "usage: panel-load idle <pid> <port> [seconds] [plain|deflate|page]\n"
-          "       panel-load clicks <pid> <port> [clients] [clicks] [idle-seconds] "
-          "[plain|deflate|page|mixed]\n"
-          "       panel-load relay <pid> <port> [clicks] [bytes-per-second]\n"
-          "       panel-load slow <pid> <port> <bytes-per-second> [seconds]\n"
-          "       panel-load latency [rounds]\n"
-          "       panel-load script <port>\n");
+  fputs(kUsage, stderr);
   return 2;
 }

@@ -16,6 +16,8 @@
 # version instead.
 # Writes OUT/panel-server_<version>_<arch>.deb and prints its path.
 set -euo pipefail
+# --help: the comment above, the script's usage.
+case "${1:-}" in --help | -h) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 if [ $# -lt 3 ]; then
   echo "usage: $0 BUILD OUT ARCH [EMULATOR...]" >&2
   exit 2

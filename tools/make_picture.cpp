@@ -8,10 +8,16 @@
 #include <cstring>
 
 #include "tools/peer/bmp_writer.h"
+#include "tools/peer/tool_usage.h"
 
 namespace {
 
 constexpr long kLargestSide = 4096;  // far beyond what the server loads
+constexpr const char* kUsage =
+    "usage: make-picture [--photo] <file> [width height]\n"
+    "Writes a 24-bit BMP picture for the server: a calm background, or with\n"
+    "--photo a photograph-like one; 640 x 480 unless width and height (1 to 4096)\n"
+    "are given.\n";
 
 // A side in 1 .. kLargestSide written as decimal digits only; 0 otherwise.
 int32_t readSide(const char* text) {
@@ -26,6 +32,7 @@ int32_t readSide(const char* text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (answeredHelp(argc, argv, kUsage)) return 0;
   const bool photo = argc > 1 && strcmp(argv[1], "--photo") == 0;
   char** args = argv + (photo ? 2 : 1);
   const int count = argc - (photo ? 2 : 1);
@@ -34,9 +41,8 @@ int main(int argc, char** argv) {
     layout.width = readSide(args[1]);
     layout.height = readSide(args[2]);
   }
-  if ((count != 1 && count != 3) || layout.width == 0 || layout.height == 0) {
-    fprintf(stderr, "usage: make-picture [--photo] <file> [width height]\n");
-    fprintf(stderr, "       width and height from 1 to %ld\n", kLargestSide);
+  if ((count != 1 && count != 3) || isOption(args[0]) || layout.width == 0 || layout.height == 0) {
+    fputs(kUsage, stderr);
     return 2;
   }
   const std::vector<uint8_t> bytes =

@@ -28,6 +28,7 @@
 #include "server/slot_wake.h"
 #include "server/wire.h"
 #include "tools/peer/screen_picture.h"
+#include "tools/peer/tool_usage.h"
 #include "widgets/buttons.h"
 
 namespace {
@@ -282,6 +283,11 @@ void prepare() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  constexpr const char* kUsage =
+      "usage: op-count <operation> <rounds> | op-count list\n"
+      "Runs one hot operation <rounds> times on the 640 x 480 picture, for an\n"
+      "instruction counter; list names the operations.\n";
+  if (answeredHelp(argc, argv, kUsage)) return 0;
   if (argc == 2 && strcmp(argv[1], "list") == 0) {
     for (const Operation& op : kOperations) printf("%s\n", op.name);
     return 0;
@@ -291,7 +297,7 @@ int main(int argc, char** argv) {
     if (argc == 3 && strcmp(argv[1], op.name) == 0) chosen = &op;
   }
   if (chosen == nullptr) {
-    fprintf(stderr, "usage: op-count <operation> <rounds> | op-count list\n");
+    fputs(kUsage, stderr);
     return 2;
   }
   // No slow beat: a count must not depend on how long the run takes. The

@@ -10,11 +10,10 @@
 // (`make browser-setup`).
 'use strict';
 
-const { spawn, execFileSync } = require('node:child_process');
+const { execFileSync } = require('node:child_process');
 const fs = require('node:fs');
-const os = require('node:os');
 const path = require('node:path');
-const { freePort, waitForPort } = require('../tests/browser/harness');
+const { freePort, waitForPort, tempFolder, spawnServer } = require('../tests/browser/harness');
 const { waitForColour, screenPoint } = require('../tests/browser/panel_page');
 const { chromium } = require('../tests/browser/node_modules/playwright-core');
 
@@ -30,10 +29,10 @@ const CLEAR = { at: { x: 500, y: 20 }, face: { x: 470, y: 15 }, pressed: [127, 1
 const SHAPE = { x: 320, y: 290 };
 
 async function startServer(bin, picture) {
-  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-response-'));
+  const folder = tempFolder('response');
   fs.copyFileSync(picture, path.join(folder, 'work.bmp'));
   const port = await freePort();
-  const child = spawn(bin, ['-p', String(port)], { cwd: folder, stdio: 'ignore' });
+  const child = spawnServer(bin, ['-p', String(port)], { cwd: folder, stdio: 'ignore' });
   // A server that cannot start (a wrong path) ends like one that exits.
   const exited = new Promise((resolve) => {
     child.once('exit', resolve);
@@ -106,7 +105,7 @@ function summary(values) {
 
 async function measure(bin, picture) {
   const server = await startServer(bin, picture);
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-response-profile-'));
+  const profile = tempFolder('response-profile');
   let context = null;
   try {
     context = await chromium.launchPersistentContext(profile, {
@@ -144,12 +143,17 @@ async function measure(bin, picture) {
 }
 
 async function main() {
+  const usage = 'usage: node tools/page_response.js <make-picture> <label>=<panel-server> ...';
   const [makePicture, ...servers] = process.argv.slice(2);
+  if (makePicture === '--help' || makePicture === '-h') {
+    console.log(usage);
+    process.exit(0);
+  }
   if (!makePicture || servers.length === 0 || servers.some((s) => !s.includes('='))) {
-    console.error('usage: node tools/page_response.js <make-picture> <label>=<panel-server> ...');
+    console.error(usage);
     process.exit(2);
   }
-  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-response-picture-'));
+  const folder = tempFolder('response-picture');
   try {
     const picture = path.join(folder, 'work.bmp');
     execFileSync(makePicture, [picture]);

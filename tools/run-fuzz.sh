@@ -5,6 +5,8 @@
 # that caused it is kept in BUILD/findings.
 #   tools/run-fuzz.sh BUILD SECONDS
 set -euo pipefail
+# --help: the comment above, the script's usage.
+case "${1:-}" in --help | -h) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 build=$1
 seconds=$2
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -3,6 +3,8 @@
 # runs apt-get; otherwise it prints the exact apt-get line and stops.
 #   tools/setup.sh [base|browser|arm|fuzz|bench|lint|deb|all]...
 set -euo pipefail
+# --help: the comment above, the script's usage.
+case "${1:-}" in --help | -h) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 
 # dpkg-dev (dpkg-shlibdeps) and systemd (systemd-analyze) let the package and
 # service unit tests run; both are small beside the compilers.

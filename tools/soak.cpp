@@ -21,6 +21,7 @@
 #include "tools/peer/clock.h"
 #include "tools/peer/proc_stats.h"
 #include "tools/peer/server_process.h"
+#include "tools/peer/tool_usage.h"
 #include "tools/peer/viewer.h"
 #include "tools/peer/ws_client.h"
 
@@ -95,6 +96,15 @@ void printCounts(const char* when, pid_t pid) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  constexpr const char* kUsage =
+      "usage: panel-soak [seconds]\n"
+      "Runs this build's server against a clicking viewer and churning clients for\n"
+      "the given time (180 s), then checks its descriptors, threads and memory.\n";
+  if (answeredHelp(argc, argv, kUsage)) return 0;
+  if (anyOption(argc, argv)) {
+    fputs(kUsage, stderr);
+    return 2;
+  }
   const double seconds = argc > 1 ? atof(argv[1]) : 180.0;
   setvbuf(stdout, nullptr, _IOLBF, 0);
   const uint16_t port = freePort();

@@ -11,6 +11,7 @@
 #include "graphics/framebuffer.h"
 #include "graphics/shapes.h"
 #include "tools/peer/bmp_writer.h"
+#include "tools/peer/tool_usage.h"
 #include "tools/png_writer.h"
 
 namespace {
@@ -121,8 +122,13 @@ std::vector<uint8_t> scaledRgb(uint32_t scale) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    fprintf(stderr, "usage: testcard <out.bmp> <out.png>\n");
+  constexpr const char* kUsage =
+      "usage: testcard <out.bmp> <out.png>\n"
+      "Draws every glyph of both fonts and a sample of every shape on a 640 x 480\n"
+      "picture, and writes it as BMP and as PNG at twice the size.\n";
+  if (answeredHelp(argc, argv, kUsage)) return 0;
+  if (argc != 3 || anyOption(argc, argv)) {
+    fputs(kUsage, stderr);
     return 2;
   }
   const std::string bmpPath = argv[1];

@@ -5,6 +5,8 @@
 # Exit 77 (ctest: skipped) where systemd-analyze is missing.
 #   tools/unit-exposure.sh UNIT...
 set -euo pipefail
+# --help: the comment above, the script's usage.
+case "${1:-}" in --help | -h) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 limit=2.0
 if ! command -v systemd-analyze >/dev/null; then
   echo "SKIPPED: systemd-analyze is missing (Debian package systemd: tools/setup.sh base)"

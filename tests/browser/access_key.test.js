@@ -6,15 +6,14 @@
 const { test, after } = require('node:test');
 const assert = require('node:assert');
 const fs = require('node:fs');
-const os = require('node:os');
 const path = require('node:path');
 const { execFileSync } = require('node:child_process');
-const { startServer, openUrl } = require('./harness');
+const { startServer, openUrl, tempFolder } = require('./harness');
 const { GREY, CIRCLE_BUTTON, pixelIn, waitForColour, pressAt, waitForPanel } = require('./panel_page');
 
 // A key file with a control and a view key; resolves to { file, control, view }.
 function makeKeys() {
-  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-keys-'));
+  const folder = tempFolder('keys');
   after(() => fs.rmSync(folder, { recursive: true, force: true }));
   const file = path.join(folder, 'keys');
   const keyOf = (args) => /^Key: (\S+)$/m.exec(execFileSync(process.env.PANEL_KEY_BIN, args, { encoding: 'utf8' }))[1];
@@ -50,6 +49,14 @@ test('the address with the key reaches the live picture and is obeyed', { timeou
   await page.press('#key', 'Enter');
   await page.waitForFunction(() => document.body.dataset.state === 'live', null, { timeout: 10000 });
   console.log(`typed key to the live picture: ${Date.now() - typed} ms`);
+
+  // A link with the key pasted into the tab that shows the prompt signs in
+  // without a reload, and leaves the address bar at once.
+  await page.click('#logout');
+  await page.waitForSelector('#key-form', { state: 'visible' });
+  await page.evaluate((key) => { location.hash = '#key=' + key; }, keys.control);
+  await page.waitForFunction(() => document.body.dataset.state === 'live', null, { timeout: 10000 });
+  assert.strictEqual(new URL(page.url()).hash, '', 'the pasted key is gone from the address bar');
 });
 
 test('a view key shows "view only" and its presses change nothing', { timeout: 60000 }, async () => {

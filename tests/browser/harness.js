@@ -3,7 +3,9 @@
 // startServer() starts the server binary in a fresh folder on a free port
 // with the given picture; openPage() opens a page in a fresh browser profile.
 // Both hand back a stop function; tests call them in `after` hooks, so no
-// server or browser outlives its test.
+// server or browser outlives its test. A server also dies with the process
+// that started it, however that ends (spawnServer), and the folders a killed
+// run left behind are removed when this module is next loaded (tempFolder).
 'use strict';
 
 const { spawn, execFileSync } = require('node:child_process');
@@ -21,6 +23,40 @@ const chromiumFlags = [
   '--disable-background-networking', '--disable-component-update', '--disable-sync',
   '--disable-quic',
 ];
+
+// A fresh folder panel-<what>-<pid>-XXXXXX in the temporary folder: the pid
+// tells a later run whether its owner is gone.
+function tempFolder(what) {
+  return fs.mkdtempSync(path.join(os.tmpdir(), `panel-${what}-${process.pid}-`));
+}
+
+// Removes this user's folders of the form tempFolder makes (the C++ tests'
+// as well) whose process is gone: what a killed run left behind.
+function removeStaleFolders() {
+  const base = os.tmpdir();
+  for (const name of fs.readdirSync(base)) {
+    const match = /^panel-.+-(\d+)-[A-Za-z0-9]{6}$/.exec(name);
+    if (!match) continue;
+    try {
+      process.kill(Number(match[1]), 0);
+      continue;  // its process is alive (or not ours to signal)
+    } catch (error) {
+      if (error.code !== 'ESRCH') continue;
+    }
+    const folder = path.join(base, name);
+    const info = fs.lstatSync(folder, { throwIfNoEntry: false });
+    if (info && info.isDirectory() && info.uid === process.getuid()) {
+      fs.rmSync(folder, { recursive: true, force: true });
+    }
+  }
+}
+removeStaleFolders();
+
+// Spawns a server program that the system kills when this process ends,
+// however it ends (setpriv sets the parent-death signal, then runs it).
+function spawnServer(bin, args, options) {
+  return spawn('setpriv', ['--pdeathsig', 'KILL', '--', bin, ...args], options);
+}
 
 function freePort() {
   return new Promise((resolve, reject) => {
@@ -53,7 +89,7 @@ async function waitForPort(port, timeoutMs) {
 // added to its environment. Resolves to
 // { port, folder, output(), stop() }; stop() may be called more than once.
 async function startServer({ width = 640, height = 480, picture, port: wanted, env = {} } = {}) {
-  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-browser-'));
+  const folder = tempFolder('browser');
   let child = null;
   let exited = Promise.resolve();
   const stop = async () => {
@@ -66,7 +102,7 @@ async function startServer({ width = 640, height = 480, picture, port: wanted, e
     if (picture) fs.copyFileSync(picture, work);
     else execFileSync(makePicture, [work, String(width), String(height)]);
     const port = wanted || (await freePort());
-    child = spawn(serverBin, ['-p', String(port)], {
+    child = spawnServer(serverBin, ['-p', String(port)], {
       cwd: folder, stdio: ['ignore', 'pipe', 'inherit'], env: { ...process.env, ...env },
     });
     let printed = '';
@@ -85,7 +121,7 @@ async function startServer({ width = 640, height = 480, picture, port: wanted, e
 // Chromium's device emulation (deviceScaleFactor, isMobile, hasTouch) and
 // `args` more command-line flags. Resolves to { page, stop() }.
 async function openBrowser(load, viewport, { device = {}, args = [] } = {}) {
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-profile-'));
+  const profile = tempFolder('profile');
   let context = null;
   const stop = async () => {
     if (context) await context.close();
@@ -119,4 +155,6 @@ function openUrl(url, viewport, options) {
   return openBrowser((page) => page.goto(url), viewport, options);
 }
 
-module.exports = { startServer, openPage, openUrl, freePort, waitForPort };
+module.exports = {
+  startServer, openPage, openUrl, freePort, waitForPort, tempFolder, spawnServer,
+};

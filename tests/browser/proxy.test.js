@@ -10,12 +10,13 @@
 
 const { test, after } = require('node:test');
 const assert = require('node:assert');
-const { spawn, execFileSync } = require('node:child_process');
+const { execFileSync } = require('node:child_process');
 const fs = require('node:fs');
 const https = require('node:https');
-const os = require('node:os');
 const path = require('node:path');
-const { startServer, openUrl, freePort, waitForPort } = require('./harness');
+const {
+  startServer, openUrl, freePort, waitForPort, tempFolder, spawnServer,
+} = require('./harness');
 const { GREY, CIRCLE_BUTTON, pressAt, waitForColour, waitForPanel } = require('./panel_page');
 
 const nginxPath = process.env.PANEL_NGINX || '/usr/sbin/nginx';
@@ -87,7 +88,7 @@ http {
 
 // A control key in a key file of its own folder: { file, key }.
 function makeKey() {
-  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-keys-'));
+  const folder = tempFolder('keys');
   after(() => fs.rmSync(folder, { recursive: true, force: true }));
   const file = path.join(folder, 'keys');
   const printed = execFileSync(process.env.PANEL_KEY_BIN, [file], { encoding: 'utf8' });
@@ -95,7 +96,7 @@ function makeKey() {
 }
 
 async function startProxy(panelPort, otherPort, serverPort) {
-  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-proxy-'));
+  const folder = tempFolder('proxy');
   let nginx = null;
   let exited = Promise.resolve();
   const stop = async () => {
@@ -112,7 +113,7 @@ async function startProxy(panelPort, otherPort, serverPort) {
     fs.writeFileSync(path.join(folder, 'other', 'index.html'),
       otherOriginPage(`wss://localhost:${panelPort}/`));
     fs.writeFileSync(path.join(folder, 'nginx.conf'), nginxConfig(folder, panelPort, otherPort, serverPort));
-    nginx = spawn(nginxPath, ['-p', folder, '-c', path.join(folder, 'nginx.conf'),
+    nginx = spawnServer(nginxPath, ['-p', folder, '-c', path.join(folder, 'nginx.conf'),
       '-e', path.join(folder, 'error.log')], { stdio: 'ignore' });
     exited = new Promise((resolve) => nginx.once('exit', resolve));
     await waitForPort(panelPort, 5000);

@@ -9,7 +9,7 @@ const assert = require('node:assert');
 const fs = require('node:fs');
 const http = require('node:http');
 const path = require('node:path');
-const { startServer, openUrl, freePort } = require('./harness');
+const { startServer, openUrl, freePort, tempFolder } = require('./harness');
 const {
   WAIT_MS, GREY, WHITE, CIRCLE_BUTTON, DISC_BUTTON, SLIDER_ONE_AT_127,
   waitForColour, pressAt, waitForPanel,
@@ -136,3 +136,19 @@ test('on a phone the picture fills the width and taps press the right pixel',
     await pressAt(page, { x: 20, y: 140 }, { touch: true });
     await waitForColour(page, { x: 12, y: 140 }, WHITE);
   });
+
+test('a picture the server refused is told as such, not as unreadable', { timeout: 60000 }, async () => {
+  const folder = tempFolder('refused');
+  after(() => fs.rmSync(folder, { recursive: true, force: true }));
+  const picture = path.join(folder, 'work.bmp');
+  fs.writeFileSync(picture, '');
+  const server = await startServer({ picture });
+  after(() => server.stop());
+  await waitForOutput(server, 'Picture refused: ');
+  const browser = await openUrl(`http://127.0.0.1:${server.port}/`, { width: 1000, height: 700 });
+  after(() => browser.stop());
+  await browser.page.waitForFunction(
+    () => document.getElementById('screen-note').textContent === 'no picture to show', null,
+    { timeout: WAIT_MS });
+  assert.match(await browser.page.textContent('#state-text'), /no picture to show: the server's output says why/);
+});

@@ -8,9 +8,8 @@ const { test, after } = require('node:test');
 const assert = require('node:assert');
 const { execFileSync } = require('node:child_process');
 const fs = require('node:fs');
-const os = require('node:os');
 const path = require('node:path');
-const { startServer, openUrl } = require('./harness');
+const { startServer, openUrl, tempFolder } = require('./harness');
 const { pressAt, waitForPanel } = require('./panel_page');
 
 // A smooth gradient with a little noise from a fixed seed, as a camera would
@@ -103,7 +102,7 @@ async function waitForEqual(page, port, before, what) {
 for (const bits of [24, 16]) {
   test(`the page follows the click script pixel-exact on a ${bits}-bit photograph`,
     { timeout: 90000 }, async () => {
-      const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-stream-'));
+      const folder = tempFolder('stream');
       after(() => fs.rmSync(folder, { recursive: true, force: true }));
       const picture = path.join(folder, 'photo.bmp');
       // 24 bits: the tool's photograph-like picture; 16 bits: one made here.

@@ -5,6 +5,7 @@
 // view session whose reports change nothing.
 #include "door/access_key.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <openssl/hmac.h>
 #include <openssl/sha.h>
@@ -177,6 +178,20 @@ TEST(AccessKey, PanelKeyWritesHashesThatOpenOnlyTheirOwnKey) {
                  &printed),
       0);
   EXPECT_EQ(printed.find("correct horse"), std::string::npos) << printed;
+  // The machine's name, then each IPv4 address of an interface that is up,
+  // loopback aside: a phone on the network reaches those.
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  const std::string tail = ":8080/ and enter the passphrase.\n";
+  EXPECT_NE(printed.find("Open: http://" + std::string(host) + tail), std::string::npos) << printed;
+  EXPECT_EQ(printed.find("http://127."), std::string::npos) << printed;
+  // Each further line names an IPv4 address.
+  for (size_t at = printed.find("Open: http://", printed.find(tail)); at != std::string::npos;
+       at = printed.find("Open: http://", at + 1)) {
+    in_addr address{};
+    const std::string host = printed.substr(at + 13, printed.find(':', at + 13) - at - 13);
+    EXPECT_EQ(inet_pton(AF_INET, host.c_str(), &address), 1) << host;
+  }
   ASSERT_EQ(loadKeyFile(file.c_str(), &keys), kKeyFileRead);
   EXPECT_EQ(checkKey(keys, "correct horse", 13), kAccessControl);
   EXPECT_EQ(checkKey(keys, control.data(), int(control.size())), kAccessNone);
@@ -431,6 +446,10 @@ TEST(AccessKey, EachRequestGetsItsAnswerWhileAKeyIsSet) {
   ServerProcess server;
   ASSERT_TRUE(startWithKey(&server, "access_table", port, file));
   const std::string controlCookie = cookieOf(answerOf(port, {login(control)}));
+  EXPECT_NE(server.output().find("Access key on: every browser must sign in with a key of " + file +
+                                 " (PANEL_KEY_FILE).\n"),
+            std::string::npos)
+      << server.output();
   const std::string viewCookie = cookieOf(answerOf(port, {login(view)}));
   ASSERT_FALSE(controlCookie.empty());
   ASSERT_FALSE(viewCookie.empty());

@@ -110,14 +110,17 @@ TEST(Loader, DepthsSetBytesPerPixelAndWriteTheirBytes) {
   }
 }
 
-TEST(Loader, OneBitPictureLoadsButNothingIsDrawn) {
-  int result = 0;
-  loadAndReport(makeBmp(layoutOf(32, 4, 1, 40)), &result);
-  EXPECT_EQ(result, 1);
-  EXPECT_EQ(bmppar.bytesPerPixel, 0u);
-  const std::vector<uint8_t> before(BMP_DUMP, BMP_DUMP + bmpFileSize());
-  EXPECT_EQ(BMP_SetPixel(1, 1, 255, 255, 255), 0);
-  EXPECT_TRUE(std::equal(before.begin(), before.end(), BMP_DUMP));
+TEST(Loader, ColourMasksAreNoCompression) {
+  for (uint16_t bits : {16, 32}) {
+    for (uint32_t masks : {3u, 6u}) {
+      std::vector<uint8_t> bytes = makeBmp(layoutOf(8, 4, bits, 124));
+      putLe32(bytes, 30, masks);
+      int result = 0;
+      loadAndReport(bytes, &result);
+      EXPECT_EQ(result, 1) << bits << " bits, compression " << masks;
+      EXPECT_EQ(bmppar.bytesPerPixel, bits / 8u);
+    }
+  }
 }
 
 TEST(Loader, UnknownInfoHeaderSizeLoadsWithoutGeometry) {
@@ -188,6 +191,27 @@ TEST(Loader, RefusedFilesLeaveNothingBehind) {
     putLe32(farOffset, 10, 0xFFFFFF00);
     cases.push_back({"pixel offset past the end", farOffset, kLoadPixelsOutside});
   }
+  for (uint16_t bits : {0, 1, 2, 4, 12, 48, 64}) {
+    BmpLayout layout = layoutOf(40, 30, bits, 40);
+    layout.paletteBytes = bits > 0 && bits < 8 ? 4u << bits : 0;
+    cases.push_back({"depth the drawing cannot serve", makeBmp(layout), kLoadBadDepth});
+  }
+  cases.push_back({"one-bit Core picture", makeBmp(layoutOf(40, 30, 1, 12)), kLoadBadDepth});
+  cases.push_back({"zero width", makeBmp(layoutOf(0, 30, 24, 40)), kLoadBadDimensions});
+  cases.push_back({"zero height", makeBmp(layoutOf(40, 0, 24, 108)), kLoadBadDimensions});
+  struct Packing {
+    uint16_t bits;
+    uint32_t compression;
+  };
+  // Run-length 8 and 4, masks on a depth without them, embedded JPEG and PNG.
+  for (Packing p : {Packing{8, 1}, Packing{8, 2}, Packing{24, 3}, Packing{8, 6}, Packing{24, 4},
+                    Packing{24, 5}, Packing{32, 7}}) {
+    BmpLayout layout = layoutOf(40, 30, p.bits, 40);
+    layout.paletteBytes = p.bits == 8 ? 1024 : 0;
+    std::vector<uint8_t> packed = makeBmp(layout);
+    putLe32(packed, 30, p.compression);
+    cases.push_back({"compressed pixels", packed, kLoadCompressed});
+  }
   {
     std::vector<uint8_t> truncated = good;
     truncated.resize(good.size() - 1);
@@ -197,7 +221,7 @@ TEST(Loader, RefusedFilesLeaveNothingBehind) {
     ASSERT_EQ(loadBlankPicture(16, 16), 1);  // something to clear
     int result = 0;
     const std::string report = loadAndReport(c.bytes, &result);
-    EXPECT_EQ(result, c.result) << c.what;
+    EXPECT_EQ(result, c.result) << c.what << "\n" << report;
     EXPECT_NE(report.find("Picture refused: "), std::string::npos) << c.what << "\n" << report;
     EXPECT_TRUE(frameBufferIsEmpty()) << c.what;
     EXPECT_EQ(BMP_SetPixel(0, 0, 1, 1, 1), -1) << c.what;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -43,9 +44,13 @@ bool ServerProcess::start(const std::string& name, const std::vector<uint8_t>& p
   }
   const std::string outputPath = folder_ + "/output.txt";
   const std::string errorsPath = folder_ + "/errors.txt";
+  const pid_t parent = getpid();
   pid_ = fork();
   if (pid_ < 0) return false;
   if (pid_ == 0) {
+    // The server dies with the test or tool that started it, however that
+    // ends (a kill included); a parent already gone is seen at once.
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) _exit(122);
     const int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0 || chdir(folder_.c_str()) != 0) _exit(120);
     const int err = open(errorsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

@@ -1,7 +1,9 @@
 // Runs the real server binary for a test: in a folder of its own holding the given
 // picture as work.bmp, on the given arguments, its output and its error
 // stream (where sanitizer reports go) kept in files. The
-// process is killed when the object goes, so no test leaves a server behind.
+// process is killed when the object goes, and by the system when the thread
+// that started it ends (start it from one that outlives it, such as main),
+// so no test or tool leaves a server behind, even when it is killed.
 #pragma once
 
 #include <sys/types.h>
