@@ -13,7 +13,11 @@ const keyForm = document.getElementById("key-form");
 const keyInput = document.getElementById("key");
 
 function showAccess(access) {
-  document.getElementById("view-only").hidden = access !== "view";
+  viewOnly = access === "view";
+  document.getElementById("view-only").hidden = !viewOnly;
+  document.getElementById("fold-view").hidden = !viewOnly;
+  foldButton.setAttribute("aria-label", viewOnly ? "controls, view only" : "controls");
+  showControls(controlMap);
   document.getElementById("logout").hidden = access === "login" || access === "none";
 }
 

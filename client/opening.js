@@ -7,6 +7,15 @@
 "use strict";
 
 const DEFAULT_PORT = 8080;
+// The control map comes with the change stream (controls.js); a server that
+// does not know it confirms the change stream alone, or nothing.
+const CONTROLS_PROTOCOL = "panel-controls-v1";
+
+// The subprotocols the page offers, the one it prefers first.
+function offeredProtocols() {
+  const changes = window.panelChanges;
+  return changes ? [CONTROLS_PROTOCOL, changes.PROTOCOL] : [];
+}
 
 // The server: ?host= and ?port= when given; else the host and port the page
 // was served from; else (a page from disk) localhost and the default port.
@@ -35,10 +44,9 @@ const opening = { socket: null, url: "", events: [] };
   const access = document.querySelector('meta[name="panel-access"]');
   if ((access && access.content === "login") || /[#&]key=/.test(location.hash)) return;
   const start = target();
-  const changes = window.panelChanges;
   try {
     opening.url = socketUrl(start.host, start.port);
-    opening.socket = new WebSocket(opening.url, changes ? [changes.PROTOCOL] : []);
+    opening.socket = new WebSocket(opening.url, offeredProtocols());
   } catch (error) {
     opening.socket = null;  // page.js tries again and says why
     return;

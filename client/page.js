@@ -2,8 +2,8 @@
 // socket opening.js opened first), shows every picture it streams (picture.js
 // decodes it, changes.js applies the change stream) and reports the pointer
 // back in the picture's own coordinates. The last of the page's scripts
-// (changes.js and opening.js run first; then picture.js, key.js and page.js,
-// deferred, in that order); it starts the page.
+// (changes.js and opening.js run first; then picture.js, key.js, controls.js,
+// overlay.js and page.js, deferred, in that order); it starts the page.
 "use strict";
 
 const { decodeBmp } = window.panelPicture;
@@ -82,6 +82,8 @@ function connect() {
     return;
   }
   heldPointer = null;
+  heldControl = null;
+  showControls(null);
   const url = socketUrl(host, port);
   // The socket opened first is taken once, if it went to this address, with
   // what it saw before the page was ready; else it is closed.
@@ -91,7 +93,7 @@ function connect() {
   if (first && !ws) first.close();
   const early = ws ? opening.events : [];
   try {
-    ws = ws || new WebSocket(url, changes ? [changes.PROTOCOL] : []);
+    ws = ws || new WebSocket(url, offeredProtocols());
   } catch (error) {
     showState("closed", "cannot connect: " + error.message, "no connection");
     return;
@@ -105,7 +107,13 @@ function connect() {
     showState("waiting", "waiting for the picture", "waiting for the picture…");
   };
   ws.onmessage = (event) => {
-    if (typeof event.data === "string") return;  // the server sends pictures only
+    // Text is the control map, on a connection that agreed to it; the server
+    // sends nothing else as text.
+    if (typeof event.data === "string") {
+      const map = ws.protocol === CONTROLS_PROTOCOL ? readMap(event.data) : null;
+      if (map) showControls(map);
+      return;
+    }
     if (event.data.byteLength === 0) {
       // A picture the server refused at start: one empty message, nothing more.
       showState("waiting", "the device has no picture to show: the server's output says why",
@@ -162,7 +170,9 @@ function show(decoded) {
     fit();
   }
   context.putImageData(new ImageData(decoded.rgba, decoded.width, decoded.height), 0, 0);
+  const placed = picture && picture.width === decoded.width && picture.height === decoded.height;
   picture = decoded;
+  if (!placed) showControls(controlMap);
   updatesText.textContent = String(++updates);
 }
 
@@ -193,6 +203,7 @@ function fit() {
   canvas.classList.toggle("crisp", crisp);
   canvas.style.width = canvas.width * scale + "px";
   canvas.style.height = canvas.height * scale + "px";
+  placeControlLayer();
 }
 
 // The picture pixel under a point of the window, as reported to the server.
@@ -209,28 +220,47 @@ function canReport() {
   return picture && socket && socket.readyState === WebSocket.OPEN;
 }
 
-// A report: the pixel, and the button line when the pointer is held.
+// A report: the pixel, and the button line when the pointer is held. The
+// "last press" readout shows where a press went, except in a view session,
+// where no press does anything.
 function report(at, button) {
   const line = button ? "mouse_button: " + button + "\r\n" : "";
   socket.send("mouse_X: " + at.x + "\r\nmouse_Y: " + at.y + "\r\n" + line);
-  if (button !== "move") pressText.textContent = at.x + ", " + at.y;
+  if (button !== "move" && !viewOnly) pressText.textContent = at.x + ", " + at.y;
 }
 
 // Reports in picture pixels whatever the display scale or the zoom. A mouse
 // or pen reports as it goes down ("down"), then while it is held at most one
 // move an animation frame ("move", wherever it goes), and sends "mouse_button:
 // up" alone as it lifts: the server keeps a pressed button down until then
-// and drags the slider it pressed. A finger reports only a tap, as it lifts,
-// with no button line (a click), at the pixel it went down on: a finger that
-// pans or pinch-zooms the page (the browser cancels its pointer) or that a
-// second finger joins reports nothing.
-let heldPointer = null;  // pointerId of the mouse or pen held down
+// and drags the slider it pressed. A finger that goes down on a control of the
+// control map, or in the slack around it, does the same for that control
+// (below). Any other finger reports only a tap, as it lifts, with no button
+// line (a click), at the pixel it went down on: a finger that pans or
+// pinch-zooms the page (the browser cancels its pointer) or that a second
+// finger joins reports nothing. A key held on a button (overlay.js) holds the
+// pointer too.
+let heldPointer = null;  // pointerId of the mouse, pen or finger held down, or the key's element
+let heldControl = null;  // the control a held finger took
 let moveAt = null;       // its latest place not reported yet (window coordinates)
 let moveFrame = 0;
 
+// The point a held finger reports: one strictly inside its control while it
+// stays within the control's slack (a slider's anywhere: it follows along its
+// length only), else the pixel under it, so a finger that slides off a button
+// lets it go as a mouse does.
+function heldPoint(at) {
+  const c = heldControl;
+  if (!c) return at;
+  const [slackX, slackY] = slackOf(c);
+  const off = at.x < c.x - slackX || at.x > c.x + c.w + slackX ||
+              at.y < c.y - slackY || at.y > c.y + c.h + slackY;
+  return c.kind === "button" && off ? at : insidePoint(c, at.x, at.y);
+}
+
 function reportMove() {
   moveFrame = 0;
-  if (moveAt && canReport()) report(pixelAt(moveAt.x, moveAt.y), "move");
+  if (moveAt && canReport()) report(heldPoint(pixelAt(moveAt.x, moveAt.y)), "move");
   moveAt = null;
 }
 
@@ -241,14 +271,37 @@ function lift() {
     cancelAnimationFrame(moveFrame);
     reportMove();
   }
+  heldControl = null;
   if (canReport()) socket.send("mouse_button: up\r\n");
+}
+
+// A fingertip is about 44 CSS pixels across: a control shown smaller than
+// that takes touches within half the difference around it, and every control
+// takes those within 8 CSS pixels. Measured as the finger sees the picture,
+// pinch zoom included; [across, up] in picture pixels.
+const FINGER_CSS = 44;
+const LEAST_SLACK_CSS = 8;
+
+function slackOf(c) {
+  const zoom = window.visualViewport ? window.visualViewport.scale : 1;
+  const shown = (canvas.getBoundingClientRect().width * zoom) / picture.width;  // per pixel
+  const around = (size) => Math.max(LEAST_SLACK_CSS, (FINGER_CSS - size * shown) / 2) / shown;
+  return [around(c.w), around(c.h)];
 }
 
 const touches = new Map();  // pointerId -> the pixel it went down on, or null
 canvas.addEventListener("pointerdown", (event) => {
   if (event.pointerType === "touch") {
     for (const id of touches.keys()) touches.set(id, null);
-    touches.set(event.pointerId, touches.size === 0 && picture ? pixelAt(event.clientX, event.clientY) : null);
+    if (heldControl) lift();  // a second finger lets the control go
+    const at = touches.size === 0 && picture ? pixelAt(event.clientX, event.clientY) : null;
+    const control = at && controlMap && !viewOnly && canReport() && heldPointer === null
+                      ? controlAt(controlMap, at.x, at.y, slackOf) : null;
+    touches.set(event.pointerId, control ? null : at);
+    if (!control) return;
+    heldPointer = event.pointerId;
+    heldControl = control;
+    report(insidePoint(control, at.x, at.y), "down");
     return;
   }
   event.preventDefault();
@@ -256,6 +309,14 @@ canvas.addEventListener("pointerdown", (event) => {
   heldPointer = event.pointerId;
   canvas.setPointerCapture(event.pointerId);
   report(pixelAt(event.clientX, event.clientY), "down");
+});
+// A finger on a control is the control's: the browser neither pans, zooms nor
+// opens a menu for it. (The pointer events come before the touch events.)
+canvas.addEventListener("touchstart", (event) => {
+  if (heldControl && event.touches.length === 1) event.preventDefault();
+}, { passive: false });
+canvas.addEventListener("contextmenu", (event) => {
+  if (heldControl) event.preventDefault();
 });
 canvas.addEventListener("pointermove", (event) => {
   if (event.pointerId !== heldPointer) return;

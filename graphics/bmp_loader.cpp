@@ -33,8 +33,14 @@ uint32_t le32(const uint8_t* p) {
   return le16(p) | (uint32_t(le16(p + 2)) << 16);
 }
 
+// The end of the bytes any load so far has put into BMP_DUMP: the clear
+// zeroes those alone, so a picture smaller than the buffer leaves the rest
+// of it untouched and out of the process's resident memory.
+uint32_t loadedEnd = 0;
+
 void clearFrameBuffer() {
-  memset(BMP_DUMP, 0, sizeof BMP_DUMP);
+  memset(BMP_DUMP, 0, loadedEnd);
+  loadedEnd = 0;
   memset(&bhfi, 0, sizeof bhfi);
   memset(bhfor, 0, sizeof bhfor);
   memset(&bhfo, 0, sizeof bhfo);
@@ -121,6 +127,7 @@ int BMP_FileAnalise(const char* fileName) {
   if (fileSize < kFileHeaderSize + infoSize) {
     return refuse(file, kLoadBadFileSize, "its size field is smaller than its headers");
   }
+  loadedEnd = fileSize;
   if (!readAt(file, 0, BMP_DUMP, fileSize)) {
     return refuse(file, kLoadCannotRead, "the file is shorter than its size field");
   }

@@ -6,9 +6,11 @@
 #include "graphics/framebuffer.h"
 
 BmpDirtyArea bmpDirty = kBmpCleanArea;
+bool bmpNoted = false;
 std::atomic<bool> bmpWritten{false};
 std::atomic<uint32_t> bmpBeatMillis{kWholeBeatMillis};
 std::atomic<BmpDrawnHook> bmpDrawnHook{nullptr};
+std::atomic<BmpChangeTest> bmpChangeTest{nullptr};
 
 namespace {
 
@@ -40,7 +42,16 @@ int32_t bmpBeatDueInMillis() {
   return left > 0 ? int32_t(left) : 0;
 }
 
-void bmpNoteFirstWrite() {
+void bmpSettleHold() {
+  if (!bmpNoted) return;
+  bmpNoted = false;
+  if (bmpWritten.load(std::memory_order_relaxed)) return;  // already pending
+  const BmpChangeTest changed = bmpChangeTest.load(std::memory_order_acquire);
+  if (!bmpDirty.whole && changed != nullptr && !changed(bmpDirty)) {
+    // Every noted byte is as the viewers hold it: nothing to take.
+    bmpDirty = kBmpCleanArea;
+    return;
+  }
   bmpWritten.store(true, std::memory_order_release);
   const BmpDrawnHook hook = bmpDrawnHook.load(std::memory_order_acquire);
   if (hook != nullptr) hook();
@@ -57,6 +68,7 @@ BmpDirtyArea bmpTakeArea() {
     area.whole = true;
   }
   bmpDirty = kBmpCleanArea;
+  bmpNoted = false;
   bmpWritten.store(false, std::memory_order_relaxed);
   return area;
 }

@@ -4,6 +4,12 @@
 // BMP_DUMP itself widens it with bmpNoteWrite, and the screen
 // (server/screen.h) takes it with bmpTakeArea, also under BMPmutex.
 //
+// A write counts once its hold of BMPmutex ends (bmpSettleHold, run by
+// FrameLock): the screen's change test then says whether the noted area's
+// bytes differ from what the viewers were sent. Only then is bmpWritten
+// raised and the drawn hook called; a redraw that left every byte as it was
+// wakes nobody, and its area is dropped.
+//
 // The slow beat catches what nobody noted: once every kWholeBeatMillis the
 // area the screen takes covers the whole file image (headers, palette and
 // rows), so any write made under BMPmutex reaches every viewer within the
@@ -52,14 +58,23 @@ bool bmpAreaPending();
 // beat is stopped; for a viewer that sleeps until then. Takes no lock.
 int32_t bmpBeatDueInMillis();
 
-// Called with the first write noted after the screen last took the area, on
-// the drawing thread and under BMPmutex, so viewers that sleep until the
-// picture changes wake at once; it must not take BMPmutex. Set once by the
-// server (a wake-up of its own); nothing is called while it is null.
+// Called at the end of a hold of BMPmutex whose writes changed the picture
+// (the first such hold since the screen last took the area), on the drawing
+// thread and still under BMPmutex, so viewers that sleep until the picture
+// changes wake at once; it must not take BMPmutex. Set once by the server
+// (a wake-up of its own); nothing is called while it is null.
 using BmpDrawnHook = void (*)();
 extern std::atomic<BmpDrawnHook> bmpDrawnHook;
-// Raises bmpWritten and calls the hook; the caller holds BMPmutex.
-void bmpNoteFirstWrite();
+// Says whether the bytes of `area` differ from the picture the viewers were
+// sent (true when it cannot tell); called under BMPmutex at the end of a hold
+// that noted a write, and must not take BMPmutex. Set once by the server;
+// while it is null every noted write counts as a change.
+using BmpChangeTest = bool (*)(const BmpDirtyArea& area);
+extern std::atomic<BmpChangeTest> bmpChangeTest;
+// The end of a hold of BMPmutex (FrameLock calls it before it unlocks): when
+// the hold noted a write and nothing is pending yet, asks the change test;
+// a change raises bmpWritten and calls the hook, no change drops the area.
+void bmpSettleHold();
 // Takes the area written since the last take and leaves the record clean;
 // when the slow beat is due the area is the whole file, and the next beat is
 // due bmpBeatMillis later. The caller holds BMPmutex.
@@ -67,8 +82,11 @@ BmpDirtyArea bmpTakeArea();
 
 // Guarded by BMPmutex.
 extern BmpDirtyArea bmpDirty;
-// Raised with every widening, so a reader can see without the lock that
-// nothing was drawn since it last took the area.
+// Raised with every note; guarded by BMPmutex and settled when the hold ends.
+extern bool bmpNoted;
+// Raised at the end of a hold whose writes changed the picture, so a reader
+// can see without the lock that nothing was drawn since it last took the
+// area.
 extern std::atomic<bool> bmpWritten;
 
 // Widens bmpDirty by count pixels in each of rows rows from (x, y); the
@@ -80,12 +98,12 @@ inline void bmpNoteWritten(uint32_t x, uint32_t y, uint32_t count, uint32_t rows
   area.top = y < area.top ? y : area.top;
   area.right = x + count > area.right ? x + count : area.right;
   area.bottom = y + rows > area.bottom ? y + rows : area.bottom;
-  if (!bmpWritten.load(std::memory_order_relaxed)) bmpNoteFirstWrite();
+  bmpNoted = true;
 }
 // Marks the whole file written; the caller holds BMPmutex.
 inline void bmpNoteWhole() {
   bmpDirty.whole = true;
-  if (!bmpWritten.load(std::memory_order_relaxed)) bmpNoteFirstWrite();
+  bmpNoted = true;
 }
 
 // Notes the pixel columns [left, right) of rows [top, bottom) as written,

@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "graphics/clip.h"
+#include "graphics/drawn_area.h"
 
 constexpr uint32_t kFrameBufferSize = 2097152;  // BMP_DUMP: the largest picture
 constexpr uint32_t kInfoHeaderMax = 132;        // bhfor: the largest info header kept
@@ -95,7 +96,10 @@ extern pthread_t thBMP;
 class FrameLock {
  public:
   FrameLock() { pthread_mutex_lock(&BMPmutex); }
-  ~FrameLock() { pthread_mutex_unlock(&BMPmutex); }
+  ~FrameLock() {
+    bmpSettleHold();
+    pthread_mutex_unlock(&BMPmutex);
+  }
   FrameLock(const FrameLock&) = delete;
   FrameLock& operator=(const FrameLock&) = delete;
 };

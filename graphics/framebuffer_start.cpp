@@ -5,10 +5,6 @@
 
 #include "graphics/framebuffer.h"
 
-namespace {
-constexpr useconds_t kIdleSleepMicros = 500000;
-}
-
 int dumpBMPinit(const char* fileName) {
   FrameLock lock;
   return BMP_FileAnalise(fileName);
@@ -23,6 +19,7 @@ int bmpfilework(const char* fileName) {
 
 void* bmpredraw(void*) {
   printf("starting loop redraw.....\r\n");
-  for (;;) usleep(kIdleSleepMicros);
+  // Sleeps until a signal, and again after it: never woken by a timer.
+  for (;;) pause();
   return nullptr;
 }

@@ -36,6 +36,7 @@
 #include <netinet/tcp.h>
 #include <openssl/crypto.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -292,6 +293,19 @@ int sleepMillis(const Connection& con, const Outgoing& out, int64_t now) {
   return firstWatcher(con.record->slot.slotIndex) ? bmpBeatDueInMillis() : -1;
 }
 
+// A page is sent a whole picture rarely (its first, or after falling far
+// behind); once one is out, the pages it filled go back to the system, so a
+// page viewer holds no picture of its own between them: the shared snapshot
+// serves it. The body is gone, so no later message is compared with it.
+void givePictureBack(wssession* record, int length) {
+  if (record->sent.kind == SentKind::Change) return;
+  const auto page = uintptr_t(sysconf(_SC_PAGESIZE));
+  const uintptr_t from = (uintptr_t(record->txbuf) + page - 1) & ~(page - 1);
+  const uintptr_t to = (uintptr_t(record->txbuf) + uintptr_t(length)) & ~(page - 1);
+  if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+  record->sent.length = 0;
+}
+
 // The page's connection from its 101 reply to its end.
 void streamLive(Connection& con) {
   const int slot = con.record->slot.slotIndex;
@@ -319,6 +333,7 @@ void streamLive(Connection& con) {
     if (out.length > 0) {
       if (!writeSome(con, out, now)) break;
       if (out.at == out.length) {
+        givePictureBack(con.record, out.length);
         out = Outgoing{};
         continue;  // a newer version may already be there
       }

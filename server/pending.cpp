@@ -27,6 +27,7 @@
 #include "server/connection.h"
 #include "server/peer_timers.h"
 #include "server/records.h"
+#include "server/slot_wake.h"
 
 PendingConnection pendingTable[kPendingMost];
 
@@ -35,6 +36,7 @@ namespace {
 constexpr int kPauseMs = kSocketWaitMicros / 1000;  // a pause that ends a request
 constexpr int kLookMs = 300;                        // look at work this often while idle
 constexpr int kAcceptsPerTurn = 64;
+constexpr int kFixedPolls = 3;  // the listening socket and two wake-ups
 
 int doorThreads = 0;            // guarded by serverWSmutex
 std::atomic<int> doorDone{-1};  // eventfd: a door thread gave its entry back
@@ -218,16 +220,18 @@ bool acceptOne(int listenSock, int64_t now) {
 }
 
 // How long the loop may sleep: until the next pause, deadline or body
-// deadline of a reading entry, at most kLookMs.
-int sleepMillis(int64_t now) {
-  int64_t due = now + kLookMs;
+// deadline of a reading entry; with none, until woken (-1) when the stop
+// can wake it, else kLookMs.
+int sleepMillis(int64_t now, bool stopWakes) {
+  int64_t due = -1;
   for (const PendingConnection& entry : pendingTable) {
     if (entry.state.load() != kPendingReading) continue;
     int64_t next = entry.acceptedMs + kRequestDeadlineMs;
     if (entry.length > 0 && entry.wholeAt == 0) next = entry.lastByteMs + kPauseMs;
     if (entry.wholeAt != 0) next = entry.headEndMs + kBodyWaitMs;
-    if (next < due) due = next;
+    if (due < 0 || next < due) due = next;
   }
+  if (due < 0) return stopWakes ? -1 : kLookMs;
   return due > now ? int(due - now) : 0;
 }
 
@@ -272,24 +276,32 @@ void releasePending(int index) {
 void runPendingLoop(int listenSock) {
   if (doorDone.load() < 0) doorDone.store(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
   fcntl(listenSock, F_SETFL, fcntl(listenSock, F_GETFL) | O_NONBLOCK);
-  // The listening socket, the door threads' wake-up, then one per reading entry.
-  static pollfd ready[kPendingMost + 2];
+  // The listening socket, the door threads' wake-up, the stop's, then one
+  // per reading entry. With nothing pending the loop sleeps until one of
+  // them wakes it, unless the stop's wake-up could not be made.
+  const int stopWake = openSlotWakes() ? listenerWakeFd() : -1;
+  static pollfd ready[kPendingMost + kFixedPolls];
   static bool readable[kPendingMost];
   while (workCopy() != 0) {
     int count = 0;
     ready[count++] = {listenSock, POLLIN, 0};
     ready[count++] = {doorDone.load(), POLLIN, 0};
+    ready[count++] = {stopWake, POLLIN, 0};
     for (const PendingConnection& entry : pendingTable) {
       if (entry.state.load() == kPendingReading) ready[count++] = {entry.sock, POLLIN, 0};
     }
-    if (poll(ready, nfds_t(count), sleepMillis(monotonicMs())) < 0 && errno != EINTR) break;
+    if (poll(ready, nfds_t(count), sleepMillis(monotonicMs(), stopWake >= 0)) < 0 &&
+        errno != EINTR) {
+      break;
+    }
     const int64_t now = monotonicMs();
     if (ready[1].revents != 0) {
       uint64_t drained = 0;
       (void)!read(ready[1].fd, &drained, sizeof drained);
     }
+    if (ready[2].revents != 0) drainListenerWake();
     // Only the listener makes an entry reading, so the order is the same.
-    for (int i = 0, k = 2; i < kPendingMost; ++i) {
+    for (int i = 0, k = kFixedPolls; i < kPendingMost; ++i) {
       readable[i] = pendingTable[i].state.load() == kPendingReading && ready[k++].revents != 0;
     }
     for (int i = 0; i < kPendingMost; ++i) {

@@ -75,6 +75,39 @@ uint32_t pictureLength() {
   return length < kFrameBufferSize ? length : kFrameBufferSize;
 }
 
+// The drawn area's change test (graphics/drawn_area.h): whether the area's
+// bytes differ from the snapshot, the newest picture any viewer is sent. Run
+// under BMPmutex, which every write of the snapshot and its length holds.
+// Stops at the first difference, so a change costs little here and a
+// redraw of what is already there costs one compare of its area.
+// Calls each(from, to) with the bytes of every row of the area inside the
+// file's `length` bytes, in file order, until one returns true; true when
+// one did. The area lies inside the clip, so every index is inside the file.
+template <typename Each>
+bool anyAreaRow(const BmpDirtyArea& area, uint32_t length, Each each) {
+  for (uint32_t y = area.top; y < area.bottom && area.right != 0; ++y) {
+    const size_t from = bmpPixelIndex(area.left, y);
+    const size_t to = bmpPixelIndex(area.right, y);
+    if (from >= length) break;
+    if (each(uint32_t(from), uint32_t(to < length ? to : length))) return true;
+  }
+  return false;
+}
+
+// The drawn area's change test (graphics/drawn_area.h): whether the area's
+// bytes differ from the snapshot, the newest picture any viewer is sent. Run
+// under BMPmutex, which every write of the snapshot and its length holds. It
+// stops at the first difference, so a change costs little here; a redraw of
+// what is already there costs one compare of its area.
+bool snapshotDiffers(const BmpDirtyArea& area) {
+  const PictureStream& s = pictureStream;
+  const uint32_t length = pictureLength();
+  if (length != s.length) return true;
+  return anyAreaRow(area, length, [&s](uint32_t from, uint32_t to) {
+    return memcmp(BMP_DUMP + from, s.snapshot + from, to - from) != 0;
+  });
+}
+
 // Brings the snapshot up to date with what was drawn since the last look,
 // staging the XOR of every segment that differs; the caller holds
 // screenMutex. True when the picture changed.
@@ -93,19 +126,17 @@ bool takeDrawn(PictureStream& s) {
     s.length = length;
     memcpy(s.snapshot, BMP_DUMP, length);
     stage.count = -1;
+    // From now on a write that leaves the snapshot's bytes as they are is
+    // no change, and wakes no viewer.
+    bmpChangeTest.store(snapshotDiffers, std::memory_order_release);
     return true;
   }
   if (area.whole) return stageSegment(&stage, BMP_DUMP, s.snapshot, 0, length);
   bool changed = false;
-  // The area lies inside the clip, so every index is inside the file.
-  for (uint32_t y = area.top; y < area.bottom && area.right != 0; ++y) {
-    const size_t from = bmpPixelIndex(area.left, y);
-    const size_t to = bmpPixelIndex(area.right, y);
-    if (from >= length) break;
-    changed = stageSegment(&stage, BMP_DUMP, s.snapshot, uint32_t(from),
-                           uint32_t(to < length ? to : length)) ||
-              changed;
-  }
+  anyAreaRow(area, length, [&](uint32_t from, uint32_t to) {
+    changed = stageSegment(&stage, BMP_DUMP, s.snapshot, from, to) || changed;
+    return false;
+  });
   return changed;
 }
 

@@ -1,4 +1,5 @@
-// One eventfd per slot, and the picture watchers' mask.
+// One eventfd per slot and one for the listener, and the picture watchers'
+// mask.
 #include "server/slot_wake.h"
 
 #include <pthread.h>
@@ -16,8 +17,10 @@ namespace {
 static_assert(kMaxClients <= 8, "one bit per slot in watchers");
 
 // Written once, under the once-control; atomic, since the stop and the
-// drawing hook may read them while the first connection makes them.
-std::atomic<int> wakeFds[kMaxClients] = {-1, -1, -1, -1, -1};
+// drawing hook may read them while the first connection makes them. The
+// last is the listener's.
+constexpr int kListenerWake = kMaxClients;
+std::atomic<int> wakeFds[kMaxClients + 1] = {-1, -1, -1, -1, -1, -1};
 pthread_once_t wakesMade = PTHREAD_ONCE_INIT;
 // Bit s set: slot s watches the picture, or the control map.
 std::atomic<uint8_t> watchers{0};
@@ -64,6 +67,14 @@ void drainSlotWake(int slot) {
   if (fd >= 0) (void)!read(fd, &count, sizeof count);
 }
 
+int listenerWakeFd() {
+  return wakeFds[kListenerWake].load();
+}
+
+void drainListenerWake() {
+  drainSlotWake(kListenerWake);
+}
+
 void watchPicture(int slot, bool on) {
   setBit(watchers, slot, on);
 }
@@ -90,7 +101,7 @@ void wakeSlot(int slot) {
 }
 
 void wakeAllSlots() {
-  for (int slot = 0; slot < kMaxClients; ++slot) wake(slot);
+  for (int slot = 0; slot <= kListenerWake; ++slot) wake(slot);
 }
 
 void watchControlMap(int slot, bool on) {

@@ -9,8 +9,8 @@
 // it takes the area, and wakes the other watchers only when that made a new
 // picture version. A panel that redraws a widget unchanged on every poll
 // then wakes one thread, not five. The first watcher also keeps the slow
-// beat. The stop wakes every slot, so a sleeping thread sees work cleared
-// at once.
+// beat. The stop wakes every slot and the listener, so a sleeping thread
+// sees work cleared at once.
 #pragma once
 
 // Makes the eventfds (once; later calls do nothing) and sets the drawing
@@ -29,10 +29,14 @@ bool firstWatcher(int slot);
 void wakeFirstWatcher();
 // Wakes every watcher but the slot's own: a new picture version exists.
 void wakeOtherWatchers(int slot);
-// Wakes every slot.
+// Wakes every slot and the listener.
 void wakeAllSlots();
 // Wakes the slot's thread.
 void wakeSlot(int slot);
+// The listener's eventfd, readable once the stop woke it; -1 when none.
+int listenerWakeFd();
+// Clears the listener's pending wake-ups.
+void drainListenerWake();
 
 // Whether the slot's thread sends the control map (widgets/control_map.h).
 void watchControlMap(int slot, bool on);

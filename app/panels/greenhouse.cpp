@@ -26,16 +26,18 @@ int32_t shownAir = -1;    // what the reading shows (-1: nothing yet)
 int32_t shownSetPoint = -1;
 
 // Places on the 640 x 480 picture. y counts up from the bottom row; the (x, y)
-// of a widget or a text is its lower-left corner.
+// of a widget or a text is its lower-left corner. Laid out for a finger on a
+// phone, either way round: every control is 72 pixels across its narrow side
+// (44 CSS pixels on a phone held upright) and 40 pixels from the next.
 constexpr int32_t kLeft = 20;
 constexpr int32_t kTitleY = 440;
-constexpr int32_t kButtonY = 380, kButtonWidth = 100, kButtonHeight = 30;
-constexpr int32_t kOffX = 130;
-constexpr int32_t kLampX = 260, kLampY = 395, kLampRadius = 12;
-constexpr int32_t kSliderY = 310, kSliderWidth = 200, kSliderHeight = 24;
+constexpr int32_t kButtonY = 340, kButtonWidth = 140, kButtonHeight = 72;
+constexpr int32_t kOffX = 200;
+constexpr int32_t kLampX = 400, kLampY = 376, kLampRadius = 20;
+constexpr int32_t kSliderY = 228, kSliderWidth = 400, kSliderHeight = 72;
 constexpr int kSetPointRange = 40;  // the pointer gives 0 to 39
-constexpr int32_t kReadingY = 280;
-constexpr int32_t kBarY = 240, kBarTop = 259, kBarWidth = 400;  // one column per tenth
+constexpr int32_t kReadingY = 190;
+constexpr int32_t kBarY = 150, kBarTop = 169, kBarWidth = 400;  // one column per tenth
 
 void showHeater() {
   if (heaterOn) {

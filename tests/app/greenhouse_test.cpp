@@ -19,12 +19,12 @@ namespace {
 using Picture = std::vector<uint8_t>;
 
 constexpr int kWaitMs = 10000;  // generous: the emulated and sanitized servers are slow
-constexpr int32_t kLampX = 260, kLampY = 395;
+constexpr int32_t kLampX = 400, kLampY = 376;
 constexpr uint32_t kLampOn = 0xff6000, kLampOff = 0x3c3c3c;
-constexpr int32_t kOnX = 70, kOffX = 180, kButtonMiddleY = 395;
-constexpr int32_t kBarLeft = 20, kBarRow = 250, kBarWidth = 400;
+constexpr int32_t kOnX = 90, kOffX = 270, kButtonMiddleY = 376;
+constexpr int32_t kBarLeft = 20, kBarRow = 160, kBarWidth = 400;
 constexpr uint32_t kBarFilled = 0xffa000;
-constexpr int32_t kTextBottom = 281, kTextTop = 288, kTextRight = 180;
+constexpr int32_t kTextBottom = 191, kTextTop = 198, kTextRight = 180;
 constexpr int kWarmestOutside = 160;  // tenths of a degree
 
 // The reading as the bar shows it, in tenths of a degree (0 before it is drawn).

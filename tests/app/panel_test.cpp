@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr int kWaitMs = 4000;  // a click needs two polls and a connection turn
+constexpr int kWaitMs = 20000;  // generous: a click needs two polls and a connection turn
 
 constexpr uint32_t kGrey = 0x646464;  // the start colour (100, 100, 100)
 constexpr uint32_t kBlack = 0x000000;
@@ -115,146 +115,153 @@ class Panel : public ::testing::Test {
   Picture last_{{}};
 };
 
-TEST_F(Panel, StartPrintsTheCountsAndDrawsSixButtonsAndThreeSliders) {
-  const std::string output = server_.output();
-  EXPECT_EQ(countOf(output, "cnt buttons = 6\n"), 1) << output;
-  EXPECT_EQ(countOf(output, "cnt sliders = 3\n"), 1) << output;
+// One server for the start and every control, in an order where each step's
+// shape is drawn in the start colour (slider 1 comes last): pixels outside
+// each shape must be as the picture before the press had them.
+TEST_F(Panel, DrawsSixButtonsAndThreeSlidersAndEachActsInTurn) {
+  {
+    SCOPED_TRACE("the start: the counts printed, the controls drawn");
+    const std::string output = server_.output();
+    EXPECT_EQ(countOf(output, "cnt buttons = 6\n"), 1) << output;
+    EXPECT_EQ(countOf(output, "cnt sliders = 3\n"), 1) << output;
 
-  const Picture& p = last_;
-  for (const ButtonPlace& b : kButtons) {
-    const int32_t x = b.x + 40;
-    SCOPED_TRACE(b.x);
-    // Three outlines from the outside in, each brighter, then the face.
-    EXPECT_EQ(p.at(x, kButtonY), shade(b.face, 3));
-    EXPECT_EQ(p.at(x, kButtonY + 1), shade(b.face, 2));
-    EXPECT_EQ(p.at(x, kButtonY + 2), shade(b.face, 1));
-    EXPECT_EQ(p.at(x, kButtonY + 3), b.face);
-    EXPECT_EQ(p.at(b.x, 20), shade(b.face, 3));
-    EXPECT_EQ(p.at(b.x + 79, 20), shade(b.face, 2));  // the right edge stays off
-    EXPECT_EQ(p.at(b.x + 80, 20), calmBackground(b.x + 80, 20));
-    EXPECT_EQ(p.at(x, kButtonY + 20), calmBackground(x, kButtonY + 20));
+    const Picture& p = last_;
+    for (const ButtonPlace& b : kButtons) {
+      const int32_t x = b.x + 40;
+      SCOPED_TRACE(b.x);
+      // Three outlines from the outside in, each brighter, then the face.
+      EXPECT_EQ(p.at(x, kButtonY), shade(b.face, 3));
+      EXPECT_EQ(p.at(x, kButtonY + 1), shade(b.face, 2));
+      EXPECT_EQ(p.at(x, kButtonY + 2), shade(b.face, 1));
+      EXPECT_EQ(p.at(x, kButtonY + 3), b.face);
+      EXPECT_EQ(p.at(b.x, 20), shade(b.face, 3));
+      EXPECT_EQ(p.at(b.x + 79, 20), shade(b.face, 2));  // the right edge stays off
+      EXPECT_EQ(p.at(b.x + 80, 20), calmBackground(b.x + 80, 20));
+      EXPECT_EQ(p.at(x, kButtonY + 20), calmBackground(x, kButtonY + 20));
+    }
+    // The label "circle" is centred: its text starts at x = 26, rows 17 to 24.
+    int labelPixels = 0;
+    for (int32_t y = 17; y <= 24; y++) {
+      for (int32_t x = 26; x < 26 + 6 * 8; x++) labelPixels += p.at(x, y) == kBlack;
+    }
+    EXPECT_GT(labelPixels, 20);
+
+    for (const SliderPlace& s : kSliders) {
+      SCOPED_TRACE(s.x);
+      EXPECT_EQ(p.at(s.x + 2, 120), kBlack);             // margin
+      EXPECT_EQ(p.at(s.x + 5, 120), shade(kWhite, 1));   // outer outline
+      EXPECT_EQ(p.at(s.x + 6, 120), kWhite);             // inner outline
+      EXPECT_EQ(p.at(s.x + 7, 120), s.track);            // track
+      EXPECT_EQ(p.at(s.x + 9, 120), shade(s.track, 2));  // groove
+      EXPECT_EQ(p.at(s.x + 15, 100), shade(kWhite, 1));  // outline's bottom row
+      // Value 100: the knob covers rows 138 to 142 across the whole width.
+      EXPECT_EQ(p.at(s.x, 137), kBlack);
+      EXPECT_EQ(p.at(s.x, 138), kWhite);
+      EXPECT_EQ(p.at(s.x + 19, 142), kWhite);
+      EXPECT_EQ(p.at(s.x, 143), kBlack);
+      EXPECT_EQ(p.at(s.x + 20, 140), calmBackground(s.x + 20, 140));  // the knob stops at x + w
+    }
   }
-  // The label "circle" is centred: its text starts at x = 26, rows 17 to 24.
-  int labelPixels = 0;
-  for (int32_t y = 17; y <= 24; y++) {
-    for (int32_t x = 26; x < 26 + 6 * 8; x++) labelPixels += p.at(x, y) == kBlack;
+  Picture before = last_;
+  {
+    SCOPED_TRACE("circle");
+    pressButton(0);
+    ASSERT_TRUE(waitFor([](const Picture& p) { return p.at(320, 290) == kGrey; }));
+    const Picture& p = last_;
+    EXPECT_EQ(p.at(320, 190), kGrey);
+    EXPECT_EQ(p.at(370, 240), kGrey);
+    EXPECT_EQ(p.at(270, 240), kGrey);
+    EXPECT_EQ(p.at(320, 240), before.at(320, 240));
+    EXPECT_EQ(p.at(320, 291), before.at(320, 291));
+    // The button is raised again by the time its action has run.
+    EXPECT_EQ(p.at(50, kButtonY + 3), kButtons[0].face);
   }
-  EXPECT_GT(labelPixels, 20);
-
-  for (const SliderPlace& s : kSliders) {
-    SCOPED_TRACE(s.x);
-    EXPECT_EQ(p.at(s.x + 2, 120), kBlack);             // margin
-    EXPECT_EQ(p.at(s.x + 5, 120), shade(kWhite, 1));   // outer outline
-    EXPECT_EQ(p.at(s.x + 6, 120), kWhite);             // inner outline
-    EXPECT_EQ(p.at(s.x + 7, 120), s.track);            // track
-    EXPECT_EQ(p.at(s.x + 9, 120), shade(s.track, 2));  // groove
-    EXPECT_EQ(p.at(s.x + 15, 100), shade(kWhite, 1));  // outline's bottom row
-    // Value 100: the knob covers rows 138 to 142 across the whole width.
-    EXPECT_EQ(p.at(s.x, 137), kBlack);
-    EXPECT_EQ(p.at(s.x, 138), kWhite);
-    EXPECT_EQ(p.at(s.x + 19, 142), kWhite);
-    EXPECT_EQ(p.at(s.x, 143), kBlack);
-    EXPECT_EQ(p.at(s.x + 20, 140), calmBackground(s.x + 20, 140));  // the knob stops at x + w
+  before = last_;
+  {
+    SCOPED_TRACE("triangle");
+    pressButton(4);
+    ASSERT_TRUE(waitFor([](const Picture& p) { return p.at(320, 470) == kGrey; }));
+    EXPECT_EQ(last_.at(10, 470), kGrey);
+    EXPECT_EQ(last_.at(629, 470), kGrey);
+    EXPECT_EQ(last_.at(320, 140), kGrey);  // the apex
+    EXPECT_EQ(last_.at(320, 471), before.at(320, 471));
+    EXPECT_EQ(last_.at(320, 300), before.at(320, 300));
   }
-}
-
-TEST_F(Panel, CircleDrawsAGreyOutlineOfRadiusFifty) {
-  pressButton(0);
-  ASSERT_TRUE(waitFor([](const Picture& p) { return p.at(320, 290) == kGrey; }));
-  const Picture& p = last_;
-  EXPECT_EQ(p.at(320, 190), kGrey);
-  EXPECT_EQ(p.at(370, 240), kGrey);
-  EXPECT_EQ(p.at(270, 240), kGrey);
-  EXPECT_EQ(p.at(320, 240), calmBackground(320, 240));
-  EXPECT_EQ(p.at(320, 291), calmBackground(320, 291));
-  // The button is raised again by the time its action has run.
-  EXPECT_EQ(p.at(50, kButtonY + 3), kButtons[0].face);
-}
-
-TEST_F(Panel, ButtonShowsPressedUntilTheNextPoll) {
-  // One report: the next poll presses the button, the one after raises it.
-  pressButton(2);
-  ASSERT_TRUE(waitFor([](const Picture& p) {
-    return p.at(230, 13) == shade(kButtons[2].face, 1) || p.at(325, 400) == kGrey;
-  }));
-  if (last_.at(325, 400) != kGrey) {
-    EXPECT_EQ(last_.at(190, 10), shade(kButtons[2].face, 1));  // the whole button half bright
-    ASSERT_TRUE(waitFor([](const Picture& p) { return p.at(325, 400) == kGrey; }));
+  before = last_;
+  {
+    SCOPED_TRACE("rect, shown pressed until the next poll");
+    // One report: the next poll presses the button, the one after raises it.
+    pressButton(2);
+    ASSERT_TRUE(waitFor([](const Picture& p) {
+      return p.at(230, 13) == shade(kButtons[2].face, 1) || p.at(325, 400) == kGrey;
+    }));
+    if (last_.at(325, 400) != kGrey) {
+      EXPECT_EQ(last_.at(190, 10), shade(kButtons[2].face, 1));  // the whole button half bright
+      ASSERT_TRUE(waitFor([](const Picture& p) { return p.at(325, 400) == kGrey; }));
+    }
+    EXPECT_EQ(last_.at(230, 13), kButtons[2].face);
+    for (auto [x, y] : {std::pair{200, 240},
+                        {450, 240},
+                        {200, 400},
+                        {450, 400},
+                        {200, 320},
+                        {450, 320},
+                        {325, 240}}) {
+      EXPECT_EQ(last_.at(x, y), kGrey) << x << "," << y;
+    }
+    EXPECT_EQ(last_.at(325, 320), before.at(325, 320));
+    EXPECT_EQ(last_.at(451, 320), before.at(451, 320));
   }
-  EXPECT_EQ(last_.at(230, 13), kButtons[2].face);
-}
-
-TEST_F(Panel, SliderOneSetsRedAndTheDiscTakesTheColour) {
-  press(20, 150);  // slider 1, 50 pixels up its 100: red 127
-  ASSERT_TRUE(waitFor([](const Picture& p) { return slidersShown(p, 127); }));
-  EXPECT_EQ(last_.at(12, 147), kBlack);
-  EXPECT_EQ(last_.at(12, 148), kWhite);
-  EXPECT_EQ(last_.at(12, 152), kWhite);
-  EXPECT_EQ(last_.at(12, 153), kBlack);
-  EXPECT_EQ(last_.at(37, 140), kWhite);  // green and blue stay at 100
-  EXPECT_EQ(last_.at(62, 140), kWhite);
-
-  pressButton(1);
-  const uint32_t colour = 0x7f6464;
-  ASSERT_TRUE(waitFor([&](const Picture& p) { return p.at(320, 240) == colour; }));
-  EXPECT_EQ(last_.at(270, 240), colour);  // a run covers cx - 50 to cx + 49
-  EXPECT_EQ(last_.at(369, 240), colour);
-  EXPECT_EQ(last_.at(370, 240), calmBackground(370, 240));
-  EXPECT_EQ(last_.at(320, 289), colour);
-  EXPECT_EQ(last_.at(300, 220), colour);
-}
-
-TEST_F(Panel, RectangleOutlineThenFilledRectangle) {
-  pressButton(2);
-  ASSERT_TRUE(waitFor([](const Picture& p) { return p.at(325, 400) == kGrey; }));
-  for (auto [x, y] : {std::pair{200, 240},
-                      {450, 240},
-                      {200, 400},
-                      {450, 400},
-                      {200, 320},
-                      {450, 320},
-                      {325, 240}}) {
-    EXPECT_EQ(last_.at(x, y), kGrey) << x << "," << y;
+  before = last_;
+  {
+    SCOPED_TRACE("reectf");
+    pressButton(3);
+    ASSERT_TRUE(waitFor([](const Picture& p) { return p.at(325, 320) == kGrey; }));
+    EXPECT_EQ(last_.at(201, 241), kGrey);
+    EXPECT_EQ(last_.at(449, 399), kGrey);
+    EXPECT_EQ(last_.at(199, 320), before.at(199, 320));
+    EXPECT_EQ(last_.at(325, 401), before.at(325, 401));
   }
-  EXPECT_EQ(last_.at(325, 320), calmBackground(325, 320));
-  EXPECT_EQ(last_.at(451, 320), calmBackground(451, 320));
-
-  pressButton(3);
-  ASSERT_TRUE(waitFor([](const Picture& p) { return p.at(325, 320) == kGrey; }));
-  EXPECT_EQ(last_.at(201, 241), kGrey);
-  EXPECT_EQ(last_.at(449, 399), kGrey);
-  EXPECT_EQ(last_.at(199, 320), calmBackground(199, 320));
-  EXPECT_EQ(last_.at(325, 401), calmBackground(325, 401));
-}
-
-TEST_F(Panel, TriangleBaseRunsAlongTheTopOfTheArea) {
-  pressButton(4);
-  ASSERT_TRUE(waitFor([](const Picture& p) { return p.at(320, 470) == kGrey; }));
-  EXPECT_EQ(last_.at(10, 470), kGrey);
-  EXPECT_EQ(last_.at(629, 470), kGrey);
-  EXPECT_EQ(last_.at(320, 140), kGrey);  // the apex
-  EXPECT_EQ(last_.at(320, 471), calmBackground(320, 471));
-  EXPECT_EQ(last_.at(320, 300), calmBackground(320, 300));
-}
-
-TEST_F(Panel, ClearBlacksOutTheAreaAndTheSlidersComeBack) {
-  pressButton(3);
-  ASSERT_TRUE(waitFor([](const Picture& p) { return p.at(325, 320) == kGrey; }));
-  pressButton(5);
-  ASSERT_TRUE(waitFor([](const Picture& p) { return p.at(325, 320) == kBlack; }));
-  for (auto [x, y] : {std::pair{100, 140}, {630, 140}, {10, 470}, {630, 470}, {320, 300}}) {
-    EXPECT_EQ(last_.at(x, y), kBlack) << x << "," << y;
+  before = last_;
+  {
+    SCOPED_TRACE("clear, and the sliders come back");
+    pressButton(5);
+    ASSERT_TRUE(waitFor([](const Picture& p) { return p.at(325, 320) == kBlack; }));
+    for (auto [x, y] : {std::pair{100, 140}, {630, 140}, {10, 470}, {630, 470}, {320, 300}}) {
+      EXPECT_EQ(last_.at(x, y), kBlack) << x << "," << y;
+    }
+    for (auto [x, y] : {std::pair{9, 300}, {631, 300}, {320, 139}, {320, 471}}) {
+      EXPECT_EQ(last_.at(x, y), before.at(x, y)) << x << "," << y;
+    }
+    // The slider poll of the same turn draws the sliders over the black
+    // again; a picture sent between the two polls may still show them cut.
+    if (!slidersShown(last_, 100)) {
+      ASSERT_TRUE(waitFor([](const Picture& p) { return slidersShown(p, 100); }));
+    }
+    EXPECT_EQ(last_.at(15, 190), shade(kWhite, 1));
+    EXPECT_EQ(last_.at(10, 140), kWhite);
   }
-  for (auto [x, y] : {std::pair{9, 300}, {631, 300}, {320, 139}, {320, 471}}) {
-    EXPECT_EQ(last_.at(x, y), calmBackground(x, y)) << x << "," << y;
+  before = last_;
+  {
+    SCOPED_TRACE("slider 1 sets red, and the disc takes the colour");
+    press(20, 150);  // slider 1, 50 pixels up its 100: red 127
+    ASSERT_TRUE(waitFor([](const Picture& p) { return slidersShown(p, 127); }));
+    EXPECT_EQ(last_.at(12, 147), kBlack);
+    EXPECT_EQ(last_.at(12, 148), kWhite);
+    EXPECT_EQ(last_.at(12, 152), kWhite);
+    EXPECT_EQ(last_.at(12, 153), kBlack);
+    EXPECT_EQ(last_.at(37, 140), kWhite);  // green and blue stay at 100
+    EXPECT_EQ(last_.at(62, 140), kWhite);
+
+    pressButton(1);
+    const uint32_t colour = 0x7f6464;
+    ASSERT_TRUE(waitFor([&](const Picture& p) { return p.at(320, 240) == colour; }));
+    EXPECT_EQ(last_.at(270, 240), colour);  // a run covers cx - 50 to cx + 49
+    EXPECT_EQ(last_.at(369, 240), colour);
+    EXPECT_EQ(last_.at(370, 240), before.at(370, 240));
+    EXPECT_EQ(last_.at(320, 289), colour);
+    EXPECT_EQ(last_.at(300, 220), colour);
   }
-  // The slider poll of the same turn draws the sliders over the black again;
-  // a picture sent between the two polls may still show them cut.
-  if (!slidersShown(last_, 100)) {
-    ASSERT_TRUE(waitFor([](const Picture& p) { return slidersShown(p, 100); }));
-  }
-  EXPECT_EQ(last_.at(15, 190), shade(kWhite, 1));
-  EXPECT_EQ(last_.at(10, 140), kWhite);
 }
 
 }  // namespace

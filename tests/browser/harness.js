@@ -69,10 +69,19 @@ function freePort() {
   });
 }
 
-// Resolves once the port takes connections, or rejects after timeoutMs.
-async function waitForPort(port, timeoutMs) {
+// How long a started server or proxy may take to listen: generous, so a
+// machine busy with other builds does not fail a start that is only slow; a
+// process that exits stops the wait at once.
+const START_WAIT_MS = 60000;
+
+// Resolves once the port takes connections; rejects when `child` (if given)
+// has exited, or after timeoutMs.
+async function waitForPort(port, timeoutMs = START_WAIT_MS, child = null) {
   const deadline = Date.now() + timeoutMs;
   while (Date.now() < deadline) {
+    if (child && (child.exitCode !== null || child.signalCode !== null)) {
+      throw new Error(`the process for port ${port} ended before it listened`);
+    }
     const open = await new Promise((resolve) => {
       const socket = net.connect(port, '127.0.0.1');
       socket.once('connect', () => { socket.destroy(); resolve(true); });
@@ -109,7 +118,7 @@ async function startServer({ width = 640, height = 480, picture, port: wanted, e
     child.stdout.on('data', (chunk) => { printed += chunk; });
     exited = new Promise((resolve) => child.once('exit', resolve));
     // The probe's connection ends at its first turn: the server sees it closed.
-    await waitForPort(port, 5000);
+    await waitForPort(port, START_WAIT_MS, child);
     return { port, folder, output: () => printed, stop };
   } catch (error) {
     await stop();  // a start that fails leaves no server and no folder behind

@@ -57,6 +57,37 @@ async function pressAt(page, at, { touch = false } = {}) {
   return pressed;
 }
 
+// A finger on the page's touch screen (Chromium's touch emulation): down(at),
+// move(at) and up(), at picture pixels.
+async function fingerOn(page) {
+  const cdp = await page.context().newCDPSession(page);
+  const touch = async (type, at) => {
+    const points = at ? [(([x, y]) => ({ x, y, id: 1 }))(await screenPoint(page, at))] : [];
+    await cdp.send('Input.dispatchTouchEvent', { type, touchPoints: points });
+  };
+  return {
+    down: (at) => touch('touchStart', at),
+    move: (at) => touch('touchMove', at),
+    up: () => touch('touchEnd'),
+  };
+}
+
+// The page holds a control map: its controls are laid over the picture.
+function waitForControls(page) {
+  return page.waitForSelector('#controls [role="slider"]', { state: 'attached', timeout: WAIT_MS });
+}
+
+// Resolves when the picture pixel has not shown the colour within `ms`, a
+// wait it would have shown it well inside had the page or the server acted;
+// rejects when it shows it.
+async function neverColour(page, at, colour, ms) {
+  const seen = await waitForColour(page, at, colour, ms).then(() => true, (error) => {
+    if (error.name === 'TimeoutError') return false;
+    throw error;
+  });
+  if (seen) throw new Error(`the pixel (${at.x}, ${at.y}) turned [${colour}]`);
+}
+
 // The panel is drawn: slider 1's knob shows the value 100.
 function waitForPanel(page) {
   return waitForColour(page, { x: 12, y: 140 }, WHITE, 10000);
@@ -64,5 +95,6 @@ function waitForPanel(page) {
 
 module.exports = {
   WAIT_MS, GREY, WHITE, CIRCLE_BUTTON, DISC_BUTTON, SLIDER_ONE_AT_127,
-  pixelIn, waitForColour, pressAt, screenPoint, waitForPanel,
+  pixelIn, waitForColour, neverColour, pressAt, screenPoint, waitForPanel, fingerOn,
+  waitForControls,
 };

@@ -116,7 +116,7 @@ async function startProxy(panelPort, otherPort, serverPort) {
     nginx = spawnServer(nginxPath, ['-p', folder, '-c', path.join(folder, 'nginx.conf'),
       '-e', path.join(folder, 'error.log')], { stdio: 'ignore' });
     exited = new Promise((resolve) => nginx.once('exit', resolve));
-    await waitForPort(panelPort, 5000);
+    await waitForPort(panelPort, undefined, nginx);
     return { stop, errors: () => fs.readFileSync(path.join(folder, 'error.log'), 'utf8') };
   } catch (error) {
     await stop();

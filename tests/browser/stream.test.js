@@ -114,7 +114,7 @@ for (const bits of [24, 16]) {
       after(() => browser.stop());
       const page = browser.page;
       await page.waitForFunction(() => document.body.dataset.state === 'live');
-      assert.strictEqual(await page.evaluate(() => socket.protocol), 'panel-changes-v1');
+      assert.strictEqual(await page.evaluate(() => socket.protocol), 'panel-controls-v1');
       if (bits === 24) await waitForPanel(page);
 
       let sum = await waitForEqual(page, server.port, null, 'the first picture');

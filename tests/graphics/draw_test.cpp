@@ -14,6 +14,7 @@
 #include "graphics/framebuffer.h"
 #include "graphics/shapes.h"
 #include "support/test_support.h"
+#include "tools/peer/clock.h"
 
 namespace {
 
@@ -93,15 +94,19 @@ TEST(LockedDrawing, FontSelectionKeepsTheFontOnAnUnknownCode) {
 TEST(LockedDrawing, ThreadHoldingTheLockHoldsTheCallBack) {
   ASSERT_EQ(loadBlankPicture(), kLoadOk);
   pthread_mutex_lock(&BMPmutex);
-  std::atomic<bool> done{false};
+  std::atomic<bool> started{false}, done{false};
   std::thread drawer([&] {
+    started = true;
     rectanglefill(0, 0, 9, 9, 255, 255, 255);
     done = true;
   });
-  usleep(50000);
-  const bool finishedWhileHeld = done;
+  // Unheld, the fill ends microseconds after the thread starts: within the
+  // wait it would end, however busy the machine.
+  const bool running = eventually([&] { return started.load(); }, 20000, 1);
+  const bool finishedWhileHeld = eventually([&] { return done.load(); }, 1000, 1);
   pthread_mutex_unlock(&BMPmutex);
   drawer.join();
+  EXPECT_TRUE(running);
   EXPECT_FALSE(finishedWhileHeld);
   EXPECT_TRUE(done);
   EXPECT_EQ(pixelColour(9, 9), 0xFFFFFFu);

@@ -173,9 +173,10 @@ TEST(Screen, SharedSnapshotSendsOnlyWhatDrawingChanged) {
   auto packed = record();
   packed->deflateOn = 1;
   auto setPixel = [](uint8_t red) {
-    pthread_mutex_lock(&BMPmutex);
-    BMP_SetPixel(5, 6, red, 0, 0);
-    pthread_mutex_unlock(&BMPmutex);
+    {
+      FrameLock lock;
+      BMP_SetPixel(5, 6, red, 0, 0);
+    }
   };
   auto picture = [] { return std::vector<uint8_t>(BMP_DUMP, BMP_DUMP + bmpFileSize()); };
   auto inflated = [](const wssession& rec, int length) {
@@ -234,7 +235,8 @@ TEST(Screen, SharedSnapshotSendsOnlyWhatDrawingChanged) {
 // Every kind of drawing reaches the shared snapshot whole: after each one the
 // next message carries exactly the picture, so no byte was written outside
 // the area the drawing noted. Shapes reach past the picture's edges, where
-// the noted area is cut to the clip.
+// the noted area is cut to the clip. The same drawing again changes nothing
+// and leaves nothing for a viewer to take.
 TEST(Screen, EveryKindOfDrawingReachesTheSnapshot) {
   ASSERT_EQ(loadBlankPicture(64, 48), kLoadOk);
   flagNew = 255;
@@ -266,6 +268,10 @@ TEST(Screen, EveryKindOfDrawingReachesTheSnapshot) {
     const int length = screenFrame(viewer.get());
     ASSERT_GT(length, 0) << c.what;
     EXPECT_TRUE(payloadIsPicture(*viewer, 4)) << c.what;
+    // Drawn again, it leaves every byte as it was: nothing pending, no look.
+    c.draw(red);
+    EXPECT_FALSE(bmpWritten.load()) << c.what << " drawn again";
+    EXPECT_EQ(screenFrame(viewer.get()), 0) << c.what << " drawn again";
   }
 }
 
@@ -297,12 +303,20 @@ TEST(Screen, PlainViewersHaveAMarkOnceSentOrFoundUnchanged) {
   plainViewerHas(kSlot, *plain);
   EXPECT_TRUE(plainViewersHave(pressed));
 
-  setpixel(3, 3, 255, 0, 0);  // drawn again, unchanged
+  // Drawn again, unchanged: no new picture, so the plain viewer already
+  // holds what the mark stands for, and its look finds nothing to send.
+  setpixel(3, 3, 255, 0, 0);
   const uint32_t redrawn = screenMark();
-  EXPECT_FALSE(plainViewersHave(redrawn));
+  EXPECT_TRUE(plainViewersHave(redrawn));
   EXPECT_EQ(screenFrame(plain.get()), 0);
   plainViewerHas(kSlot, *plain);
   EXPECT_TRUE(plainViewersHave(redrawn));
+  setpixel(3, 3, 0, 255, 0);  // changed: a mark it does not hold yet
+  const uint32_t changed = screenMark();
+  EXPECT_FALSE(plainViewersHave(changed));
+  ASSERT_GT(screenFrame(plain.get()), 0);
+  plainViewerHas(kSlot, *plain);
+  EXPECT_TRUE(plainViewersHave(changed));
   plainViewerLeaves(kSlot);
   EXPECT_TRUE(plainViewersHave(screenMark() + 5)) << "nobody connected";
 }

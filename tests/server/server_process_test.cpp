@@ -81,12 +81,12 @@ TEST(ServerProcess, SigtermEndsEveryConnectionAndExitsWithStatus0) {
   ASSERT_TRUE(waiting.connect(port));
   ASSERT_TRUE(streaming.openStreaming(port));
   WsFrame screen;
-  ASSERT_TRUE(streaming.readFrame(&screen, 1500));
+  ASSERT_TRUE(streaming.readFrame(&screen, kExitWaitMs));
 
   ASSERT_TRUE(server.signal(SIGTERM));
-  EXPECT_TRUE(waiting.closesWithin(1500));
-  EXPECT_TRUE(streaming.closesWithin(1500));
-  EXPECT_EQ(server.waitExit(3000), 0);
+  EXPECT_TRUE(waiting.closesWithin(kExitWaitMs));
+  EXPECT_TRUE(streaming.closesWithin(kExitWaitMs));
+  EXPECT_EQ(server.waitExit(kExitWaitMs), 0);
   EXPECT_EQ(countOf(server.output(), kCloseLine), 2) << server.output();
 }
 
@@ -101,5 +101,5 @@ TEST(ServerProcess, SecondSignalEndsTheProcessAtOnce) {
   ASSERT_TRUE(client.closedByPeer(1500));
   ASSERT_TRUE(server.signal(SIGTERM));
   // Not the stop sequence's 0: the second signal cut the pause short.
-  EXPECT_EQ(server.waitExit(3000), kSigterm);
+  EXPECT_EQ(server.waitExit(kExitWaitMs), kSigterm);
 }

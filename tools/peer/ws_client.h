@@ -28,6 +28,9 @@ struct WsFrame {
 std::vector<uint8_t> deflateBody(const std::vector<uint8_t>& bytes);
 bool inflateBody(const std::vector<uint8_t>& body, std::vector<uint8_t>* out);
 
+// How long a client waits for a started server to listen.
+constexpr int kListenWaitMs = 30000;
+
 class WsClient {
  public:
   WsClient() = default;
@@ -35,10 +38,11 @@ class WsClient {
   WsClient(const WsClient&) = delete;
   WsClient& operator=(const WsClient&) = delete;
 
-  // Connects to 127.0.0.1:port, retrying until the server listens (bounded).
-  bool connect(uint16_t port, int timeoutMs = 3000);
+  // Connects to 127.0.0.1:port, retrying until the server listens; the bound
+  // is generous, as a server started on a busy machine may be slow to listen.
+  bool connect(uint16_t port, int timeoutMs = kListenWaitMs);
   // Connects to [::1]:port the same way.
-  bool connectIpv6(uint16_t port, int timeoutMs = 3000);
+  bool connectIpv6(uint16_t port, int timeoutMs = kListenWaitMs);
   // From now on connect(port) goes from the address `from` to the address
   // `to` (IPv4 or IPv6 literals, both of this host): a client on another
   // address than loopback's first. False when either is not an address.
