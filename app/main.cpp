@@ -22,6 +22,7 @@
 #include "graphics/font.h"
 #include "graphics/framebuffer.h"
 #include "server/listener.h"
+#include "server/peer_timers.h"
 #include "server/records.h"
 #include "server/screen.h"
 #include "widgets/buttons.h"
@@ -43,7 +44,8 @@ int main(int argc, char** argv) {
   R = G = B = kStartColour;
   const int scan = scanArguments(argc, argv);
   if (scan != kScanRun) return scan;
-  if (readOriginsSetting() != 0 || readListenSetting() != 0 || readTrustedProxiesSetting() != 0) {
+  if (readOriginsSetting() != 0 || readListenSetting() != 0 || readTrustedProxiesSetting() != 0 ||
+      readPeerTimeoutSetting() != 0) {
     return kSettingFailed;
   }
   const int keyFile = readKeyFileSetting();

@@ -10,6 +10,7 @@ const { decodeBmp } = window.panelPicture;
 
 const RETRY_FIRST_MS = 500;    // first wait after the server went away
 const RETRY_LONGEST_MS = 8000; // the wait doubles up to this
+const GAVE_WAY_CODE = 1013;    // closed to give the owner this place: try again later
 
 const body = document.body;
 const canvas = document.getElementById("screen");
@@ -132,21 +133,28 @@ function connect() {
     retryMs = RETRY_FIRST_MS;
     if (body.dataset.state !== "live") showState("live", "live", "");
   };
-  ws.onclose = () => {
+  ws.onclose = (event) => {
     if (socket !== ws) return;
     socket = null;
-    if (accessMeta && !ws.opened) checkSession();
-    else scheduleRetry();
+    if (event.code === GAVE_WAY_CODE) {
+      // The owner signed in while every place was taken and took this one.
+      retryMs = RETRY_LONGEST_MS;
+      scheduleRetry("the owner took this place");
+    } else if (accessMeta && !ws.opened) {
+      checkSession();
+    } else {
+      scheduleRetry();
+    }
   };
   for (const event of early) ws["on" + event.type](event);
 }
 
-function scheduleRetry() {
+function scheduleRetry(why) {
   let due = Date.now() + retryMs;
   const tick = () => {
     const seconds = Math.max(0, Math.ceil((due - Date.now()) / 1000));
-    showState("closed", "closed · retrying in " + seconds + " s",
-              picture ? "connection lost" : "server not reached");
+    showState("closed", (why || "closed") + " · retrying in " + seconds + " s",
+              why || (picture ? "connection lost" : "server not reached"));
   };
   tick();
   countdownTimer = setInterval(tick, 250);

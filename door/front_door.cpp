@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <iterator>
 
-#include "base/clock.h"
 #include "door/access_key.h"
 #include "door/http_access.h"
 #include "door/origin_policy.h"
@@ -20,8 +19,6 @@
 #include "net/socket_io.h"
 
 namespace {
-
-constexpr int kPauseMs = kSocketWaitMicros / 1000;  // a pause that ends a read
 
 // Writes the answer, then clears its extra lines: a new session token is
 // kept no longer than it takes to send it.
@@ -103,34 +100,6 @@ RouteOutcome route(int sock, const HttpRequest& request, FirstRead read, const P
 }
 
 }  // namespace
-
-int readRequest(int sock, uint8_t* buf, int capacity, int64_t deadlineMs, uint8_t* peerClosed) {
-  int total = 0;
-  while (total < capacity) {
-    const int64_t left = deadlineMs - monotonicMs();
-    if (left <= 0) {
-      if (total == 0) return kRequestLate;
-      // Part of a request, still arriving at the deadline.
-      writeAnswer(sock, textAnswer(408, "Request Timeout", "request not received in time"));
-      return kRequestLate;
-    }
-    uint8_t closed = 0;
-    const int wait = int(left < kPauseMs ? left : kPauseMs);
-    const int got = wssRdOnce(sock, buf + total, capacity - total, wait * 1000, &closed);
-    if (closed != 0) *peerClosed = 255;
-    if (got == kSocketError) return kRequestError;
-    if (got < 0) {
-      // A whole pause, or the peer's end, ends the read.
-      if (total > 0 && (wait == kPauseMs || closed != 0)) return total;
-      if (total == 0 && closed != 0) return kRequestError;
-      if (total == 0 && wait == kPauseMs) return kRequestNone;
-      continue;  // the deadline's last stretch: the next look finds it passed
-    }
-    total += got;
-    if (readHttpRequest(buf, total).headersComplete) return total;
-  }
-  return total;
-}
 
 int answerHttp(int sock, const HttpRequest& request, FirstRead read, const Peer& connected,
                int* access) {

@@ -1,7 +1,7 @@
-// A connection's first read and its route: the request read by an absolute
-// deadline, then routed by the front door's table (door/routes.h): the row,
-// its origin rule, its access when a key is in use, its body, its answer. A request either goes on
-// to the WebSocket upgrade or gets one whole HTTP answer, after which the connection ends.
+// A connection's first read and its route, by the front door's table
+// (door/routes.h): the row, its origin rule, its access when a key is in
+// use, its body, its answer. A request either goes on to the WebSocket
+// upgrade or gets one whole HTTP answer, after which the connection ends.
 #pragma once
 
 #include <cstdint>
@@ -18,21 +18,6 @@ constexpr int kFirstReadAnswered = 1;  // answered over HTTP: end the connection
 // From accept to a complete request: a connection that has not sent one by
 // then ends (a 408 when some of it came, nothing when nothing did).
 constexpr int kRequestDeadlineMs = 4000;
-
-// Results of readRequest besides a count.
-constexpr int kRequestNone = -1;   // nothing yet: look again on the next turn
-constexpr int kRequestLate = -2;   // the deadline passed: end the connection
-constexpr int kRequestError = -3;  // the socket failed or the peer left
-
-// Reads the first read into buf (capacity bytes): what arrives until the
-// headers' blank line is in, the buffer is full, or the bytes pause for
-// 0.3 s, whichever comes first, and never past deadlineMs (monotonic
-// milliseconds). The count read; kRequestNone after 0.3 s with nothing;
-// kRequestLate once the deadline has passed, after a 408 to a peer that had
-// sent part of a request; kRequestError when the socket failed or the peer
-// closed with nothing sent.
-// peerClosed is set to 255 when the peer was seen to close its side.
-int readRequest(int sock, uint8_t* buf, int capacity, int64_t deadlineMs, uint8_t* peerClosed);
 
 // Unless the request (read once from the connection's first read) is an
 // upgrade to go on with, writes its answer and ends the sending side.

@@ -62,6 +62,7 @@
 #include "server/frames.h"
 #include "server/handshake.h"
 #include "server/listener.h"
+#include "server/pending.h"
 #include "server/records.h"
 #include "server/screen.h"
 #include "server/scripting.h"
@@ -83,7 +84,6 @@ constexpr int kQueueLookMillis = 1000;
 constexpr int kUnsentMost = 16384;
 
 // Connection states.
-constexpr uint8_t kStateHandshake = 0;   // waiting for the upgrade request
 constexpr uint8_t kStateFirstPing = 1;   // reply sent, first ping outstanding
 constexpr uint8_t kStateSecondPing = 2;  // one pong in, second ping outstanding
 constexpr uint8_t kStateStreaming = 255;
@@ -96,12 +96,10 @@ struct Connection {
   wssession* record;
   int sock;
   uint8_t state;
-  int kept;                   // bytes of a cut frame kept at the start of rxbuf
-  Peer peer;                  // as accepted
-  int64_t requestDeadlineMs;  // the whole request is in by then, or the connection ends
-  int64_t pingDeadline;       // when the ping exchange must be over (monotonicMs)
-  bool holds = false;         // the last report handed on held the pointer
-  int pongLength = 0;         // a pong due, in pong; 0 none
+  int kept;              // bytes of a cut frame kept at the start of rxbuf
+  int64_t pingDeadline;  // when the ping exchange must be over (monotonicMs)
+  bool holds = false;    // the last report handed on held the pointer
+  int pongLength = 0;    // a pong due, in pong; 0 none
   uint8_t pong[2 + kMax7] = {};
   int closeLength = 0;  // the close frame to end with, in closing; 0 none yet
   uint8_t closing[kCloseFrameMax] = {};
@@ -230,43 +228,9 @@ bool beginWebSocket(Connection& con, const HttpRequest& request) {
   return true;
 }
 
-// The first read, whole, is the request, read here once. A page request, or
-// an upgrade the server refuses, gets its HTTP answer and ends the
-// connection; any other read is answered as the upgrade request. False when
-// the connection ends.
-bool answerRequest(Connection& con, int got) {
-  wssession* record = con.record;
-  const HttpRequest request = readHttpRequest(record->rxbuf, got);
-  int access = kAccessNone;
-  useAnswerRoom({record->txbuf, int(kTxBufSize), record->slot.slotIndex});
-  if (answerHttp(con.sock, request, {record->rxbuf, got, kRxBufSize}, con.peer, &access) !=
-      kFirstReadUpgrade) {
-    return false;
-  }
-  markAdmitted(record->slot.slotIndex);
-  record->viewOnly = access == kAccessView ? 255 : 0;
-  return beginWebSocket(con, request);
-}
-
-// The handshake's turn: the request, read by its deadline and answered. Its
-// bytes are cleared once answered, since they may hold a key. False ends the
-// connection.
-bool readAndAnswerRequest(Connection& con) {
-  uint8_t* bytes = con.record->rxbuf;
-  memset(bytes, 0, kRxBufSize);
-  uint8_t peerClosed = 0;
-  const int got = readRequest(con.sock, bytes, kRxBufSize, con.requestDeadlineMs, &peerClosed);
-  if (got == kRequestNone) return true;
-  if (got < 0) return false;
-  const bool goOn = answerRequest(con, got);
-  OPENSSL_cleanse(bytes, kRxBufSize);
-  return goOn && peerClosed == 0;
-}
-
 // One turn after the screen: read, then act on what arrived. False ends the
 // connection.
 bool readAndAct(Connection& con) {
-  if (con.state == kStateHandshake) return readAndAnswerRequest(con);
   wssession* record = con.record;
   memset(record->rxbuf + con.kept, 0, size_t(kRxBufSize - con.kept));
   uint8_t peerClosed = 0;
@@ -278,6 +242,7 @@ bool readAndAct(Connection& con) {
     if (record->pingOn != 0 && wssWr(con.sock, kServerPing, sizeof kServerPing) < 0) return false;
     return peerClosed == 0;
   }
+  noteHeard(record->slot.slotIndex);
   if (!actOnFrames(con, con.kept + got) || !sendPong(con)) return false;
   // A client's keep-alive pings must not hold back the exchange: a read of
   // pings alone counts as quiet.
@@ -339,6 +304,7 @@ bool readNow(Connection& con) {
   const int got = wssRdNow(con.sock, record->rxbuf + con.kept, kRxBufSize - con.kept, &peerClosed);
   if (got == kSocketError || peerClosed != 0) return false;
   if (got <= 0) return true;
+  noteHeard(record->slot.slotIndex);
   const uint8_t before = con.state;
   if (!actOnFrames(con, con.kept + got)) return false;
   if (before == kStateFirstPing && con.state == kStateSecondPing) {
@@ -402,6 +368,12 @@ void streamLive(Connection& con) {
   bool goOn = wssWr(con.sock, kServerPing, sizeof kServerPing) >= 0;
   while (goOn && workCopy() != 0) {
     const int64_t now = monotonicMs();
+    if (askedToGiveWay(slot)) {
+      // A close frame may not cut into a message begun: then the socket
+      // just ends.
+      if (out.at == 0) wssWr(con.sock, kGiveWayClose, sizeof kGiveWayClose);
+      break;
+    }
     if (inPingExchange(con) && now >= con.pingDeadline) break;
     if (out.length == 0 && !sendPong(con)) break;
     if (con.state == kStateStreaming) {
@@ -438,11 +410,11 @@ void streamLive(Connection& con) {
 }
 
 // Sends the close frame the connection ends with: the one its frames asked
-// for, or 1001 when the server stops. Nothing before the 101 reply, after a
-// message cut off, or to a peer that went away without one. Then waits a
-// little for the peer to close its side.
+// for, or 1001 when the server stops (a connection thread starts after the
+// 101 reply). Nothing after a message cut off, or to a peer that went away
+// without one. Then waits a little for the peer to close its side.
 void sendClose(Connection& con) {
-  if (con.state == kStateHandshake || con.midMessage) return;
+  if (con.midMessage) return;
   if (con.closeLength == 0 && workCopy() != 0) return;
   if (con.closeLength == 0) con.closeLength = int(wscloseFrame(con.closing, kCloseGoingAway));
   if (wssWr(con.sock, con.closing, con.closeLength) != con.closeLength) return;
@@ -457,54 +429,93 @@ void sendClose(Connection& con) {
   }
 }
 
+// A door thread's first part: answers the request of its pending entry, or
+// takes a streaming slot for an upgrade let in and sends the 101 reply. The
+// slot, or -1 when the connection has ended. The request's bytes are
+// cleared and the entry given back either way.
+int answerPending(int index, Connection& con) {
+  PendingConnection& entry = pendingTable[index];
+  const int sock = entry.sock;
+  const bool peerClosed = entry.peerClosed;
+  const HttpRequest request = readHttpRequest(entry.bytes, entry.length);
+  int access = kAccessNone;
+  int slot = -1;
+  // A script's answer is built in a streaming slot's buffers, held only
+  // while it is answered; with every slot taken it gets 503.
+  const int roomSlot = scriptPath(request.path) ? takeStreamSlot() : -1;
+  if (roomSlot >= 0) {
+    noteSlotSession(roomSlot, false);
+    useAnswerRoom({sessions[roomSlot].txbuf, int(kTxBufSize), roomSlot});
+  }
+  const int answered =
+      answerHttp(sock, request, {entry.bytes, entry.length, kRequestHeadMost}, entry.peer, &access);
+  if (roomSlot >= 0) {
+    useAnswerRoom({});
+    releaseSlot(uint8_t(roomSlot), -1);
+  }
+  if (answered == kFirstReadUpgrade) {
+    slot = takeStreamSlot();
+    if (slot < 0 && access == kAccessControl) slot = takeViewersSlot();
+  }
+  if (slot >= 0) {
+    wssession* record = &sessions[slot];
+    // The transmit buffer is written only as far as each message needs, so a
+    // slot holds no more memory than its connection's pictures took.
+    record->slot.sock = sock;
+    record->slot.slotIndex = uint8_t(slot);
+    record->pingOn = 0;
+    record->deflateOn = 0;
+    record->changesOn = 0;
+    record->controlsOn = 0;
+    record->mapVersion = 0;
+    record->sent.version = 0;
+    record->viewOnly = access == kAccessView ? 255 : 0;
+    record->join.first = 0;
+    noteSlotSession(slot, access == kAccessView);
+    con = Connection{record, sock, kStateFirstPing, 0, 0};
+    if (!beginWebSocket(con, request) || peerClosed) {
+      releaseSlot(uint8_t(slot), sock);
+      slot = -1;
+    }
+  } else {
+    shutdown(sock, SHUT_RDWR);
+    close(sock);
+  }
+  OPENSSL_cleanse(entry.bytes, kRequestHeadMost);
+  releasePending(index);
+  return slot;
+}
+
 }  // namespace
 
 void* server_con(void* arg) {
-  wsclients* server = static_cast<wsclients*>(arg);
   pthread_setname_np(pthread_self(), "ws-con");  // seen in ps -L and by the tests
-
-  // Take the hand-over under the lock and tell the listener it is taken, so
-  // the next connection cannot overwrite sock and slotIndex before this copy.
-  pthread_mutex_lock(&serverWSmutex);
-  uint8_t runCopy = work.load();
-  const uint8_t slotIndex = server->slotIndex;
-  wssession* record = &sessions[slotIndex];
-  record->slot = *server;
-  const Peer peer = slotDoors[slotIndex].peer;
-  const int64_t requestDeadlineMs = slotDoors[slotIndex].acceptedMs + kRequestDeadlineMs;
-  handoverPending = false;
-  pthread_cond_signal(&handoverTaken);
-  pthread_mutex_unlock(&serverWSmutex);
-
-  // The transmit buffer is written only as far as each message needs, so a
-  // slot holds no more memory than its connection's pictures took.
-  record->pingOn = 0;
-  record->deflateOn = 0;
-  record->changesOn = 0;
-  record->controlsOn = 0;
-  record->mapVersion = 0;
-  record->sent.version = 0;
-  record->viewOnly = 0;
-  record->join.first = 0;
-  Connection con{record, record->slot.sock, kStateHandshake, 0, peer, requestDeadlineMs, 0};
-  const bool canSleep = openSlotWakes();
-
-  while (runCopy != 0) {
-    if (con.state == kStateStreaming && !offerScreen(con)) break;
-    if (!readAndAct(con)) break;
-    if (con.state == kStateFirstPing && record->changesOn != 0 && canSleep) {
-      streamLive(con);
-      break;
+  Connection con{};
+  const int slot = answerPending(int(reinterpret_cast<intptr_t>(arg)), con);
+  if (slot < 0) {
+    logLine(kLogClosed, "== Close Client ==\n");
+    pthread_exit(nullptr);
+  }
+  wssession* record = con.record;
+  if (record->changesOn != 0 && openSlotWakes()) {
+    streamLive(con);
+  } else {
+    for (uint8_t runCopy = workCopy(); runCopy != 0; runCopy = workCopy()) {
+      usleep(kTurnPauseMicros);
+      if (askedToGiveWay(slot)) {
+        wssWr(con.sock, kGiveWayClose, sizeof kGiveWayClose);
+        break;
+      }
+      if (con.state == kStateStreaming && !offerScreen(con)) break;
+      if (!readAndAct(con)) break;
+      if (inPingExchange(con) && monotonicMs() >= con.pingDeadline) break;
     }
-    if (inPingExchange(con) && monotonicMs() >= con.pingDeadline) break;
-    runCopy = workCopy();
-    usleep(kTurnPauseMicros);
   }
 
-  if (con.state == kStateStreaming && record->changesOn == 0) plainViewerLeaves(slotIndex);
+  if (con.state == kStateStreaming && record->changesOn == 0) plainViewerLeaves(slot);
   liftHeldPointer(con);
   sendClose(con);
-  releaseSlot(slotIndex, con.sock);
+  releaseSlot(uint8_t(slot), con.sock);
   logLine(kLogClosed, "== Close Client ==\n");
   pthread_exit(nullptr);
 }

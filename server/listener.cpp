@@ -1,15 +1,13 @@
-// The listening socket and the listener thread: every accepted connection
-// gets the lowest free of five slots and a detached thread of its own. When
-// none is free, the oldest connection still pending (its request not yet
-// read and let in) is ended to make room; with none pending, the newcomer
-// is closed unanswered.
+// The listening socket, the listener thread (which holds every connection
+// until its request is whole: server/pending.h) and the five streaming
+// slots, each taken by a connection whose upgrade was let in.
 #include "server/listener.h"
 
 #include <arpa/inet.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -17,10 +15,11 @@
 #include <cstring>
 
 #include "base/clock.h"
+#include "door/access_key.h"
 #include "door/front_door.h"
-#include "net/bounded_log.h"
 #include "net/socket_io.h"
 #include "server/connection.h"
+#include "server/pending.h"
 #include "server/records.h"
 #include "server/slot_wake.h"
 
@@ -29,82 +28,11 @@ int32_t listener;
 sockaddr_in svr_addr;
 pthread_t hlistenWSprocess;
 ListenAddress listenAddress;
-SlotDoor slotDoors[kMaxClients];
 
 namespace {
 
-// Room for connections the listener has not taken yet: it takes them as fast
-// as the hand-over allows, and a flood must not crowd a browser's out before
-// the listener sees it.
-constexpr int kBacklog = 64;
-// Looks at work this often while idle, only when the stop cannot wake it.
-constexpr int kWakeMillis = 300;
 constexpr unsigned kStartPauseSeconds = 1;
 constexpr int kAddressLongest = 64;  // longer than any address literal
-
-pthread_cond_t slotFreed = PTHREAD_COND_INITIALIZER;  // with serverWSmutex
-
-int freeSlot() {
-  for (int i = 0; i < kMaxClients; i++) {
-    if (wsserver.busy[i] == 0) return i;
-  }
-  return -1;
-}
-
-// Ends the oldest pending connection and waits, at most kEvictionWaitMs, for
-// its thread to free the slot; the free slot, or -1. The caller holds
-// serverWSmutex, which the wait gives up.
-int evictOldestPending() {
-  const int victim = oldestPending(slotDoors, wsserver.busy, kMaxClients);
-  if (victim < 0) return -1;
-  // Its thread closes the socket only after marking it -1 under the lock,
-  // so the descriptor shut down here is still the victim's.
-  if (slotDoors[victim].sock >= 0) shutdown(slotDoors[victim].sock, SHUT_RDWR);
-  slotDoors[victim].admitted = true;  // chosen once
-  // The deadline on the monotonic clock (monotonicMs is CLOCK_MONOTONIC), so
-  // a step of the wall clock neither cuts the wait short nor stretches it.
-  const int64_t untilMs = monotonicMs() + kEvictionWaitMs;
-  const timespec until = {time_t(untilMs / 1000), long(untilMs % 1000) * 1000000};
-  int slot = freeSlot();
-  while (slot < 0 &&
-         pthread_cond_clockwait(&slotFreed, &serverWSmutex, CLOCK_MONOTONIC, &until) == 0) {
-    slot = freeSlot();
-  }
-  return slot < 0 ? freeSlot() : slot;
-}
-
-// Gives the connection the lowest free slot and its thread; the caller holds
-// serverWSmutex. A connection that gets no slot or no thread is closed at
-// once, unanswered.
-void takeIn(int sock, const Peer& peer) {
-  int slot = freeSlot();
-  if (slot < 0) slot = evictOldestPending();
-  if (slot < 0) {
-    close(sock);
-    return;
-  }
-  const uint8_t i = uint8_t(slot);
-  wsserver.sock = sock;
-  wsserver.slotIndex = i;
-  wsserver.busy[i] = 255;
-  wsserver.clientCount++;
-  slotDoors[i] = SlotDoor{sock, monotonicMs(), false, peer};
-  pthread_attr_init(&wsserver.threadAttr[i]);
-  pthread_attr_setdetachstate(&wsserver.threadAttr[i], PTHREAD_CREATE_DETACHED);
-  handoverPending = true;
-  const int created =
-      pthread_create(&wsserver.hThread[i], &wsserver.threadAttr[i], server_con, &wsserver);
-  pthread_attr_destroy(&wsserver.threadAttr[i]);
-  if (created != 0) {
-    handoverPending = false;
-    wsserver.busy[i] = 0;
-    wsserver.clientCount--;
-    slotDoors[i].sock = -1;
-    close(sock);
-    return;
-  }
-  while (handoverPending) pthread_cond_wait(&handoverTaken, &serverWSmutex);
-}
 
 // A socket bound to the port on listenAddress (every IPv4 interface when
 // the setting is not made; an IPv6 address serves IPv4 peers too): the
@@ -180,41 +108,113 @@ void printChosenPort(int sock) {
 
 }  // namespace
 
-int oldestPending(const SlotDoor* doors, const uint8_t* busy, int count) {
+namespace {
+
+// What the listener knows of each streaming slot's session, for the
+// owner's place. All guarded by serverWSmutex but heardMs, which a
+// connection thread writes on every read.
+constexpr uint8_t kNotAsked = 0;
+constexpr uint8_t kAsked = 1;   // asked to give way; its slot goes to the owner
+constexpr uint8_t kHanded = 2;  // given way: the slot is the owner's
+struct SlotSession {
+  bool viewOnly = false;
+  uint8_t giveWay = kNotAsked;
+  std::atomic<int64_t> heardMs{0};
+};
+SlotSession slotSessions[kMaxClients];
+std::atomic<bool> giveWayAsked[kMaxClients];           // read by the slot's thread every turn
+pthread_cond_t slotHanded = PTHREAD_COND_INITIALIZER;  // with serverWSmutex
+
+// Waits, the lock held, until the slot is handed over or the time is up.
+bool waitForHandOver(int slot) {
+  timespec until = {};
+  clock_gettime(CLOCK_REALTIME, &until);
+  until.tv_sec += kGiveWayMillis / 1000;
+  until.tv_nsec += long(kGiveWayMillis % 1000) * 1000000;
+  if (until.tv_nsec >= 1000000000) {
+    until.tv_sec += 1;
+    until.tv_nsec -= 1000000000;
+  }
+  while (slotSessions[slot].giveWay != kHanded &&
+         pthread_cond_timedwait(&slotHanded, &serverWSmutex, &until) == 0) {
+  }
+  return slotSessions[slot].giveWay == kHanded;
+}
+
+}  // namespace
+
+int takeViewersSlot() {
+  if (!accessKeyOn()) return -1;
+  pthread_mutex_lock(&serverWSmutex);
   int chosen = -1;
-  int chosenHeld = 0;
-  for (int i = 0; i < count; i++) {
-    if (busy[i] == 0 || doors[i].admitted) continue;
-    int held = 0;  // pending slots of this one's source
-    for (int j = 0; j < count; j++) {
-      held += busy[j] != 0 && !doors[j].admitted &&
-              sameSource(doors[i].peer.address, doors[j].peer.address);
-    }
-    if (chosen < 0 || held > chosenHeld ||
-        (held == chosenHeld && doors[i].acceptedMs < doors[chosen].acceptedMs)) {
-      chosen = i;
-      chosenHeld = held;
+  for (int i = 0; i < kMaxClients; i++) {
+    const SlotSession& session = slotSessions[i];
+    if (wsserver.busy[i] == 0 || !session.viewOnly || session.giveWay != kNotAsked) continue;
+    if (chosen < 0 || session.heardMs.load() < slotSessions[chosen].heardMs.load()) chosen = i;
+  }
+  if (chosen >= 0) {
+    slotSessions[chosen].giveWay = kAsked;
+    giveWayAsked[chosen].store(true);
+    wakeSlot(chosen);
+    const bool handed = waitForHandOver(chosen);
+    if (handed) {
+      slotSessions[chosen].viewOnly = false;
+      slotSessions[chosen].giveWay = kNotAsked;
+      giveWayAsked[chosen].store(false);
+    } else {
+      // Not in time: the slot is freed as usual when its session ends.
+      slotSessions[chosen].giveWay = kNotAsked;
+      chosen = -1;
     }
   }
+  pthread_mutex_unlock(&serverWSmutex);
   return chosen;
 }
 
-void markAdmitted(uint8_t slotIndex) {
+void noteSlotSession(int slot, bool viewOnly) {
   pthread_mutex_lock(&serverWSmutex);
-  slotDoors[slotIndex].admitted = true;
+  slotSessions[slot].viewOnly = viewOnly;
+  slotSessions[slot].heardMs.store(monotonicMs());
   pthread_mutex_unlock(&serverWSmutex);
 }
 
-void releaseSlot(uint8_t slotIndex, int sock) {
+void noteHeard(int slot) {
+  slotSessions[slot].heardMs.store(monotonicMs(), std::memory_order_relaxed);
+}
+
+bool askedToGiveWay(int slot) {
+  return giveWayAsked[slot].load();
+}
+
+int takeStreamSlot() {
   pthread_mutex_lock(&serverWSmutex);
-  slotDoors[slotIndex].sock = -1;
+  int slot = -1;
+  for (int i = 0; i < kMaxClients && slot < 0; i++) {
+    if (wsserver.busy[i] == 0) slot = i;
+  }
+  if (slot >= 0) {
+    wsserver.busy[slot] = 255;
+    wsserver.clientCount++;
+  }
   pthread_mutex_unlock(&serverWSmutex);
-  shutdown(sock, SHUT_RDWR);
-  close(sock);
+  return slot;
+}
+
+void releaseSlot(uint8_t slotIndex, int sock) {
+  if (sock >= 0) {
+    shutdown(sock, SHUT_RDWR);
+    close(sock);
+  }
   pthread_mutex_lock(&serverWSmutex);
-  wsserver.busy[slotIndex] = 0;
-  wsserver.clientCount--;
-  pthread_cond_broadcast(&slotFreed);
+  if (slotSessions[slotIndex].giveWay == kAsked) {
+    slotSessions[slotIndex].giveWay = kHanded;  // still taken: it is the owner's now
+    pthread_cond_broadcast(&slotHanded);
+  } else {
+    slotSessions[slotIndex].giveWay = kNotAsked;
+    giveWayAsked[slotIndex].store(false);
+    wsserver.busy[slotIndex] = 0;
+    wsserver.clientCount--;
+  }
   pthread_mutex_unlock(&serverWSmutex);
 }
 
@@ -248,6 +248,9 @@ int readListenSetting() {
   return kListenAddressBad;
 }
 
+// The backlog is the system's largest (SOMAXCONN): the listener takes
+// connections as fast as they come, and a flood must not crowd a browser's
+// out before the listener sees it.
 int startWSserver() {
   int bindError = 0;
   listener = boundSocket(&bindError);
@@ -260,7 +263,7 @@ int startWSserver() {
     printBindFailure(bindError);
     return kBindFailed;
   }
-  if (listen(listener, kBacklog) == -1) {
+  if (listen(listener, SOMAXCONN) == -1) {
     close(listener);
     printf("error listen.\n");
     return kListenFailed;
@@ -277,39 +280,10 @@ int startWSserver() {
 
 void* serverWSlisten(void*) {
   pthread_setname_np(pthread_self(), "ws-listen");  // seen in ps -L and by the tests
-  // No connection thread exists yet, so the first look needs no lock.
-  uint8_t runCopy = work.load();
   pthread_mutex_lock(&serverWSmutex);
   for (uint8_t& busy : wsserver.busy) busy = 0;
   wsserver.clientCount = 0;
   pthread_mutex_unlock(&serverWSmutex);
-
-  // Sleeps until a connection comes or the stop wakes it: no timer while
-  // idle, unless the wake-ups could not be made or the log holds a count
-  // of lines not printed, which must come when its period ends.
-  const int stopWake = openSlotWakes() ? listenerWakeFd() : -1;
-  while (runCopy != 0) {
-    const bool countDue = logTick();
-    pollfd pending[2] = {{listener, POLLIN, 0}, {stopWake, POLLIN, 0}};
-    const int timeout = stopWake >= 0 && !countDue ? -1 : kWakeMillis;
-    const int ready = poll(pending, stopWake >= 0 ? 2 : 1, timeout);
-    if (ready > 0 && pending[1].revents != 0) drainListenerWake();
-    if (ready <= 0 || pending[0].revents == 0) {
-      runCopy = workCopy();
-      continue;
-    }
-    sockaddr_storage address = {};
-    socklen_t size = sizeof address;
-    const int sock = accept(listener, reinterpret_cast<sockaddr*>(&address), &size);
-    if (sock < 0) {
-      runCopy = workCopy();
-      continue;
-    }
-    const Peer peer = peerFromAddress(reinterpret_cast<const sockaddr*>(&address));
-    pthread_mutex_lock(&serverWSmutex);
-    takeIn(sock, peer);
-    runCopy = work.load();
-    pthread_mutex_unlock(&serverWSmutex);
-  }
+  runPendingLoop(listener);
   pthread_exit(nullptr);
 }

@@ -1,12 +1,10 @@
-// The listening socket, the five client slots and the listener thread.
+// The listening socket, the listener thread and the five streaming slots.
 #pragma once
 
 #include <netinet/in.h>
 #include <pthread.h>
 
 #include <cstdint>
-
-#include "door/peer_address.h"
 
 extern int32_t wsport;  // set from "-p"; only its low 16 bits are used
 extern int32_t listener;
@@ -39,33 +37,38 @@ constexpr int kNoSocket = -1;      // "not socket."
 constexpr int kBindFailed = -2;    // "error bind."
 constexpr int kListenFailed = -3;  // "error listen."
 
-// What the listener notes of a slot's connection at accept. A connection is
-// pending from accept until its request has been read and its access
-// checked, then admitted. When every slot is taken, a new connection takes
-// the place of a pending one (oldestPending): connections that have not
-// shown what they want can never keep an admitted client out.
-struct SlotDoor {
-  int sock = -1;           // -1 once the connection's thread closes it
-  int64_t acceptedMs = 0;  // monotonic milliseconds at accept
-  bool admitted = false;
-  Peer peer;  // the address accept gave, read once per connection
-};
-// Guarded by serverWSmutex.
-extern SlotDoor slotDoors[];
-// How long the listener waits for an evicted connection's thread to give up
-// its slot before it turns the newcomer away instead.
-constexpr int kEvictionWaitMs = 1000;
-
-// The slot (of `count`) whose connection gives way to a newcomer: among the
-// taken slots still pending, one of the source holding the most of them (an
-// IPv4 address, or an IPv6 /64), the oldest of those; -1 when every taken
-// slot is admitted. One source flooding the slots thus only ever pushes out
-// its own connections.
-int oldestPending(const SlotDoor* doors, const uint8_t* busy, int count);
-// Marks the slot's connection admitted: no newcomer takes its place now.
-void markAdmitted(uint8_t slotIndex);
-// Closes the slot's connection and frees the slot (its thread's last act).
+// Takes a free streaming slot for a connection whose upgrade was let in:
+// the slot, or -1 when all five are taken (the connection is then closed
+// unanswered).
+int takeStreamSlot();
+// Closes the slot's connection and frees the slot (its thread's last act);
+// a slot whose session was asked to give way goes straight to the owner
+// waiting for it.
 void releaseSlot(uint8_t slotIndex, int sock);
+
+// The owner's place. With an access key set, a control session that finds
+// every slot taken takes the slot of a view session: of those, the one
+// heard from least recently. That session is asked to give way (it sends
+// its viewer a close frame, 1013 "try again later", and ends) and its slot
+// is handed over; without a view session, or when it has not given way
+// within kGiveWayMillis, the owner's connection is closed unanswered like
+// any other. Without a key every session is a control session and no one
+// gives way.
+constexpr int kGiveWayMillis = 1000;
+// The slot taken from a view session for a control session, or -1.
+int takeViewersSlot();
+// A connection thread notes its session when it takes its slot: whether it
+// only views, and that it was heard from now.
+void noteSlotSession(int slot, bool viewOnly);
+// The peer of the slot's connection was heard from now.
+void noteHeard(int slot);
+// True once the slot's session has been asked to give way to the owner.
+bool askedToGiveWay(int slot);
+// What the connection sends its viewer when it gives way: a close frame with
+// 1013 (try again later) and a short reason the page shows.
+constexpr uint8_t kGiveWayClose[] = {0x88, 27,  0x03, 0xF5, 't', 'h', 'e', ' ', 'o', 'w',
+                                     'n',  'e', 'r',  ' ',  't', 'o', 'o', 'k', ' ', 't',
+                                     'h',  'i', 's',  ' ',  'p', 'l', 'a', 'c', 'e'};
 
 // Opens the listening socket, sets work and starts the listener thread.
 int startWSserver();

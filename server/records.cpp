@@ -6,8 +6,6 @@
 std::atomic<uint8_t> work{0};
 pthread_mutex_t serverWSmutex = PTHREAD_MUTEX_INITIALIZER;
 wsclients wsserver;
-bool handoverPending;
-pthread_cond_t handoverTaken = PTHREAD_COND_INITIALIZER;
 std::atomic<PayloadReceiver> payloadReceiver{nullptr};
 std::atomic<uint8_t> flagNew{0};
 

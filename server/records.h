@@ -1,7 +1,6 @@
 // State shared by the parts of the WebSocket server: the run flag and its
-// lock, the table of five client slots (also the hand-over of a new
-// connection to its thread), the streaming flag, and the per-connection
-// record wssession.
+// lock, the table of five streaming slots, the streaming flag, and the
+// per-connection record wssession.
 #pragma once
 
 #include <pthread.h>
@@ -41,24 +40,16 @@ uint8_t workCopy();
 // to end at once.
 void stopWSserver();
 
+// The five streaming slots; a record's copy names its own connection.
 struct wsclients {
-  int32_t sock;               // hand-over: descriptor of the connection last given a slot
-  uint8_t slotIndex;          // hand-over: its slot
+  int32_t sock;               // in a record: its connection's descriptor
+  uint8_t slotIndex;          // in a record: its slot
   uint8_t busy[kMaxClients];  // 255 taken, 0 free
   uint8_t clientCount;        // number of slots taken
-  pthread_t hThread[kMaxClients];
-  pthread_attr_t threadAttr[kMaxClients];
 };
 
 // Guarded by serverWSmutex.
 extern wsclients wsserver;
-
-// The hand-over of a new connection: the listener raises handoverPending
-// before it creates the thread and waits on handoverTaken until the thread
-// has copied wsserver, so sock and slotIndex hold one hand-over at a time.
-// Both guarded by serverWSmutex.
-extern bool handoverPending;
-extern pthread_cond_t handoverTaken;
 
 // What a streaming connection does with each payload it decodes: the text,
 // NUL-terminated within len bytes, which the receiver may modify. Set once
@@ -119,7 +110,7 @@ struct alignas(kPictureAlign) wssession {
   char wsAccept[64];
   uint8_t viewOnly;  // 255: a view session, whose reports are dropped
   MessageJoin join;  // the fragmented message being received
-  wsclients slot;    // copy of wsserver taken at thread start
+  wsclients slot;    // its own connection and slot
   // The control map's message last built (server/control_message.h).
   uint8_t mapFrame[kMapFrameSize];
 };

@@ -165,6 +165,14 @@ std::span<const Route> scriptRoutes() {
   return kScriptRoutes;
 }
 
+bool scriptPath(TextSpan path) {
+  const auto startsWith = [path](const char* prefix) {
+    const int length = int(strlen(prefix));
+    return path.length >= length && memcmp(path.text, prefix, size_t(length)) == 0;
+  };
+  return startsWith("/controls") || startsWith("/picture.");
+}
+
 void useAnswerRoom(AnswerRoom room) {
   answerRoom = room;
 }

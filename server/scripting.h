@@ -39,12 +39,17 @@ struct ScriptActions {
 };
 extern std::atomic<const ScriptActions*> scriptActions;
 
+// Whether a request's path is one of these rows' (it then needs an answer
+// room).
+bool scriptPath(TextSpan path);
+
 // The rows to add to the front door's table (addPanelRoutes).
 std::span<const Route> scriptRoutes();
 
-// Room the connection thread's answers are built in: its transmit buffer,
-// and its slot, whose compressor memory the PNG uses. Set by the connection
-// thread before its request is routed; without it the requests get 503.
+// Room the answering thread's answers are built in: a streaming slot's
+// transmit buffer, and the slot, whose compressor memory the PNG uses, held
+// only while the request is answered. Set by that thread before the request
+// is routed; without it the requests get 503.
 struct AnswerRoom {
   uint8_t* bytes = nullptr;
   int size = 0;

@@ -96,6 +96,10 @@ void wakeOtherWatchers(int slot) {
   }
 }
 
+void wakeSlot(int slot) {
+  wake(slot);
+}
+
 void wakeAllSlots() {
   for (int slot = 0; slot <= kListenerWake; ++slot) wake(slot);
 }

@@ -31,6 +31,8 @@ void wakeFirstWatcher();
 void wakeOtherWatchers(int slot);
 // Wakes every slot and the listener.
 void wakeAllSlots();
+// Wakes the slot's thread.
+void wakeSlot(int slot);
 // The listener's eventfd, readable once the stop woke it; -1 when none.
 int listenerWakeFd();
 // Clears the listener's pending wake-ups.

@@ -82,3 +82,41 @@ test('a view key shows "view only" and its presses change nothing', { timeout: 6
   assert.strictEqual(await page.isVisible('header'), false);
   assert.strictEqual(await page.isVisible('#fold-view'), true);
 });
+
+// A streaming client of the raw protocol on the server's port with the key:
+// it answers the two pings and then reads and drops whatever comes.
+function rawViewer(port, key) {
+  const net = require('node:net');
+  return new Promise((resolve, reject) => {
+    const socket = net.connect(port, '127.0.0.1');
+    let pongs = 0;
+    let buffered = Buffer.alloc(0);
+    socket.on('error', reject);
+    socket.on('connect', () => socket.write(
+      'GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n' +
+      'Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n' +
+      `Authorization: Bearer ${key}\r\n\r\n`));
+    socket.on('data', (bytes) => {
+      if (pongs === 2) return;
+      buffered = Buffer.concat([buffered, bytes]);
+      const ping = Buffer.from([0x89, 5, ...Buffer.from('Hello')]);
+      for (let at = buffered.indexOf(ping); at >= 0 && pongs < 2; at = buffered.indexOf(ping)) {
+        buffered = buffered.subarray(at + ping.length);
+        socket.write(Buffer.from([0x8a, 0x85, 0, 0, 0, 0, ...Buffer.from('Hello')]));
+        if (++pongs === 2) resolve(socket);
+      }
+    });
+  });
+}
+
+test('a page that gives its place to the owner says so', { timeout: 60000 }, async () => {
+  const keys = makeKeys();
+  const { page, server } = await openWithKey(keys, keys.view);
+  const viewers = [];
+  after(() => viewers.forEach((socket) => socket.destroy()));
+  for (let i = 0; i < 4; i++) viewers.push(await rawViewer(server.port, keys.view));
+  viewers.push(await rawViewer(server.port, keys.control));
+  await page.waitForFunction(
+    () => document.getElementById('state-text').textContent.startsWith('the owner took this place'),
+    null, { timeout: 10000 });
+});

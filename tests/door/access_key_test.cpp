@@ -111,6 +111,27 @@ std::string login(const std::string& key, const std::string& more = "",
          std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
+// An upgrade as a browser sends it, 1,300 bytes: other web applications on
+// the device's address have left 600 bytes of cookies (cookies ignore the
+// port), and the session cookie comes after them.
+std::string browserUpgrade(const std::string& cookie) {
+  std::string others;
+  for (int i = 0; others.size() < 600; ++i) {
+    others += "app" + std::to_string(i) + "_prefs=" + std::string(40, char('a' + i % 26)) + "; ";
+  }
+  std::string request = std::string(kUpgrade) +
+                        "Origin: http://127.0.0.1\r\nPragma: no-cache\r\n"
+                        "Cache-Control: no-cache\r\nUser-Agent: Mozilla/5.0 (X11; Linux x86_64) "
+                        "AppleWebKit/537.36 (KHTML, like Gecko) Chrome/120.0.0.0 Safari/537.36\r\n"
+                        "Accept-Encoding: gzip, deflate, br\r\nAccept-Language: en-GB,en;q=0.9\r\n"
+                        "Sec-WebSocket-Extensions: permessage-deflate; client_max_window_bits\r\n"
+                        "Sec-WebSocket-Protocol: panel-changes-v1\r\nCookie: " +
+                        others + cookie + "\r\n";
+  request += "X-Padding: " + std::string(1300 - 2 - 13 - request.size(), 'p') + "\r\n\r\n";
+  EXPECT_EQ(request.size(), 1300u);
+  return request;
+}
+
 // The session cookie a login answer sets, as "panel_session=<token>".
 std::string cookieOf(const std::string& answer) {
   const size_t at = answer.find("Set-Cookie: ");
@@ -586,6 +607,10 @@ TEST(AccessKey, EachRequestGetsItsAnswerWhileAKeyIsSet) {
        ""},
       {"an upgrade with the view cookie",
        {std::string(kUpgrade) + "Cookie: " + viewCookie + "\r\n\r\n"},
+       "HTTP/1.1 101",
+       ""},
+      {"a browser's upgrade of 1,300 bytes, the cookie after 600 bytes of others",
+       {browserUpgrade(controlCookie)},
        "HTTP/1.1 101",
        ""},
       {"an upgrade with a forged cookie",

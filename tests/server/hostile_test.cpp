@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "server/pending.h"
 #include "server/wire.h"
 #include "support/test_support.h"
 #include "tools/peer/clock.h"
@@ -197,13 +198,13 @@ TEST_F(Hostile, LongLinesAndFullBuffersWithoutLineEndsAreAnswered) {
       // is cut, so no browser could use the reply; answered as before.
       {request + "Sec-WebSocket-Key: " + std::string(5000, 'k'),
        "HTTP/1.1 101 Switching Protocols\r\n"},
-      // A header line of thousands of characters, ended, then a real key:
-      // the first read shows a GET with no sign of an upgrade, cut short.
-      {request + "X-Filler: " + std::string(3000, 'f') + "\r\nSec-WebSocket-Key: " + kSampleKey +
-           "\r\n\r\n",
+      // A header line longer than a request head may be, ended, then a real
+      // key: the head as read shows a GET with no sign of an upgrade.
+      {request + "X-Filler: " + std::string(kRequestHeadMost, 'f') +
+           "\r\nSec-WebSocket-Key: " + kSampleKey + "\r\n\r\n",
        "HTTP/1.1 431 Request Header Fields Too Large\r\n"},
-      // Exactly a full receive buffer: no terminating zero, no line end.
-      {std::string(1024, 'S'), "HTTP/1.1 101 Switching Protocols\r\n"},
+      // Exactly a full request buffer: no terminating zero, no line end.
+      {std::string(kRequestHeadMost, 'S'), "HTTP/1.1 101 Switching Protocols\r\n"},
   };
   std::vector<std::unique_ptr<WsClient>> peers;
   for (const auto& [text, answer] : firstReads) {
@@ -334,11 +335,11 @@ TEST_F(Hostile, RefusedUpgradesAndPageRequestsKeepNoSlot) {
       {upgrade + "Host: " + own + "\r\nOrigin: http://127.0.0.1:1\r\n\r\n", "403"},
       {upgrade + "Host: rebound.example\r\nOrigin: http://rebound.example\r\n\r\n", "403"},
       {upgrade + "Host: " + own + "\r\nOrigin: http://" + own + "\r\nOrigin: null\r\n\r\n", "403"},
-      {upgrade + "X-Pad: " + std::string(1200, 'p') + "\r\n\r\n", "403"},
+      {upgrade + "X-Pad: " + std::string(kRequestHeadMost, 'p') + "\r\n\r\n", "403"},
       {"GET / HTTP/1.1\r\nHost: " + own + "\r\n\r\n", "200"},
       {"GET /nothing HTTP/1.1\r\n\r\n", "404"},
       {"PUT / HTTP/1.1\r\nContent-Length: 3000\r\n\r\n" + std::string(3000, 'b'), "405"},
-      {"GET / HTTP/1.1\r\nCookie: " + std::string(2000, 'c') + "\r\n\r\n", "431"},
+      {"GET / HTTP/1.1\r\nCookie: " + std::string(kRequestHeadMost, 'c') + "\r\n\r\n", "431"},
   };
   for (size_t first = 0; first < attempts.size(); first += kFreeSlots) {
     std::vector<std::unique_ptr<WsClient>> peers;

@@ -9,8 +9,11 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 #include <string>
+#include <utility>
 
+#include "server/pending.h"
 #include "tools/peer/server_process.h"
 #include "tools/peer/ws_client.h"
 
@@ -111,47 +114,77 @@ TEST(Listener, AMalformedSettingStopsTheStart) {
   }
 }
 
-// A newcomer to full slots takes the place of a connection that has not been
-// let in: of the source holding the most such slots (an IPv4 address, an
-// IPv6 /64), the oldest; admitted ones and free slots are never chosen.
-TEST(Listener, TheOldestPendingConnectionOfTheBusiestSourceGivesWay) {
-  const auto door = [](int64_t acceptedMs, bool admitted, uint8_t source = 1, uint8_t host = 1) {
-    SlotDoor entry;
-    entry.acceptedMs = acceptedMs;
-    entry.admitted = admitted;
-    entry.peer.address[0] = 0x20;  // IPv6 2000::/8
-    entry.peer.address[7] = source;
-    entry.peer.address[15] = host;
-    return entry;
+// Which reading connection gives way to a newcomer: its own address's
+// oldest beyond that address's share, its /64's heaviest address's oldest
+// beyond the /64's share, else, in a full table, the oldest; never one whose
+// request is whole or being answered.
+TEST(Listener, APendingConnectionGivesWayByItsSourcesShare) {
+  constexpr int kCount = kPerNetMost + 4;
+  static PendingConnection table[kCount];
+  // Fills the table: `net` and `host` name each entry's IPv6 address, older
+  // entries first; entries past `used` stay free.
+  const auto fill = [](int used, auto addressOf) {
+    for (int i = 0; i < kCount; ++i) {
+      PendingConnection& entry = table[i];
+      entry.state.store(i < used ? kPendingReading : kPendingFree);
+      entry.acceptedMs = 100 + i;
+      entry.peer = Peer{};
+      entry.peer.address[0] = 0x20;
+      const auto [net, host] = addressOf(i);
+      entry.peer.address[7] = uint8_t(net);
+      entry.peer.address[15] = uint8_t(host);
+    }
   };
-  const struct {
-    const char* what;
-    SlotDoor doors[5];
-    uint8_t busy[5];
-    int expected;
-  } cases[] = {
-      {"one source: the oldest pending",
-       {door(50, false), door(10, false), door(30, false), door(5, true), door(40, false)},
-       {255, 255, 255, 255, 255},
-       1},
-      {"every one admitted",
-       {door(1, true), door(2, true), door(3, true), door(4, true), door(5, true)},
-       {255, 255, 255, 255, 255},
-       -1},
-      {"a free slot is no candidate",
-       {door(1, false), door(2, false), door(3, true), door(4, true), door(5, true)},
-       {0, 255, 255, 255, 255},
-       1},
-      {"the busiest source, not the oldest connection",
-       {door(1, false, 1), door(20, false, 2, 1), door(10, false, 2, 9), door(30, false, 2, 3),
-        door(2, true, 2)},
-       {255, 255, 255, 255, 255},
-       2},
-      {"other /64s are other sources",
-       {door(1, false, 1), door(20, false, 2), door(10, false, 3), door(30, false, 4),
-        door(2, false, 5)},
-       {255, 255, 255, 255, 255},
-       0},
+  const auto from = [](int net, int host) {
+    static uint8_t address[kPeerAddressBytes];
+    memset(address, 0, sizeof address);
+    address[0] = 0x20;
+    address[7] = uint8_t(net);
+    address[15] = uint8_t(host);
+    return address;
   };
-  for (const auto& c : cases) EXPECT_EQ(oldestPending(c.doors, c.busy, 5), c.expected) << c.what;
+  using Pair = std::pair<int, int>;
+
+  // Room, and nobody over a share: nobody gives way.
+  fill(kCount - 1, [](int i) { return Pair{i, 1}; });
+  EXPECT_EQ(pendingVictim(table, kCount, from(200, 1)), -1);
+  // Full: the oldest reading one, skipping those a door thread has.
+  fill(kCount, [](int i) { return Pair{i, 1}; });
+  table[0].state.store(kPendingAnswering);
+  table[1].state.store(kPendingWhole);
+  EXPECT_EQ(pendingVictim(table, kCount, from(200, 1)), 2);
+  // Full of whole requests: no room at all.
+  for (PendingConnection& entry : table) entry.state.store(kPendingWhole);
+  EXPECT_EQ(pendingVictim(table, kCount, from(200, 1)), kNoRoom);
+
+  // One address at its share: its own oldest, though others are older.
+  fill(kCount, [](int i) { return Pair{i < 4 ? i : 50, i < 4 ? 1 : 7}; });
+  EXPECT_EQ(pendingVictim(table, kCount, from(50, 7)), 4);
+  EXPECT_EQ(pendingVictim(table, kCount, from(50, 8)), 4) << "its /64 is at its share too";
+  EXPECT_EQ(pendingVictim(table, kCount, from(51, 7)), 0) << "another's: the table's oldest";
+
+  // One /64 at its share, one address per connection but for one that holds
+  // two: that one's oldest goes, not the lone owner's older connection.
+  fill(kCount - 1, [](int i) {
+    return Pair{i < kPerNetMost ? 60 : i, i == 9 || i == 20 ? 99 : i};
+  });
+  EXPECT_EQ(pendingVictim(table, kCount, from(60, 200)), 9);
+  // Every address of the /64 holds one: the /64's oldest.
+  fill(kCount - 1, [](int i) { return Pair{i < 3 ? i : 60, i}; });
+  EXPECT_EQ(pendingVictim(table, kCount, from(60, 200)), 3);
+
+  // IPv4: each address is a source of its own.
+  fill(kCount - 1, [](int i) { return Pair{0, i}; });
+  for (int i = 0; i < kCount; ++i) {
+    memset(table[i].peer.address, 0, kPeerAddressBytes);
+    table[i].peer.address[10] = 0xff;
+    table[i].peer.address[11] = 0xff;
+    table[i].peer.address[15] = uint8_t(i < kPerAddressMost ? 1 : i);
+  }
+  uint8_t v4[kPeerAddressBytes] = {};
+  v4[10] = v4[11] = 0xff;
+  v4[15] = 1;
+  EXPECT_EQ(pendingVictim(table, kCount, v4), 0);
+  v4[15] = 2;
+  EXPECT_EQ(pendingVictim(table, kCount, v4), -1);
 }

@@ -10,9 +10,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "tools/peer/clock.h"
+#include "tools/peer/ws_client.h"
 
 namespace {
 
@@ -26,24 +29,36 @@ enum Kind { kIdle, kTrickle, kLogin };
 
 struct Attacker {
   Kind kind;
-  uint32_t from;  // IPv4 source address, host order
+  sockaddr_storage from;
   int fd = -1;
   int64_t nextByteMs = 0;
 };
 
-// A non-blocking socket from the attacker's address, connecting to the port.
-int openFrom(uint32_t from, uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+socklen_t sizeOf(const sockaddr_storage& address) {
+  return address.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+}
+
+// The source address of the attacker numbered `index`.
+sockaddr_storage sourceOf(const SlotFloodCounts& counts, int index) {
+  sockaddr_storage address{};
+  if (counts.sourcePrefix != nullptr) {
+    char host[16];
+    snprintf(host, sizeof host, "%x", index + 2);
+    addressOf(std::string(counts.sourcePrefix) + host, 0, &address);
+  } else {
+    auto* in4 = reinterpret_cast<sockaddr_in*>(&address);
+    in4->sin_family = AF_INET;
+    in4->sin_addr.s_addr = htonl(kFirstAttacker + uint32_t(index));
+  }
+  return address;
+}
+
+// A non-blocking socket from the attacker's address, connecting to the target.
+int openFrom(const sockaddr_storage& from, const sockaddr_storage& target) {
+  const int fd = socket(target.ss_family, SOCK_STREAM | SOCK_NONBLOCK, 0);
   if (fd < 0) return -1;
-  sockaddr_in source{};
-  source.sin_family = AF_INET;
-  source.sin_addr.s_addr = htonl(from);
-  sockaddr_in target{};
-  target.sin_family = AF_INET;
-  target.sin_port = htons(port);
-  target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0 ||
-      (connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0 &&
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeOf(from)) != 0 ||
+      (connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeOf(target)) != 0 &&
        errno != EINPROGRESS)) {
     close(fd);
     return -1;
@@ -71,9 +86,11 @@ void SlotFlood::stop() {
 void SlotFlood::run(uint16_t port, SlotFloodCounts counts) {
   std::vector<Attacker> attackers;
   const int spread = counts.addresses > 0 ? counts.addresses : 1;
+  sockaddr_storage target{};
+  addressOf(counts.target != nullptr ? counts.target : "127.0.0.1", port, &target);
   const auto add = [&](Kind kind, int count) {
     for (int i = 0; i < count; ++i) {
-      attackers.push_back({kind, kFirstAttacker + uint32_t(attackers.size() % size_t(spread))});
+      attackers.push_back({kind, sourceOf(counts, int(attackers.size() % size_t(spread)))});
     }
   };
   add(kIdle, counts.idle);
@@ -85,7 +102,7 @@ void SlotFlood::run(uint16_t port, SlotFloodCounts counts) {
     for (size_t i = 0; i < attackers.size(); ++i) {
       Attacker& attacker = attackers[i];
       if (attacker.fd < 0) {
-        attacker.fd = openFrom(attacker.from, port);
+        attacker.fd = openFrom(attacker.from, target);
         if (attacker.fd < 0) continue;
         opened_.fetch_add(1);
         attacker.nextByteMs = now;

@@ -14,6 +14,11 @@ struct SlotFloodCounts {
   int trickle = 0;    // sockets that send a byte a second
   int login = 0;      // half-sent logins, the rest of the body a byte a second
   int addresses = 1;  // spread over 127.0.0.2 .. 127.0.0.(1 + addresses)
+  // With both set: the server's address, and the attackers' IPv6 prefix
+  // text, to which the host part is appended ("fd00:0:0:1::" gives
+  // fd00:0:0:1::2 and up); every address must be this host's.
+  const char* target = nullptr;
+  const char* sourcePrefix = nullptr;
 };
 
 class SlotFlood {

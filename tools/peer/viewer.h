@@ -29,6 +29,10 @@ class Viewer {
   bool open(uint16_t port, const char* offer = nullptr, const std::string& headers = "",
             const char* protocols = nullptr);
   void close();
+  // The viewer connects from `from` to `to` (WsClient::setRoute).
+  bool setRoute(const std::string& from, const std::string& to) {
+    return client_.setRoute(from, to);
+  }
 
   // Pictures received so far, and the latest of them.
   int pictures() const;

@@ -29,6 +29,24 @@ sockaddr_in loopback(uint16_t port) {
 
 }  // namespace
 
+bool addressOf(const std::string& text, uint16_t port, sockaddr_storage* out) {
+  *out = {};
+  auto* in4 = reinterpret_cast<sockaddr_in*>(out);
+  auto* in6 = reinterpret_cast<sockaddr_in6*>(out);
+  if (inet_pton(AF_INET, text.c_str(), &in4->sin_addr) == 1) {
+    in4->sin_family = AF_INET;
+    in4->sin_port = htons(port);
+    return true;
+  }
+  if (inet_pton(AF_INET6, text.c_str(), &in6->sin6_addr) == 1) {
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(port);
+    return true;
+  }
+  *out = {};
+  return false;
+}
+
 WsClient::~WsClient() {
   close();
 }
@@ -38,7 +56,17 @@ void WsClient::close() {
   fd_ = -1;
 }
 
+bool WsClient::setRoute(const std::string& from, const std::string& to) {
+  return addressOf(from, 0, &routeFrom_) && addressOf(to, 0, &routeTo_);
+}
+
 bool WsClient::connect(uint16_t port, int timeoutMs) {
+  if (routeTo_.ss_family != 0) {
+    sockaddr_storage to = routeTo_;
+    reinterpret_cast<sockaddr_in*>(&to)->sin_port = htons(port);  // same place in both families
+    return connectTo(&to, to.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in),
+                     timeoutMs);
+  }
   const sockaddr_in address = loopback(port);
   return connectTo(&address, sizeof address, timeoutMs);
 }
@@ -57,6 +85,13 @@ bool WsClient::connectTo(const void* address, unsigned size, int timeoutMs) {
   const auto* where = static_cast<const sockaddr*>(address);
   do {
     fd_ = socket(where->sa_family, SOCK_STREAM, 0);
+    const socklen_t fromSize =
+        routeFrom_.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    if (routeFrom_.ss_family != 0 &&
+        bind(fd_, reinterpret_cast<const sockaddr*>(&routeFrom_), fromSize) != 0) {
+      close();
+      return false;
+    }
     if (::connect(fd_, where, socklen_t(size)) == 0) return true;
     close();
     usleep(20000);

@@ -3,6 +3,8 @@
 // upgrade request, masked frames, pings answered with pongs, screen frames.
 #pragma once
 
+#include <sys/socket.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -41,6 +43,10 @@ class WsClient {
   bool connect(uint16_t port, int timeoutMs = kListenWaitMs);
   // Connects to [::1]:port the same way.
   bool connectIpv6(uint16_t port, int timeoutMs = kListenWaitMs);
+  // From now on connect(port) goes from the address `from` to the address
+  // `to` (IPv4 or IPv6 literals, both of this host): a client on another
+  // address than loopback's first. False when either is not an address.
+  bool setRoute(const std::string& from, const std::string& to);
   void close();
   int fd() const { return fd_; }
 
@@ -99,6 +105,8 @@ class WsClient {
  private:
   bool connectTo(const void* address, unsigned size, int timeoutMs);
   int fd_ = -1;
+  sockaddr_storage routeFrom_{};  // family 0: no route set
+  sockaddr_storage routeTo_{};
   double readRate_ = 0;
   int64_t rateStart_ = 0;  // monotonicMs when the limit was set
   double rateBytes_ = 0;   // bytes read since then
@@ -107,6 +115,10 @@ class WsClient {
   bool deflateOn_ = false;
   std::string headers_;
 };
+
+// The socket address of an IPv4 or IPv6 literal and a port; false (and
+// `out` cleared) when the text is not an address.
+bool addressOf(const std::string& text, uint16_t port, sockaddr_storage* out);
 
 // A free TCP port on loopback (bound once and released).
 uint16_t freePort();
