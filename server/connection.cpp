@@ -441,18 +441,22 @@ int answerPending(int index, Connection& con) {
   int access = kAccessNone;
   int slot = -1;
   // A script's answer is built in a streaming slot's buffers, held only
-  // while it is answered; with every slot taken it gets 503.
-  const int roomSlot = scriptPath(request.path) ? takeStreamSlot() : -1;
+  // while it is answered. With every slot streaming, the control map and
+  // the answers to presses still fit a room of this thread's own; only the
+  // pictures then get 503.
+  const bool script = scriptPath(request.path);
+  const int roomSlot = script ? takeStreamSlot() : -1;
+  uint8_t smallRoom[kControlMapSize];
   if (roomSlot >= 0) {
     noteSlotSession(roomSlot, false);
     useAnswerRoom({sessions[roomSlot].txbuf, int(kTxBufSize), roomSlot});
+  } else if (script) {
+    useAnswerRoom({smallRoom, int(sizeof smallRoom), -1});
   }
   const int answered =
       answerHttp(sock, request, {entry.bytes, entry.length, kRequestHeadMost}, entry.peer, &access);
-  if (roomSlot >= 0) {
-    useAnswerRoom({});
-    releaseSlot(uint8_t(roomSlot), -1);
-  }
+  if (script) useAnswerRoom({});
+  if (roomSlot >= 0) releaseSlot(uint8_t(roomSlot), -1);
   if (answered == kFirstReadUpgrade) {
     slot = takeStreamSlot();
     if (slot < 0 && access == kAccessControl) slot = takeViewersSlot();

@@ -66,7 +66,9 @@ HttpAnswer controlsRoute(const RouteCall& call) {
 // The picture as it stands, copied (the BMP) or encoded (the PNG) under the
 // frame buffer's lock, then sent without it.
 HttpAnswer pictureAnswer(bool png, bool headOnly) {
-  if (!roomReady()) return noRoom();
+  // A picture needs a streaming slot's room: its transmit buffer, and its
+  // compressor memory for the PNG.
+  if (!roomReady() || answerRoom.slot < 0) return noRoom();
   int length = 0;
   {
     FrameLock lock;

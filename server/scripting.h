@@ -48,8 +48,10 @@ std::span<const Route> scriptRoutes();
 
 // Room the answering thread's answers are built in: a streaming slot's
 // transmit buffer, and the slot, whose compressor memory the PNG uses, held
-// only while the request is answered. Set by that thread before the request
-// is routed; without it the requests get 503.
+// only while the request is answered; or, with every slot streaming, a room
+// of kControlMapSize bytes and no slot, which serves all but the pictures.
+// Set by that thread before the request is routed; without it the requests
+// get 503.
 struct AnswerRoom {
   uint8_t* bytes = nullptr;
   int size = 0;

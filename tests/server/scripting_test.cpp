@@ -109,6 +109,17 @@ TEST(Scripting, OpenServerAnswersEachRequest) {
           R"({"index":1,"x":35,"y":100,"w":20,"h":100,"orientation":"vertical","min":0,"max":255,"value":201})"),
       std::string::npos)
       << map;
+
+  // Five viewers stream: a script still reads and presses, but a picture
+  // needs a free slot's room.
+  WsClient viewers[5];
+  for (WsClient& viewer : viewers) ASSERT_TRUE(viewer.openStreaming(port));
+  expectRows(port, {
+                       {"the map, every slot streaming", get("/controls"), "200", R"("circle")"},
+                       {"a press, every slot streaming", post("/controls/buttons/clear/press", ""),
+                        "200", R"("clear")"},
+                       {"the BMP, every slot streaming", get("/picture.bmp"), "503", "no room"},
+                   });
   EXPECT_FALSE(sanitizerReported(server.errors())) << server.errors();
 }
 
