@@ -78,8 +78,9 @@ const char* bindAdvice(int error) {
   }
 }
 
-// The line after "error bind.": the address when PANEL_LISTEN names one,
-// the port, and the system's reason.
+// "error bind." and the line after it, in one call so that no other
+// thread's line comes between them: the address when PANEL_LISTEN names
+// one, the port, and the system's reason.
 void printBindFailure(int error) {
   char address[INET6_ADDRSTRLEN + 1] = {};
   if (listenAddress.family == AF_INET6) {
@@ -90,7 +91,7 @@ void printBindFailure(int error) {
   char reason[128] = {};
   snprintf(reason, sizeof reason, "%s", strerror(error));
   reason[0] = char(tolower(static_cast<unsigned char>(reason[0])));
-  printf("Cannot listen on %s%sport %u: %s%s.\n", address, *address ? " " : "",
+  printf("error bind.\nCannot listen on %s%sport %u: %s%s.\n", address, *address ? " " : "",
          unsigned(uint16_t(wsport)), reason, bindAdvice(error));
 }
 
@@ -259,7 +260,6 @@ int startWSserver() {
     return kNoSocket;
   }
   if (listener == kBindFailed) {
-    printf("error bind.\n");
     printBindFailure(bindError);
     return kBindFailed;
   }
