@@ -90,7 +90,8 @@ int dueLogSummary(LogLimit* limit, int64_t nowMs, char* summary, int size) {
   return endPeriod(limit, nowMs, summary, size);
 }
 
-void logLine(int kind, const char* format, ...) {
+// A printf format, checked by the compiler (the format attribute).
+void logLine(int kind, const char* format, ...) {  // NOLINT(cert-dcl50-cpp)
   char summary[kLogLineLongest];
   int summaryLength = 0;
   pthread_mutex_lock(&logLock);

@@ -352,10 +352,11 @@ int sleepMillis(const Connection& con, const Outgoing& out, int64_t now) {
 // serves it. The body is gone, so no later message is compared with it.
 void givePictureBack(wssession* record, int length) {
   if (record->sent.kind == SentKind::Change) return;
-  const auto page = uintptr_t(sysconf(_SC_PAGESIZE));
-  const uintptr_t from = (uintptr_t(record->txbuf) + page - 1) & ~(page - 1);
-  const uintptr_t to = (uintptr_t(record->txbuf) + uintptr_t(length)) & ~(page - 1);
-  if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+  // Only the whole pages inside the picture's bytes.
+  const auto page = size_t(sysconf(_SC_PAGESIZE));
+  const size_t skip = (page - uintptr_t(record->txbuf) % page) % page;
+  const size_t whole = size_t(length) > skip ? (size_t(length) - skip) / page * page : 0;
+  if (whole > 0) madvise(record->txbuf + skip, whole, MADV_DONTNEED);
   record->sent.length = 0;
 }
 
@@ -495,7 +496,7 @@ int answerPending(int index, Connection& con) {
 void* server_con(void* arg) {
   pthread_setname_np(pthread_self(), "ws-con");  // seen in ps -L and by the tests
   Connection con{};
-  const int slot = answerPending(int(reinterpret_cast<intptr_t>(arg)), con);
+  const int slot = answerPending(int(static_cast<PendingConnection*>(arg) - pendingTable), con);
   if (slot < 0) {
     logLine(kLogClosed, "== Close Client ==\n");
     pthread_exit(nullptr);

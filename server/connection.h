@@ -8,5 +8,6 @@
 // that never answers does not hold a slot. A browser answers at once.
 constexpr int64_t kPingExchangeMillis = 5000;
 
-// Connection thread body; ends with pthread_exit.
+// Connection thread body: arg is the entry of pendingTable (server/pending.h)
+// whose whole request it answers. Ends with pthread_exit.
 void* server_con(void* arg);

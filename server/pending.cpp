@@ -175,8 +175,7 @@ void startDoorThreads() {
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
     pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-    const int created =
-        pthread_create(&thread, &attributes, server_con, reinterpret_cast<void*>(intptr_t(next)));
+    const int created = pthread_create(&thread, &attributes, server_con, &pendingTable[next]);
     pthread_attr_destroy(&attributes);
     if (created != 0) {
       pthread_mutex_lock(&serverWSmutex);
