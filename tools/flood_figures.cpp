@@ -119,11 +119,7 @@ int main(int argc, char** argv) {
       "usage: panel-flood [SECONDS] [IDLE] [TRICKLE] [LOGIN] [ADDRESSES]   (60 20 20 20 1)\n"
       "Floods this build's server (with an access key) with idle, trickling and\n"
       "login sockets while the owner's browser visits every 3 s; prints the figures.\n";
-  if (answeredHelp(argc, argv, kUsage)) return 0;
-  if (anyOption(argc, argv)) {
-    fputs(kUsage, stderr);
-    return 2;
-  }
+  if (const int answer = usageAnswer(argc, argv, kUsage); answer >= 0) return answer;
   setvbuf(stdout, nullptr, _IOLBF, 0);
   const int seconds = argc > 1 ? atoi(argv[1]) : 60;
   SlotFloodCounts counts{20, 20, 20};

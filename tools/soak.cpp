@@ -100,11 +100,7 @@ int main(int argc, char** argv) {
       "usage: panel-soak [seconds]\n"
       "Runs this build's server against a clicking viewer and churning clients for\n"
       "the given time (180 s), then checks its descriptors, threads and memory.\n";
-  if (answeredHelp(argc, argv, kUsage)) return 0;
-  if (anyOption(argc, argv)) {
-    fputs(kUsage, stderr);
-    return 2;
-  }
+  if (const int answer = usageAnswer(argc, argv, kUsage); answer >= 0) return answer;
   const double seconds = argc > 1 ? atof(argv[1]) : 180.0;
   setvbuf(stdout, nullptr, _IOLBF, 0);
   const uint16_t port = freePort();

@@ -31,3 +31,13 @@ inline bool anyOption(int argc, char** argv) {
   }
   return false;
 }
+
+// What a program that takes no options does before reading its arguments:
+// 0 when it answered --help, 2 (its usage on standard error) when an
+// argument reads as an option, else -1: go on.
+inline int usageAnswer(int argc, char** argv, const char* usage) {
+  if (answeredHelp(argc, argv, usage)) return 0;
+  if (!anyOption(argc, argv)) return -1;
+  fputs(usage, stderr);
+  return 2;
+}
